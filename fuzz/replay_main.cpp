@@ -1,0 +1,35 @@
+// Replays fuzz inputs without libFuzzer: every file named, and every file in every folder named.
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+
+static void RunOne(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+}
+
+int main(int argc, char** argv) {
+  size_t count = 0;
+  for (int i = 1; i < argc; ++i) {
+    std::filesystem::path arg(argv[i]);
+    if (std::filesystem::is_directory(arg)) {
+      for (const auto& entry : std::filesystem::recursive_directory_iterator(arg)) {
+        if (entry.is_regular_file()) {
+          RunOne(entry.path());
+          ++count;
+        }
+      }
+    } else {
+      RunOne(arg);
+      ++count;
+    }
+  }
+  std::printf("replayed %zu inputs\n", count);
+  return 0;
+}

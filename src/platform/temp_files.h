@@ -1,0 +1,30 @@
+#pragma once
+// The run's temporary files. Every name lives in one private folder (mode 0700) made under
+// $TMPDIR (else /tmp) on the first request: "trw" + four hex digits + ".tmp" + suffix.
+// Everything listed is deleted by DeleteTempFiles, then the folder when it is empty.
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// Writes a fresh name into buffer (capacity bytes, terminating zero included), appends the
+// suffix when not null, lists it, and returns its length. Returns 0 and leaves buffer
+// untouched when capacity is 0; returns 0 with an empty buffer and a message on standard
+// error when no private folder can be made or the name does not fit.
+int MakeTempFileName(std::size_t capacity, char* buffer, const char* suffix);
+
+// Lists a path unless an entry equal to it ignoring case is already there. Null: nothing.
+void RegisterTempFile(const char* path);
+
+// Deletes every listed file in list order (failures ignored), then the private folder when
+// it is empty. The list keeps its entries.
+void DeleteTempFiles();
+
+// A copy of the list, for tests.
+std::vector<std::string> TempFileListSnapshot();
+
+// Path of the private folder, "" when none has been made yet.
+std::string TempFolderPath();
+
+// Installs handlers for SIGINT, SIGTERM and SIGHUP that end the running child, delete the
+// temporary files and then end the process with the signal's usual status.
+void InstallInterruptCleanup();
