@@ -1,0 +1,13 @@
+#pragma once
+// JPEG-2000 (JP2, J2K/JPC), PGX, the PNM family and Sun raster: types 11 to 15. Type 0
+// recognises the format from the data.
+#include <cstdint>
+
+#include "image/ximage.h"
+
+class CxImageJAS : public CxImage {
+ public:
+  CxImageJAS();
+  bool Decode(CxStream* stream, uint32_t formatType);
+  bool Encode(CxStream* stream, uint32_t formatType);
+};
