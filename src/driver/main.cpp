@@ -1,1 +1,3 @@
-int main() { return 0; }
+#include "driver/run.h"
+
+int main(int argc, char** argv) { return RunTracewright(argc, argv); }

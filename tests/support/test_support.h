@@ -29,3 +29,21 @@ bool Exists(const std::string& path);
 std::string CorpusDir();
 
 }  // namespace testsupport
+
+namespace testsupport {
+
+struct CommandResult {
+  int status = -1;         // exit code, or 128 + signal number
+  std::string out;         // standard output
+  std::string err;         // standard error
+};
+
+// Runs argv[0] (a path) with the given arguments in folder cwd ("" = current), with
+// standard input from /dev/null and optional extra environment entries ("NAME=value").
+CommandResult RunCommand(const std::vector<std::string>& argv, const std::string& cwd = "",
+                         const std::vector<std::string>& extraEnv = {});
+
+// Path of the built tracewright program.
+std::string TracewrightPath();
+
+}  // namespace testsupport

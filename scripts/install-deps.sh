@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing Tracewright needs on Debian 12.
+set -euo pipefail
+SUDO=""
+if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+packages=(
+  # build
+  build-essential cmake ninja-build pkg-config
+  # image libraries
+  zlib1g-dev libpng-dev libjpeg-dev libtiff-dev libopenjp2-7-dev
+  # the page renderer's PDF library (static) and what it links with
+  libmupdf-dev libmujs-dev libgumbo-dev libjbig2dec0-dev libharfbuzz-dev libfreetype-dev
+  # the outline tracer, embedded into the program
+  potrace
+  # tests: GoogleTest and renderers that read the vector outputs back
+  libgtest-dev librsvg2-bin poppler-utils ghostscript
+)
+installed=$(dpkg-query -W -f='${Status}\n' "${packages[@]}" 2>/dev/null | grep -c 'install ok installed' || true)
+if [ "$installed" = "${#packages[@]}" ]; then
+  exit 0
+fi
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${packages[@]}"

@@ -1,0 +1,184 @@
+#include "frontend/options.h"
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "platform/files.h"
+#include "platform/path.h"
+
+namespace {
+
+constexpr int kOptionRows = 28;
+OptionDescriptor g_table[kOptionRows + 1];
+std::once_flag g_tableOnce;
+
+template <size_t N>
+OptionDescriptor TextRow(const char* name, char (&target)[N], const char* help) {
+  return OptionDescriptor{name, kOptionString, target, static_cast<int32_t>(N), help};
+}
+
+OptionDescriptor FlagRow(const char* name, int32_t& target, const char* help) {
+  return OptionDescriptor{name, kOptionFlag, &target, 0, help};
+}
+
+OptionDescriptor IntRow(const char* name, int32_t& target, const char* help) {
+  return OptionDescriptor{name, kOptionInt, &target, 0, help};
+}
+
+void FillTable(ConversionSettings& s) {
+  const OptionDescriptor rows[kOptionRows + 1] = {
+      TextRow("-pagesize", s.pageSize, "set page size (default is letter)"),
+      TextRow("-width", s.width, "width of output file, unit: in/cm/pt"),
+      TextRow("-height", s.height, "height of output file, unit: in/cm/pt"),
+      TextRow("-res", s.resolution, "resolution (in dpi)"),
+      TextRow("-rotate", s.rotation, "rotate counterclockwise by angle"),
+      TextRow("-margin", s.margin, "set margin to output file, unit: in/cm/pt"),
+      TextRow("-lmargin", s.leftMargin, "set left margin to output file, unit: in/cm/pt"),
+      TextRow("-rmargin", s.rightMargin, "set right margin to output file, unit: in/cm/pt"),
+      TextRow("-tmargin", s.topMargin, "set top margin to output file, unit: in/cm/pt"),
+      TextRow("-bmargin", s.bottomMargin, "set bottom margin to output file, unit: in/cm/pt"),
+      FlagRow("-tight", s.tight, "remove whitespace around the input image"),
+      TextRow("-linecolor", s.lineColor, "set line color #rrggbb (default black)"),
+      TextRow("-fillcolor", s.fillColor, "set fill color #rrggbb (default transparent)"),
+      FlagRow("-opaque", s.opaque, "make white shapes opaque"),
+      IntRow("-speckle", s.speckleSize, "suppress speckles of up to this size (default 2)"),
+      FlagRow("-invert", s.invert, "invert color for input image"),
+      FlagRow("-svggroup", s.svgGroup, "group related paths together"),
+      FlagRow("-svgflat", s.svgFlat, "whole image as a single path"),
+      IntRow("-bwthreshold", s.bwThreshold,
+             "set threshold value for color image to BW conversion, default is 240"),
+      FlagRow("-method2", s.secondMethod, "use second method to convert raster to vector format"),
+      FlagRow("-centerline", s.centerline, "trace a character's centerline, rather than its outline"),
+      IntRow("-pdfres", s.pdfResolution, "resolution to render PDF pages, default is 150 DPI"),
+      TextRow("-addcmd", s.extraEngineArgs, "Reserved parameter"),
+      FlagRow("-v", s.showVersion, "Print copyright and version info"),
+      FlagRow("-h", s.showHelp, "Print usage information"),
+      FlagRow("-help", s.showHelp, "Print usage information"),
+      FlagRow("--help", s.showHelp, "Print usage information"),
+      FlagRow("-?", s.showHelp, "Print usage information"),
+      OptionDescriptor{nullptr, 0, nullptr, 0, nullptr},
+  };
+  std::memcpy(g_table, rows, sizeof(rows));
+}
+
+const char* const kExamples[] = {
+    "   %s C:\\*.tif C:\\*.pdf\n",
+    "   %s C:\\in.tif C:\\out.eps\n",
+    "   %s C:\\in.png C:\\out.pdf\n",
+    "   %s C:\\in.tif C:\\out.ps\n",
+    "   %s C:\\in.tif C:\\out.svg\n",
+    "   %s C:\\in.tif C:\\out.pgm\n",
+    "   %s C:\\in.tif C:\\out.dxf\n",
+    "   %s -method2 C:\\in.tif C:\\out.emf\n",
+    "   %s -width 595pt -height 842pt C:\\in.pdf C:\\out.pdf\n",
+    "   %s -pagesize a4 C:\\in.pdf C:\\out.pdf\n",
+    "   %s -width 8.5 -height 11 C:\\in.png C:\\out.pdf\n",
+    "   %s -res 300 C:\\in.png C:\\out.pdf\n",
+    "   %s -margin 30pt C:\\in.png C:\\out.pdf\n",
+    "   %s -lmargin 10pt -tmargin 10pt -rmargin 10pt -bmargin 10pt C:\\in.png C:\\out.pdf\n",
+    "   %s -tight C:\\in.png C:\\out.pdf\n",
+    "   %s -linecolor #FF0000 C:\\in.png C:\\out.pdf\n",
+    "   %s -fillcolor #FF0000 C:\\in.png C:\\out.pdf\n",
+    "   %s -opaque C:\\in.png C:\\out.pdf\n",
+    "   %s -speckle 10 C:\\in.png C:\\out.pdf\n",
+    "   %s -invert C:\\in.png C:\\out.pdf\n",
+    "   %s -svggroup C:\\in.png C:\\out.svg\n",
+    "   %s -svgflat C:\\in.png C:\\out.svg\n",
+    "   %s -bwthreshold 240 C:\\color.png C:\\out.eps\n",
+    "   %s -method2 -centerline C:\\color.png C:\\out.eps\n",
+    "   %s -pdfres 300 C:\\color.pdf C:\\out.eps\n",
+};
+
+// Copies text into a settings buffer; false when it does not fit (never truncated).
+template <size_t N>
+bool StoreText(char (&buffer)[N], const std::string& text) {
+  if (text.size() >= N) return false;
+  std::memcpy(buffer, text.c_str(), text.size() + 1);
+  return true;
+}
+
+}  // namespace
+
+int EffectiveThreshold(const ConversionSettings& settings) {
+  return (settings.bwThreshold >= 11 && settings.bwThreshold <= 254) ? settings.bwThreshold : 240;
+}
+
+int EffectivePdfResolution(const ConversionSettings& settings) {
+  return settings.pdfResolution > 0 ? settings.pdfResolution : 150;
+}
+
+const OptionDescriptor* BuildOptionTable(ConversionSettings& settings) {
+  std::call_once(g_tableOnce, [&settings] { FillTable(settings); });
+  return g_table;
+}
+
+void PrintHelp(const OptionDescriptor* table, const char* programDisplayName) {
+  std::printf("Convert image files and PDF files to smooth and scalable vector formats.\n");
+  std::printf("Input formats: pdf, jpg, gif, png, tif, tga, pcx, pnm (pbm, pgm, ppm), bmp\n");
+  std::printf("Output formats: eps, postscript, ps, pdf, svg, dxf, pgm, emf\n");
+  std::printf(
+      "-pagesize parameter is support A4, A3, A5, B5, Letter, Legal, Tabloid, Statement, "
+      "Executive, Folio, Quarto, 10x14. Format names are case insensitive.\n");
+  std::printf(
+      "-width and -height dimensions can have optional units, e.g. 6.5in, 15cm, 100pt. "
+      "Default is inches (or pixels for pgm, dxf).\n");
+  PrintUsage("Tracewright", "<in-file> [<out-file>]", table);
+  std::printf("Example:\n");
+  for (const char* line : kExamples) std::printf(line, programDisplayName);
+  std::fflush(stdout);
+}
+
+int ParseCommandLine(ConversionSettings& settings, int& argc, char** argv) {
+  char programDisplayName[200] = "";
+  if (argc > 0 && argv[0] != nullptr) {
+    const PathParts self = SplitPath(argv[0]);
+    std::snprintf(programDisplayName, sizeof(programDisplayName), "%s%s", self.fname.c_str(),
+                  self.ext.c_str());
+  }
+
+  const OptionDescriptor* table = BuildOptionTable(settings);
+  const int parsed = ParseOptions(table, argc, argv);
+  if (parsed != 1 || argc < 2 || argc > 3 || settings.showVersion || settings.showHelp) {
+    PrintHelp(table, programDisplayName);
+    return 0;
+  }
+
+  // A positional word that does not fit its buffer, or a path beyond the platform limit,
+  // is refused rather than cut: a shortened path could name some other file.
+  std::string input = argv[1];
+  std::string output = argc == 3 ? argv[2] : "";
+  if (input.size() >= sizeof(settings.inputPath) || output.size() >= sizeof(settings.outputPath) ||
+      input.size() >= kPathLimit || output.size() >= kPathLimit) {
+    PrintHelp(table, programDisplayName);
+    return 0;
+  }
+  if (input.empty()) return 0;
+
+  if (argc != 3) {
+    const PathParts in = SplitPath(input);
+    output = MakePath(in.drive, in.dir, in.fname, ".png");
+  }
+  if (!IsAbsolutePath(input) && FileExists(input)) {
+    std::string full;
+    if (!FullPath(input, full)) {
+      PrintHelp(table, programDisplayName);
+      return 0;
+    }
+    input = full;
+  }
+  if (!output.empty() && !IsAbsolutePath(output)) {
+    std::string full;
+    if (!FullPath(output, full)) {
+      PrintHelp(table, programDisplayName);
+      return 0;
+    }
+    output = full;
+  }
+  if (!StoreText(settings.inputPath, input) || !StoreText(settings.outputPath, output)) {
+    PrintHelp(table, programDisplayName);
+    return 0;
+  }
+  return 1;
+}
