@@ -1,0 +1,158 @@
+/* pagerip -r DPI in.pdf base.png
+ *
+ * Renders every page of a PDF into its own PNG, in colour on a white background, named
+ * <folder of base><stem of base>-<page number>.png with the page number zero-padded to
+ * the same width throughout the document. Exit status: 0 when every page was written,
+ * 1 otherwise, 2 for a usage error.
+ */
+#include "names.h"
+#include "outfile.h"
+#include "pngwrite.h"
+#include "render.h"
+
+#include <mupdf/fitz.h>
+#include <mupdf/pdf.h>
+
+#include <errno.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+enum { EXIT_USAGE = 2, MIN_DPI = 1, MAX_DPI = 2400 };
+
+struct options {
+	int dpi;
+	const char *input;
+	const char *base;
+};
+
+static int usage(void)
+{
+	fprintf(stderr, "usage: pagerip -r DPI in.pdf base.png\n"
+		"  renders each page to <base stem>-NNNN.png at DPI (%d to %d)\n", MIN_DPI, MAX_DPI);
+	return EXIT_USAGE;
+}
+
+static int parse_dpi(const char *text, int *dpi)
+{
+	char *end;
+	errno = 0;
+	long value = strtol(text, &end, 10);
+	if (errno || end == text || *end || value < MIN_DPI || value > MAX_DPI)
+		return -1;
+	*dpi = (int)value;
+	return 0;
+}
+
+static int parse_options(int argc, char **argv, struct options *options)
+{
+	if (argc != 5 || strcmp(argv[1], "-r") != 0 || parse_dpi(argv[2], &options->dpi) != 0)
+		return -1;
+	options->input = argv[3];
+	options->base = argv[4];
+	return *options->input && *options->base ? 0 : -1;
+}
+
+static void print_warning(void *user, const char *message)
+{
+	(void)user;
+	fprintf(stderr, "pagerip: warning: %s\n", message);
+}
+
+/* Errors are reported where they are caught, with what was being done. */
+static void ignore_error(void *user, const char *message)
+{
+	(void)user;
+	(void)message;
+}
+
+static pdf_document *open_pdf(fz_context *ctx, const char *path, int *page_count)
+{
+	pdf_document *doc = NULL;
+	fz_var(doc);
+	fz_try(ctx) {
+		doc = pdf_open_document(ctx, path);
+		if (pdf_needs_password(ctx, doc))
+			fz_throw(ctx, FZ_ERROR_GENERIC, "the document is encrypted and needs a password");
+		*page_count = pdf_count_pages(ctx, doc);
+		if (*page_count <= 0)
+			fz_throw(ctx, FZ_ERROR_GENERIC, "the document has no pages");
+	}
+	fz_catch(ctx) {
+		fprintf(stderr, "pagerip: cannot render %s: %s\n", path, fz_caught_message(ctx));
+		pdf_drop_document(ctx, doc);
+		return NULL;
+	}
+	return doc;
+}
+
+static int write_page_png(const fz_pixmap *pix, fz_context *ctx, const char *path, char *err, size_t err_size)
+{
+	struct rgb_image image = {
+		fz_pixmap_samples(ctx, pix), fz_pixmap_width(ctx, pix), fz_pixmap_height(ctx, pix),
+		fz_pixmap_stride(ctx, pix)};
+	struct png_settings settings = default_png_settings();
+	struct pending_file pending;
+	if (pending_open(&pending, path, err, err_size) != 0)
+		return -1;
+	if (encode_png(pending.file, &image, &settings, err, err_size) != 0) {
+		pending_abandon(&pending);
+		return -1;
+	}
+	return pending_commit(&pending, path, err, err_size);
+}
+
+/* Renders and writes one page. Returns 0, or -1 after printing why the page was skipped. */
+static int rip_page(fz_context *ctx, pdf_document *doc, const struct options *options, int index, int width)
+{
+	char path[PATH_MAX];
+	char err[512];
+	if (page_file_name(path, sizeof path, options->base, index + 1, width) != 0) {
+		fprintf(stderr, "pagerip: page %d: the output path is too long\n", index + 1);
+		return -1;
+	}
+	fz_pixmap *pix = render_page(ctx, doc, index, options->dpi, err, sizeof err);
+	int result = pix ? write_page_png(pix, ctx, path, err, sizeof err) : -1;
+	fz_drop_pixmap(ctx, pix);
+	if (result != 0)
+		fprintf(stderr, "pagerip: page %d skipped: %s\n", index + 1, err);
+	return result;
+}
+
+static int rip_document(fz_context *ctx, const struct options *options)
+{
+	int page_count = 0;
+	pdf_document *doc = open_pdf(ctx, options->input, &page_count);
+	if (!doc)
+		return EXIT_FAILURE;
+	if (pdf_was_repaired(ctx, doc))
+		fprintf(stderr, "pagerip: warning: %s is damaged; rendering what could be recovered\n", options->input);
+	int width = page_number_width(page_count);
+	int failed = 0;
+	for (int i = 0; i < page_count; i++)
+		if (rip_page(ctx, doc, options, i, width) != 0)
+			failed++;
+	pdf_drop_document(ctx, doc);
+	if (failed)
+		fprintf(stderr, "pagerip: %d of %d pages could not be written\n", failed, page_count);
+	return failed ? EXIT_FAILURE : EXIT_SUCCESS;
+}
+
+int main(int argc, char **argv)
+{
+	struct options options;
+	if (parse_options(argc, argv, &options) != 0)
+		return usage();
+	remove_pending_on_signals();
+	fz_context *ctx = fz_new_context(NULL, NULL, FZ_STORE_DEFAULT);
+	if (!ctx) {
+		fprintf(stderr, "pagerip: cannot start the PDF library\n");
+		return EXIT_FAILURE;
+	}
+	fz_set_warning_callback(ctx, print_warning, NULL);
+	fz_set_error_callback(ctx, ignore_error, NULL);
+	int status = rip_document(ctx, &options);
+	fz_drop_context(ctx);
+	return status;
+}

@@ -1,0 +1,63 @@
+#include "pngwrite.h"
+
+#include <png.h>
+#include <setjmp.h>
+#include <stdio.h>
+#include <zlib.h>
+
+struct png_failure {
+	char *err;
+	size_t err_size;
+};
+
+struct png_settings default_png_settings(void)
+{
+	struct png_settings s = {1, PNG_FILTER_UP, Z_DEFAULT_STRATEGY};
+	return s;
+}
+
+static void on_png_error(png_structp png, png_const_charp message)
+{
+	struct png_failure *failure = png_get_error_ptr(png);
+	snprintf(failure->err, failure->err_size, "%s", message);
+	png_longjmp(png, 1);
+}
+
+static void on_png_warning(png_structp png, png_const_charp message)
+{
+	(void)png;
+	(void)message;
+}
+
+int encode_png(FILE *file, const struct rgb_image *image, const struct png_settings *settings,
+	char *err, size_t err_size)
+{
+	struct png_failure failure = {err, err_size};
+	png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &failure, on_png_error, on_png_warning);
+	if (!png) {
+		snprintf(err, err_size, "cannot start the PNG encoder");
+		return -1;
+	}
+	png_infop info = png_create_info_struct(png);
+	if (!info) {
+		png_destroy_write_struct(&png, NULL);
+		snprintf(err, err_size, "cannot start the PNG encoder");
+		return -1;
+	}
+	if (setjmp(png_jmpbuf(png))) {
+		png_destroy_write_struct(&png, &info);
+		return -1;
+	}
+	png_init_io(png, file);
+	png_set_compression_level(png, settings->zlib_level);
+	png_set_compression_strategy(png, settings->zlib_strategy);
+	png_set_filter(png, PNG_FILTER_TYPE_BASE, settings->filters);
+	png_set_IHDR(png, info, (png_uint_32)image->width, (png_uint_32)image->height, 8,
+		PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
+	png_write_info(png, info);
+	for (int y = 0; y < image->height; y++)
+		png_write_row(png, image->samples + (ptrdiff_t)y * image->stride);
+	png_write_end(png, info);
+	png_destroy_write_struct(&png, &info);
+	return 0;
+}
