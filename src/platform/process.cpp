@@ -1,0 +1,251 @@
+#include "platform/process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/memfile_registry.h"
+#include "platform/running_child.h"
+
+extern char** environ;
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+}  // namespace
+
+std::vector<std::string> SplitCommandLine(std::string_view line) {
+  std::vector<std::string> args;
+  std::string current;
+  bool inArg = false;
+  bool quoted = false;
+  std::size_t i = 0;
+  while (i < line.size()) {
+    const char c = line[i];
+    if (c == '\\') {
+      std::size_t run = 0;
+      while (i + run < line.size() && line[i + run] == '\\') ++run;
+      inArg = true;
+      if (i + run < line.size() && line[i + run] == '"') {
+        current.append(run / 2, '\\');
+        if (run % 2 == 1) {
+          current.push_back('"');
+          i += run + 1;
+        } else {
+          i += run;  // the quote toggles quoting on the next round
+        }
+      } else {
+        current.append(run, '\\');
+        i += run;
+      }
+    } else if (c == '"') {
+      quoted = !quoted;
+      inArg = true;
+      ++i;
+    } else if (IsBlank(c) && !quoted) {
+      if (inArg) args.push_back(std::move(current));
+      current.clear();
+      inArg = false;
+      ++i;
+    } else {
+      current.push_back(c);
+      inArg = true;
+      ++i;
+    }
+  }
+  if (inArg) args.push_back(std::move(current));
+  return args;
+}
+
+std::string QuoteArgument(std::string_view arg) {
+  std::string out;
+  out.reserve(arg.size() + 2);
+  out.push_back('"');
+  std::size_t i = 0;
+  while (i < arg.size()) {
+    std::size_t run = 0;
+    while (i + run < arg.size() && arg[i + run] == '\\') ++run;
+    if (i + run == arg.size()) {
+      // Doubled, so that the closing quote stays a quote.
+      out.append(run * 2, '\\');
+      break;
+    }
+    if (arg[i + run] == '"') {
+      out.append(run * 2 + 1, '\\');
+    } else {
+      out.append(run, '\\');
+    }
+    out.push_back(arg[i + run]);
+    i += run + 1;
+  }
+  out.push_back('"');
+  return out;
+}
+
+namespace {
+
+constexpr std::size_t kReadChunk = 64 * 1024 - 1;
+
+// Keeps pipe ends off descriptors 0 to 2, where the child's dup2 onto the same number would
+// leave close-on-exec set.
+bool MoveAboveStdio(int& fd) {
+  if (fd > 2) return true;
+  const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  ::close(fd);
+  fd = moved;
+  return moved >= 0;
+}
+
+int OpenPidFd(pid_t pid) {
+#ifdef SYS_pidfd_open
+  return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+#else
+  (void)pid;
+  return -1;
+#endif
+}
+
+struct SpawnSetup {
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attr;
+  std::string path;
+};
+
+bool PrepareSpawn(SpawnSetup& setup, const std::string& program, int writeEnd) {
+  bool ok = posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0) == 0 &&
+            posix_spawn_file_actions_adddup2(&setup.actions, writeEnd, 1) == 0 &&
+            posix_spawn_file_actions_adddup2(&setup.actions, writeEnd, 2) == 0;
+  int memFd = -1;
+  if (LookupMemFile(program, memFd)) {
+    // The in-memory executable is started through its descriptor, kept open across exec.
+    ok = ok && posix_spawn_file_actions_adddup2(&setup.actions, memFd, 3) == 0 &&
+         posix_spawn_file_actions_addclosefrom_np(&setup.actions, 4) == 0;
+    setup.path = "/proc/self/fd/3";
+  } else {
+    ok = ok && posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3) == 0;
+    setup.path = program;
+  }
+  sigset_t none;
+  sigemptyset(&none);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  ok = ok && posix_spawnattr_setsigmask(&setup.attr, &none) == 0 &&
+       posix_spawnattr_setsigdefault(&setup.attr, &defaults) == 0 &&
+       posix_spawnattr_setflags(&setup.attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF) == 0;
+  return ok;
+}
+
+// Starts the child and records it for the interrupt handler in one step, so that an
+// interrupt never finds a child that is running but unknown.
+bool Spawn(const std::vector<std::string>& argv, int writeEnd, pid_t& pid) {
+  SpawnSetup setup;
+  if (posix_spawn_file_actions_init(&setup.actions) != 0) return false;
+  if (posix_spawnattr_init(&setup.attr) != 0) {
+    posix_spawn_file_actions_destroy(&setup.actions);
+    return false;
+  }
+  bool ok = PrepareSpawn(setup, argv[0], writeEnd);
+  if (ok) {
+    std::vector<char*> args;
+    args.reserve(argv.size() + 1);
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    InterruptBlock block;
+    ok = posix_spawn(&pid, setup.path.c_str(), &setup.actions, &setup.attr, args.data(),
+                     environ) == 0;
+    if (ok) SetRunningChild(pid);
+  }
+  posix_spawnattr_destroy(&setup.attr);
+  posix_spawn_file_actions_destroy(&setup.actions);
+  return ok;
+}
+
+void AppendUpToNul(std::string& captured, const char* data, std::size_t size) {
+  const void* nul = std::memchr(data, '\0', size);
+  if (nul != nullptr) size = static_cast<std::size_t>(static_cast<const char*>(nul) - data);
+  captured.append(data, size);
+}
+
+// Reads until end of data. When the child has ended but something it left behind still
+// holds the pipe open, stops once nothing more is waiting instead of hanging.
+void Drain(int readEnd, int pidFd, std::string& captured) {
+  std::vector<char> buffer(kReadChunk);
+  for (;;) {
+    pollfd fds[2] = {{readEnd, POLLIN, 0}, {pidFd, POLLIN, 0}};
+    const nfds_t count = pidFd >= 0 ? 2 : 1;
+    if (::poll(fds, count, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (fds[0].revents & POLLNVAL) return;
+    if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+      const ssize_t n = ::read(readEnd, buffer.data(), buffer.size());
+      if (n > 0) {
+        AppendUpToNul(captured, buffer.data(), static_cast<std::size_t>(n));
+        continue;
+      }
+      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      return;
+    }
+    if (count == 2 && fds[1].revents != 0) return;
+  }
+}
+
+// Waits for the child's end without reaping it, so that its pid cannot be reused while the
+// interrupt handler may still signal it; then forgets and reaps it with interrupts blocked.
+int Reap(pid_t pid) {
+  siginfo_t info;
+  while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0 &&
+         errno == EINTR) {
+  }
+  InterruptBlock block;
+  SetRunningChild(0);
+  int status = 0;
+  pid_t reaped;
+  do {
+    reaped = ::waitpid(pid, &status, 0);
+  } while (reaped < 0 && errno == EINTR);
+  if (reaped != pid) return -1;
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
+}
+
+}  // namespace
+
+ProcessResult RunProcess(const std::vector<std::string>& argv, std::string& captured) {
+  ProcessResult result;
+  if (argv.empty() || argv[0].empty()) return result;
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) return result;
+  int readEnd = ends[0];
+  int writeEnd = ends[1];
+  if (!MoveAboveStdio(readEnd) || !MoveAboveStdio(writeEnd)) {
+    if (readEnd >= 0) ::close(readEnd);
+    if (writeEnd >= 0) ::close(writeEnd);
+    return result;
+  }
+  pid_t pid = 0;
+  const bool started = Spawn(argv, writeEnd, pid);
+  // Only the child may hold the write end, or the pipe never reports end of data.
+  ::close(writeEnd);
+  if (!started) {
+    ::close(readEnd);
+    return result;
+  }
+  result.started = true;
+  const int pidFd = OpenPidFd(pid);
+  Drain(readEnd, pidFd, captured);
+  ::close(readEnd);
+  if (pidFd >= 0) ::close(pidFd);
+  result.exitStatus = Reap(pid);
+  return result;
+}

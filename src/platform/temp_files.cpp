@@ -1,0 +1,224 @@
+#include "platform/temp_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "platform/path.h"
+#include "platform/running_child.h"
+
+namespace {
+
+// Shared with the interrupt handler: changed only with the interrupt signals blocked, and
+// never destroyed, so that a late signal never walks freed memory.
+std::vector<std::string>* const g_tempFiles = new std::vector<std::string>();
+char g_folder[kPathLimit] = {};
+volatile sig_atomic_t g_folderReady = 0;
+
+// Numbers for the four hex digits; each is handed out once per run.
+std::uint32_t g_nextNumber = 0;
+std::uint32_t g_numbersUsed = 0;
+bool g_numbersSeeded = false;
+constexpr std::uint32_t kNumberCount = 0x10000;
+
+void AppendToList(const char* path) {
+  std::string copy(path);
+  InterruptBlock block;
+  g_tempFiles->push_back(std::move(copy));
+}
+
+std::string TempBase() {
+  const char* env = std::getenv("TMPDIR");
+  std::string base = (env != nullptr && *env != '\0') ? env : "/tmp";
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  if (!IsAbsolutePath(base)) {
+    std::string full;
+    if (FullPath(base, full)) base = full;
+  }
+  return base;
+}
+
+bool EnsureFolder() {
+  if (g_folderReady) return true;
+  const std::string base = TempBase();
+  std::string templ = base + (base == "/" ? "" : "/") + "trw-XXXXXX";
+  if (templ.size() + 1 > kPathLimit) {
+    std::fprintf(stderr, "temporary folder path too long: %s\n", base.c_str());
+    return false;
+  }
+  if (::mkdtemp(templ.data()) == nullptr) {
+    std::fprintf(stderr, "cannot create a temporary folder in %s: %s\n", base.c_str(),
+                 std::strerror(errno));
+    return false;
+  }
+  // mkdtemp's mode passes through the umask; the folder must be usable and ours alone.
+  ::chmod(templ.c_str(), 0700);
+  InterruptBlock block;
+  std::memcpy(g_folder, templ.c_str(), templ.size() + 1);
+  g_folderReady = 1;
+  return true;
+}
+
+std::string NumberedName(std::uint32_t number, const char* suffix) {
+  char name[16];
+  std::snprintf(name, sizeof name, "/trw%04X.tmp", static_cast<unsigned>(number & 0xFFFFu));
+  std::string path = std::string(g_folder) + name;
+  if (suffix != nullptr) path += suffix;
+  return path;
+}
+
+int FailName(char* buffer, const char* why) {
+  buffer[0] = '\0';
+  std::fprintf(stderr, "cannot make a temporary file name: %s\n", why);
+  return 0;
+}
+
+}  // namespace
+
+int MakeTempFileName(std::size_t capacity, char* buffer, const char* suffix) {
+  if (capacity == 0 || buffer == nullptr) return 0;
+  if (!EnsureFolder()) {
+    buffer[0] = '\0';
+    return 0;
+  }
+  if (!g_numbersSeeded) {
+    g_nextNumber = static_cast<std::uint32_t>(::getpid()) ^ static_cast<std::uint32_t>(std::time(nullptr));
+    g_numbersSeeded = true;
+  }
+  while (g_numbersUsed < kNumberCount) {
+    const std::string path = NumberedName(g_nextNumber++, suffix);
+    ++g_numbersUsed;
+    if (path.size() + 1 > capacity) return FailName(buffer, "the name does not fit");
+    struct stat st;
+    if (::lstat(path.c_str(), &st) == 0) continue;
+    std::memcpy(buffer, path.c_str(), path.size() + 1);
+    AppendToList(buffer);
+    return static_cast<int>(path.size());
+  }
+  return FailName(buffer, "all names of this run are used");
+}
+
+void RegisterTempFile(const char* path) {
+  if (path == nullptr) return;
+  for (const std::string& entry : *g_tempFiles) {
+    if (EqualNoCase(entry, path)) return;
+  }
+  AppendToList(path);
+}
+
+void DeleteTempFiles() {
+  for (const std::string& entry : *g_tempFiles) ::unlink(entry.c_str());
+  if (g_folderReady && ::rmdir(g_folder) == 0) {
+    InterruptBlock block;
+    g_folderReady = 0;
+    g_folder[0] = '\0';
+  }
+}
+
+std::vector<std::string> TempFileListSnapshot() { return *g_tempFiles; }
+
+std::string TempFolderPath() { return g_folderReady ? std::string(g_folder) : std::string(); }
+
+// ---- Interrupt cleanup. Everything below runs in a signal handler: system calls only.
+
+namespace {
+
+void SleepBriefly() {
+  timespec pause = {0, 10 * 1000 * 1000};
+  ::nanosleep(&pause, nullptr);
+}
+
+// Asks the child to end, gives it two seconds, then kills it; it is reaped either way so
+// that nothing of the run outlives the process.
+void EndChild(pid_t child) {
+  ::kill(child, SIGTERM);
+  for (int i = 0; i < 200; ++i) {
+    const pid_t r = ::waitpid(child, nullptr, WNOHANG);
+    if (r == child || (r < 0 && errno != EINTR)) return;
+    SleepBriefly();
+  }
+  ::kill(child, SIGKILL);
+  while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+  }
+}
+
+struct DirEntry64 {
+  std::uint64_t ino;
+  std::int64_t off;
+  unsigned short reclen;
+  unsigned char type;
+  char name[1];
+};
+
+// Deletes what the engine wrote into the private folder but was not listed yet (page
+// images of an interrupted render, partial outputs). One pass per directory read; repeated
+// because unlinking while reading may hide entries.
+void SweepFolder(const char* folder) {
+  const int fd = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  alignas(8) char buffer[4096];
+  for (int pass = 0; pass < 8; ++pass) {
+    bool deleted = false;
+    ::lseek(fd, 0, SEEK_SET);
+    for (;;) {
+      const long n = ::syscall(SYS_getdents64, fd, buffer, sizeof buffer);
+      if (n <= 0) break;
+      for (long pos = 0; pos < n;) {
+        const auto* entry = reinterpret_cast<const DirEntry64*>(buffer + pos);
+        const char* name = buffer + pos + offsetof(DirEntry64, name);
+        pos += entry->reclen;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+        if (::unlinkat(fd, name, 0) == 0) deleted = true;
+      }
+    }
+    if (!deleted) break;
+  }
+  ::close(fd);
+}
+
+void OnInterrupt(int sig) {
+  const pid_t child = RunningChild();
+  if (child > 0) EndChild(child);
+  for (const std::string& entry : *g_tempFiles) ::unlink(entry.c_str());
+  if (g_folderReady) {
+    SweepFolder(g_folder);
+    ::rmdir(g_folder);
+  }
+  struct sigaction dfl;
+  std::memset(&dfl, 0, sizeof dfl);
+  dfl.sa_handler = SIG_DFL;
+  sigemptyset(&dfl.sa_mask);
+  ::sigaction(sig, &dfl, nullptr);
+  ::raise(sig);
+  sigset_t unblock;
+  sigemptyset(&unblock);
+  sigaddset(&unblock, sig);
+  ::sigprocmask(SIG_UNBLOCK, &unblock, nullptr);
+  ::_exit(128 + sig);
+}
+
+}  // namespace
+
+void InstallInterruptCleanup() {
+  const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+  for (int sig : signals) {
+    struct sigaction old;
+    // A signal ignored at start (nohup, background jobs) stays ignored.
+    if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = OnInterrupt;
+    action.sa_mask = InterruptSignals();
+    ::sigaction(sig, &action, nullptr);
+  }
+}
