@@ -1,0 +1,23 @@
+#pragma once
+#include <string>
+#include <vector>
+
+#include "frontend/settings.h"
+
+// Traces one image with the second-method tracer (autotrace). Returns 1 when the output
+// file exists afterwards, else 0.
+int RunSecondMethodTracer(const ConversionSettings& settings, const std::string& imagePath,
+                          const std::string& outputPath);
+
+// The second-method options: background colour (without a leading '#'), centre-line, extra
+// engine arguments. False when the text would not fit its 4,096-byte buffer.
+bool BuildSecondMethodOptions(const ConversionSettings& settings, std::string& options);
+
+// Renders every page of a PDF with pagerip into PNGs beside baseName and appends their
+// paths in name (page) order. Returns 1 when the list holds at least one entry.
+int RenderPdfPages(const std::string& pdfPath, const std::string& baseName,
+                   std::vector<std::string>& pages, int pdfResolution);
+
+// Appends the full path of every file (not folder) matching the pattern's last component,
+// in name order; returns the size of the list afterwards.
+int CollectMatchingFiles(const std::string& pattern, std::vector<std::string>& list);

@@ -1,0 +1,72 @@
+// A stand-in for the engines in tests. Placed beside a copy of tracewright under an engine's
+// name, it records how it was called and writes the output the real engine would write:
+// - TW_STANDIN_DIR: folder for call-N.args (one argument per line) and call-N.input (a copy
+//   of the last argument, the image it was given);
+// - as pagerip (-r DPI in.pdf base.png): TW_STANDIN_PAGES copies (default 1) of the PNG named
+//   by TW_STANDIN_PAGE, named base-0001.png, base-0002.png, ...;
+// - otherwise: a small text file at the path after -o or -output-file;
+// - TW_STANDIN_FAIL=1: writes no output.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <sys/stat.h>
+
+namespace {
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+void CopyFile(const std::string& from, const std::string& to) {
+  std::ifstream in(from, std::ios::binary);
+  std::ofstream out(to, std::ios::binary | std::ios::trunc);
+  out << in.rdbuf();
+}
+
+void Record(int argc, char** argv) {
+  const char* dir = std::getenv("TW_STANDIN_DIR");
+  if (dir == nullptr || *dir == '\0') return;
+  int n = 0;
+  while (Exists(std::string(dir) + "/call-" + std::to_string(n) + ".args")) ++n;
+  const std::string stem = std::string(dir) + "/call-" + std::to_string(n);
+  if (argc > 1) CopyFile(argv[argc - 1], stem + ".input");
+  std::ofstream args(stem + ".args", std::ios::binary);
+  for (int i = 0; i < argc; ++i) args << argv[i] << '\n';
+}
+
+void WritePages(const std::string& base) {
+  const char* page = std::getenv("TW_STANDIN_PAGE");
+  const char* countText = std::getenv("TW_STANDIN_PAGES");
+  const int count = countText ? std::atoi(countText) : 1;
+  const std::string stem = base.size() > 4 ? base.substr(0, base.size() - 4) : base;
+  for (int i = 1; i <= count; ++i) {
+    char suffix[32];
+    std::snprintf(suffix, sizeof(suffix), "-%04d.png", i);
+    if (page != nullptr) CopyFile(page, stem + suffix);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Record(argc, argv);
+  const char* fail = std::getenv("TW_STANDIN_FAIL");
+  if (fail != nullptr && std::strcmp(fail, "1") == 0) return 1;
+  const std::string self = argv[0];
+  const bool renderer = self.size() >= 7 && self.compare(self.size() - 7, 7, "pagerip") == 0;
+  if (renderer) {
+    if (argc == 5) WritePages(argv[4]);
+    return 0;
+  }
+  for (int i = 1; i + 1 < argc; ++i) {
+    if (std::strcmp(argv[i], "-o") == 0 || std::strcmp(argv[i], "-output-file") == 0) {
+      std::ofstream out(argv[i + 1], std::ios::binary);
+      out << "stand-in output\n";
+    }
+  }
+  return 0;
+}
