@@ -30,4 +30,7 @@ class CxImageBMP : public CxImage {
                       uint32_t greenMask, uint32_t blueMask, uint32_t bits);
   void DecodeRle8(CxStream* stream);
   void DecodeRle4(CxStream* stream);
+  void ReadPalette(CxStream* stream, uint32_t count, bool coreHeader);
+  const char* DecodeBody(CxStream* stream);
+  static void SerializeInfoHeader(const BitmapInfoHeader& header, uint8_t out[40]);
 };

@@ -256,11 +256,13 @@ class CxImage {
   bool Encode(FILE* file, uint32_t formatType);
   bool Encode(CxStream* stream, uint32_t formatType);
 
+  // Gives a fresh (storage-less) image the source's attributes: codec options, frame
+  // wanted, escape value, resolution... Storage pointers are not copied.
+  void CopyInfoForDecode(const CxImage& source);
+
  protected:
   // Encoder precondition: a stream and pixel storage; sets the message and returns false.
   bool CheckEncodable(CxStream* stream);
-  // Gives a fresh codec object the caller's attributes (options, frame wanted, escape).
-  void CopyInfoForDecode(const CxImage& source);
   // Copies the member header into the block's header.
   void SyncHeader();
 
