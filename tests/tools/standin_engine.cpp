@@ -5,7 +5,8 @@
 // - as pagerip (-r DPI in.pdf base.png): TW_STANDIN_PAGES copies (default 1) of the PNG named
 //   by TW_STANDIN_PAGE, named base-0001.png, base-0002.png, ...;
 // - otherwise: a small text file at the path after -o or -output-file;
-// - TW_STANDIN_FAIL=1: writes no output.
+// - TW_STANDIN_FAIL=1: writes no output;
+// - TW_STANDIN_SLEEP=N: sleeps N seconds first (for interrupt tests).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include <iterator>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -54,6 +56,7 @@ void WritePages(const std::string& base) {
 
 int main(int argc, char** argv) {
   Record(argc, argv);
+  if (const char* pause = std::getenv("TW_STANDIN_SLEEP")) sleep(static_cast<unsigned>(std::atoi(pause)));
   const char* fail = std::getenv("TW_STANDIN_FAIL");
   if (fail != nullptr && std::strcmp(fail, "1") == 0) return 1;
   const std::string self = argv[0];
