@@ -1,0 +1,71 @@
+#include "despeckle.h"
+
+#include <cmath>
+#include <utility>
+
+#include "regions/boundary.h"
+
+namespace at {
+namespace {
+
+double ColorDistance(Rgb a, Rgb b) {
+  const double dr = a.r - b.r, dg = a.g - b.g, db = a.b - b.b;
+  return std::sqrt(dr * dr + dg * dg + db * db);
+}
+
+}  // namespace
+
+void Despeckle(IndexedImage& image, int level, double tightness) {
+  const int w = image.width, h = image.height;
+  const size_t n = static_cast<size_t>(w) * static_cast<size_t>(h);
+  std::vector<uint32_t> label;
+  for (int step = 1; step <= level; ++step) {
+    const uint32_t count = LabelRegions(image, label);
+    if (count < 2) return;
+    const uint64_t limit = static_cast<uint64_t>(step) * static_cast<uint64_t>(step);
+    std::vector<uint64_t> area(count, 0);
+    for (uint32_t l : label) ++area[l];
+    // Border tallies of each small region: (colour, shared edges).
+    std::vector<std::vector<std::pair<uint32_t, uint32_t>>> tally(count);
+    bool any = false;
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        const size_t i = static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
+        const uint32_t l = label[i];
+        if (area[l] > limit) continue;
+        any = true;
+        const size_t nb[4] = {x > 0 ? i - 1 : n, x + 1 < w ? i + 1 : n, y > 0 ? i - static_cast<size_t>(w) : n,
+                              y + 1 < h ? i + static_cast<size_t>(w) : n};
+        for (size_t q : nb) {
+          if (q == n || label[q] == l) continue;
+          const uint32_t c = image.index[q];
+          auto& t = tally[l];
+          size_t k = 0;
+          while (k < t.size() && t[k].first != c) ++k;
+          if (k == t.size()) t.emplace_back(c, 0);
+          ++t[k].second;
+        }
+      }
+    }
+    if (!any) continue;
+    std::vector<int64_t> target(count, -1);
+    // Scores need the region's own colour; find one pixel of each small region.
+    std::vector<uint32_t> own(count, 0);
+    for (size_t i = 0; i < n; ++i) own[label[i]] = image.index[i];
+    for (uint32_t l = 0; l < count; ++l) {
+      double best = -1;
+      for (const auto& [color, edges] : tally[l]) {
+        const double dist = ColorDistance(image.palette[color], image.palette[own[l]]);
+        const double score = edges * std::exp(-tightness * dist / 128.0);
+        if (score > best) {
+          best = score;
+          target[l] = color;
+        }
+      }
+    }
+    for (size_t i = 0; i < n; ++i)
+      if (target[label[i]] >= 0) image.index[i] = static_cast<uint32_t>(target[label[i]]);
+  }
+}
+
+}  // namespace at

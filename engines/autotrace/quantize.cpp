@@ -1,0 +1,253 @@
+#include "quantize.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <limits>
+
+namespace at {
+namespace {
+
+uint32_t Pack(Rgb c) { return uint32_t{c.r} << 16 | uint32_t{c.g} << 8 | c.b; }
+Rgb Unpack(uint32_t v) {
+  return Rgb{static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
+}
+
+// Open-addressing map from packed colours to dense ids.
+class ColorTable {
+ public:
+  ColorTable() : keys_(1024, kEmpty), ids_(1024, 0) {}
+  uint32_t IdOf(uint32_t key) {
+    size_t mask = keys_.size() - 1;
+    size_t slot = Hash(key) & mask;
+    while (keys_[slot] != kEmpty) {
+      if (keys_[slot] == key) return ids_[slot];
+      slot = (slot + 1) & mask;
+    }
+    keys_[slot] = key;
+    ids_[slot] = static_cast<uint32_t>(colors_.size());
+    colors_.push_back(key);
+    if (colors_.size() * 2 > keys_.size()) Grow();
+    return static_cast<uint32_t>(colors_.size() - 1);
+  }
+  const std::vector<uint32_t>& colors() const { return colors_; }
+
+ private:
+  static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
+  static size_t Hash(uint32_t k) { return (k * 2654435761u) >> 7; }
+  void Grow() {
+    std::vector<uint32_t> keys(keys_.size() * 2, kEmpty), ids(keys_.size() * 2, 0);
+    const size_t mask = keys.size() - 1;
+    for (size_t i = 0; i < keys_.size(); ++i) {
+      if (keys_[i] == kEmpty) continue;
+      size_t slot = Hash(keys_[i]) & mask;
+      while (keys[slot] != kEmpty) slot = (slot + 1) & mask;
+      keys[slot] = keys_[i];
+      ids[slot] = ids_[i];
+    }
+    keys_.swap(keys);
+    ids_.swap(ids);
+  }
+  std::vector<uint32_t> keys_, ids_;
+  std::vector<uint32_t> colors_;
+};
+
+struct Entry {
+  std::array<double, 3> sum{};  // sum of channel values over its pixels
+  double count = 0;
+  std::array<double, 3> Mean() const { return {sum[0] / count, sum[1] / count, sum[2] / count}; }
+};
+
+double Dist2(const std::array<double, 3>& a, const std::array<double, 3>& b) {
+  const double d0 = a[0] - b[0], d1 = a[1] - b[1], d2 = a[2] - b[2];
+  return d0 * d0 + d1 * d1 + d2 * d2;
+}
+
+size_t Nearest(const std::array<double, 3>& c, const std::vector<std::array<double, 3>>& centers) {
+  size_t best = 0;
+  double bestD = std::numeric_limits<double>::max();
+  for (size_t i = 0; i < centers.size(); ++i) {
+    const double d = Dist2(c, centers[i]);
+    if (d < bestD) {
+      bestD = d;
+      best = i;
+    }
+  }
+  return best;
+}
+
+// Median cut: split the box with the most pixels times extent at the weighted median of its
+// longest side until there are `count` boxes.
+std::vector<std::array<double, 3>> MedianCut(std::vector<Entry> entries, size_t count) {
+  struct Box {
+    size_t begin, end;
+  };
+  std::vector<Box> boxes{{0, entries.size()}};
+  auto extent = [&](const Box& b, int& axis) {
+    double lo[3] = {1e9, 1e9, 1e9}, hi[3] = {-1e9, -1e9, -1e9}, n = 0;
+    for (size_t i = b.begin; i < b.end; ++i) {
+      const auto m = entries[i].Mean();
+      for (int k = 0; k < 3; ++k) {
+        lo[k] = std::min(lo[k], m[k]);
+        hi[k] = std::max(hi[k], m[k]);
+      }
+      n += entries[i].count;
+    }
+    axis = 0;
+    for (int k = 1; k < 3; ++k)
+      if (hi[k] - lo[k] > hi[axis] - lo[axis]) axis = k;
+    return (hi[axis] - lo[axis]) * std::max(1.0, n);
+  };
+  while (boxes.size() < count) {
+    size_t pick = boxes.size();
+    int pickAxis = 0;
+    double pickScore = 0;
+    for (size_t i = 0; i < boxes.size(); ++i) {
+      int axis = 0;
+      const double score = boxes[i].end - boxes[i].begin > 1 ? extent(boxes[i], axis) : 0;
+      if (score > pickScore) {
+        pickScore = score;
+        pick = i;
+        pickAxis = axis;
+      }
+    }
+    if (pick == boxes.size()) break;
+    Box b = boxes[pick];
+    std::sort(entries.begin() + static_cast<std::ptrdiff_t>(b.begin),
+              entries.begin() + static_cast<std::ptrdiff_t>(b.end),
+              [&](const Entry& x, const Entry& y) { return x.Mean()[pickAxis] < y.Mean()[pickAxis]; });
+    double total = 0, run = 0;
+    for (size_t i = b.begin; i < b.end; ++i) total += entries[i].count;
+    size_t cut = b.begin + 1;
+    for (size_t i = b.begin; i < b.end - 1; ++i) {
+      run += entries[i].count;
+      cut = i + 1;
+      if (run * 2 >= total) break;
+    }
+    boxes[pick] = Box{b.begin, cut};
+    boxes.push_back(Box{cut, b.end});
+  }
+  std::vector<std::array<double, 3>> centers;
+  for (const Box& b : boxes) {
+    Entry sum;
+    for (size_t i = b.begin; i < b.end; ++i) {
+      for (int k = 0; k < 3; ++k) sum.sum[k] += entries[i].sum[k];
+      sum.count += entries[i].count;
+    }
+    centers.push_back(sum.Mean());
+  }
+  return centers;
+}
+
+// Lloyd iterations over the weighted entries; center `fixed` (if any) does not move.
+void RefineKMeans(const std::vector<Entry>& entries, std::vector<std::array<double, 3>>& centers,
+                  int fixed) {
+  for (int iter = 0; iter < 6; ++iter) {
+    std::vector<Entry> acc(centers.size());
+    for (const Entry& e : entries) {
+      Entry& a = acc[Nearest(e.Mean(), centers)];
+      for (int k = 0; k < 3; ++k) a.sum[k] += e.sum[k];
+      a.count += e.count;
+    }
+    bool moved = false;
+    for (size_t i = 0; i < centers.size(); ++i) {
+      if (static_cast<int>(i) == fixed || acc[i].count == 0) continue;
+      const auto m = acc[i].Mean();
+      if (Dist2(m, centers[i]) > 0.01) moved = true;
+      centers[i] = m;
+    }
+    if (!moved) break;
+  }
+}
+
+std::array<double, 3> ToArray(Rgb c) { return {double(c.r), double(c.g), double(c.b)}; }
+
+uint8_t Clamp8(double v) { return static_cast<uint8_t>(std::clamp(v + 0.5, 0.0, 255.0)); }
+
+}  // namespace
+
+IndexedImage IndexColors(const Image& image, int colorCount, const Rgb* background) {
+  IndexedImage out;
+  out.width = image.width;
+  out.height = image.height;
+  const size_t n = static_cast<size_t>(image.width) * static_cast<size_t>(image.height);
+  out.index.resize(n);
+  ColorTable table;
+  uint32_t lastKey = 0xFFFFFFFFu, lastId = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const uint32_t key = uint32_t{image.rgb[3 * i]} << 16 | uint32_t{image.rgb[3 * i + 1]} << 8 | image.rgb[3 * i + 2];
+    if (key != lastKey) {
+      lastKey = key;
+      lastId = table.IdOf(key);
+    }
+    out.index[i] = lastId;
+  }
+  const std::vector<uint32_t>& distinct = table.colors();
+  if (colorCount <= 0 || distinct.size() <= static_cast<size_t>(colorCount)) {
+    for (uint32_t c : distinct) out.palette.push_back(Unpack(c));
+    if (background != nullptr) {
+      for (size_t i = 0; i < out.palette.size(); ++i)
+        if (out.palette[i] == *background) out.background = static_cast<int>(i);
+    }
+    return out;
+  }
+
+  // Reduce. Large histograms are binned to 5 bits a channel to bound the work.
+  std::vector<uint32_t> count(distinct.size(), 0);
+  for (uint32_t id : out.index) ++count[id];
+  const bool binned = distinct.size() > 65536;
+  std::vector<uint32_t> entryOf(distinct.size());
+  std::vector<Entry> entries;
+  std::vector<int32_t> binEntry(binned ? 32768 : 0, -1);
+  for (size_t i = 0; i < distinct.size(); ++i) {
+    const Rgb c = Unpack(distinct[i]);
+    size_t e = entries.size();
+    if (binned) {
+      const size_t bin = (size_t{c.r} >> 3) << 10 | (size_t{c.g} >> 3) << 5 | (c.b >> 3);
+      if (binEntry[bin] < 0) {
+        binEntry[bin] = static_cast<int32_t>(entries.size());
+        entries.emplace_back();
+      }
+      e = static_cast<size_t>(binEntry[bin]);
+    } else {
+      entries.emplace_back();
+    }
+    entryOf[i] = static_cast<uint32_t>(e);
+    const double w = count[i];
+    entries[e].sum[0] += c.r * w;
+    entries[e].sum[1] += c.g * w;
+    entries[e].sum[2] += c.b * w;
+    entries[e].count += w;
+  }
+  std::vector<std::array<double, 3>> centers = MedianCut(entries, static_cast<size_t>(colorCount));
+  int fixed = -1;
+  bool bgPresent = false;
+  if (background != nullptr) {
+    for (uint32_t c : distinct) bgPresent = bgPresent || Unpack(c) == *background;
+  }
+  if (bgPresent) {
+    fixed = static_cast<int>(Nearest(ToArray(*background), centers));
+    centers[static_cast<size_t>(fixed)] = ToArray(*background);
+  }
+  RefineKMeans(entries, centers, fixed);
+
+  // Map entries to centers, then keep only the centers in use, merging equal colours.
+  std::vector<uint32_t> centerOfEntry(entries.size());
+  for (size_t e = 0; e < entries.size(); ++e) centerOfEntry[e] = static_cast<uint32_t>(Nearest(entries[e].Mean(), centers));
+  std::vector<int32_t> paletteOfCenter(centers.size(), -1);
+  ColorTable finalColors;
+  for (size_t c = 0; c < centers.size(); ++c) {
+    Rgb rgb{Clamp8(centers[c][0]), Clamp8(centers[c][1]), Clamp8(centers[c][2])};
+    if (static_cast<int>(c) == fixed) rgb = *background;
+    paletteOfCenter[c] = static_cast<int32_t>(finalColors.IdOf(Pack(rgb)));
+  }
+  std::vector<uint32_t> remap(distinct.size());
+  for (size_t i = 0; i < distinct.size(); ++i)
+    remap[i] = static_cast<uint32_t>(paletteOfCenter[centerOfEntry[entryOf[i]]]);
+  for (uint32_t& id : out.index) id = remap[id];
+  for (uint32_t c : finalColors.colors()) out.palette.push_back(Unpack(c));
+  if (fixed >= 0) out.background = paletteOfCenter[static_cast<size_t>(fixed)];
+  return out;
+}
+
+}  // namespace at

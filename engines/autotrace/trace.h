@@ -1,0 +1,21 @@
+#pragma once
+// From an indexed image to a drawing: outlines of colour regions, or centre-lines of strokes.
+#include "fit.h"
+#include "types.h"
+
+namespace at {
+
+struct CenterlineParams {
+  bool preserveWidth = false;
+  double widthWeightFactor = 6.0;
+  double noiseRemoval = 0.99;
+};
+
+// Every region not of the background colour becomes a filled shape. Shapes come largest
+// first, so that a region painted over a hole of its neighbour lies on top of it.
+Drawing TraceOutlines(const IndexedImage& image, const FitParams& params);
+
+// Every colour but the background is thinned to one-pixel lines that become stroked paths.
+Drawing TraceCenterlines(const IndexedImage& image, const FitParams& fit, const CenterlineParams& params);
+
+}  // namespace at

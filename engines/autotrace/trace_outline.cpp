@@ -1,0 +1,70 @@
+#include <algorithm>
+#include <numeric>
+
+#include "regions/boundary.h"
+#include "trace.h"
+
+namespace at {
+namespace {
+
+void Append(Contour& out, const Contour& piece, bool reversed) {
+  if (!reversed) {
+    out.segs.insert(out.segs.end(), piece.segs.begin(), piece.segs.end());
+    return;
+  }
+  for (size_t i = piece.segs.size(); i-- > 0;) {
+    const Segment& s = piece.segs[i];
+    Segment r = s;
+    r.c1 = s.c2;
+    r.c2 = s.c1;
+    r.end = i > 0 ? piece.segs[i - 1].end : piece.start;
+    out.segs.push_back(r);
+  }
+}
+
+Point StartOf(const Contour& piece, bool reversed) {
+  return reversed && !piece.segs.empty() ? piece.segs.back().end : piece.start;
+}
+
+}  // namespace
+
+Drawing TraceOutlines(const IndexedImage& image, const FitParams& params) {
+  Drawing drawing;
+  drawing.width = image.width;
+  drawing.height = image.height;
+  RegionMap map = BuildRegions(image);
+
+  std::vector<Contour> fitted(map.chains.size());
+  std::vector<Point> pts;
+  for (size_t c = 0; c < map.chains.size(); ++c) {
+    Chain& chain = map.chains[c];
+    pts.clear();
+    for (const LatticePoint& p : chain.points) pts.push_back(Point{double(p.x), double(p.y)});
+    fitted[c] = FitPoints(pts, chain.closed, params);
+    std::vector<LatticePoint>().swap(chain.points);
+  }
+
+  std::vector<uint32_t> order;
+  for (uint32_t r = 0; r < map.regions.size(); ++r)
+    if (map.regions[r].traced && !map.regions[r].cycles.empty()) order.push_back(r);
+  std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+    return map.regions[a].outerArea > map.regions[b].outerArea;
+  });
+  for (uint32_t r : order) {
+    const Region& region = map.regions[r];
+    Shape shape;
+    shape.color = image.palette[region.color];
+    for (const Cycle& cycle : region.cycles) {
+      if (cycle.hole && !cycle.cut) continue;
+      Contour contour;
+      contour.closed = true;
+      contour.start = StartOf(fitted[cycle.chains[0].chain], cycle.chains[0].reversed);
+      for (const ChainRef& ref : cycle.chains) Append(contour, fitted[ref.chain], ref.reversed);
+      if (!contour.segs.empty()) shape.contours.push_back(std::move(contour));
+    }
+    if (!shape.contours.empty()) drawing.shapes.push_back(std::move(shape));
+  }
+  return drawing;
+}
+
+}  // namespace at
