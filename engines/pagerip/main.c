@@ -2,9 +2,10 @@
  *
  * Renders every page of a PDF into its own PNG, in colour on a white background, named
  * <folder of base><stem of base>-<page number>.png with the page number zero-padded to
- * the same width throughout the document. Exit status: 0 when every page was written,
- * 1 otherwise, 2 for a usage error.
+ * the same width throughout the document. Exit status: 0 when every page of a sound
+ * file was written, 1 otherwise, 2 for a usage error.
  */
+#include "input.h"
 #include "names.h"
 #include "outfile.h"
 #include "pngwrite.h"
@@ -69,6 +70,11 @@ static void ignore_error(void *user, const char *message)
 
 static pdf_document *open_pdf(fz_context *ctx, const char *path, int *page_count)
 {
+	char err[256];
+	if (check_pdf_file(path, err, sizeof err) != 0) {
+		fprintf(stderr, "pagerip: cannot render %s: %s\n", path, err);
+		return NULL;
+	}
 	pdf_document *doc = NULL;
 	fz_var(doc);
 	fz_try(ctx) {
@@ -77,10 +83,13 @@ static pdf_document *open_pdf(fz_context *ctx, const char *path, int *page_count
 			fz_throw(ctx, FZ_ERROR_GENERIC, "the document is encrypted and needs a password");
 		*page_count = pdf_count_pages(ctx, doc);
 		if (*page_count <= 0)
-			fz_throw(ctx, FZ_ERROR_GENERIC, "the document has no pages");
+			fz_throw(ctx, FZ_ERROR_GENERIC, "%s", pdf_was_repaired(ctx, doc)
+				? "damaged or truncated PDF: no page could be recovered" : "the document has no pages");
 	}
 	fz_catch(ctx) {
-		fprintf(stderr, "pagerip: cannot render %s: %s\n", path, fz_caught_message(ctx));
+		/* The header was there, so the rest of the file is at fault. */
+		fprintf(stderr, "pagerip: cannot render %s: %s%s\n", path,
+			doc ? "" : "damaged or truncated PDF: ", fz_caught_message(ctx));
 		pdf_drop_document(ctx, doc);
 		return NULL;
 	}
@@ -126,8 +135,12 @@ static int rip_document(fz_context *ctx, const struct options *options)
 	pdf_document *doc = open_pdf(ctx, options->input, &page_count);
 	if (!doc)
 		return EXIT_FAILURE;
-	if (pdf_was_repaired(ctx, doc))
-		fprintf(stderr, "pagerip: warning: %s is damaged; rendering what could be recovered\n", options->input);
+	/* A repaired file may have lost pages without trace: its pages are written, but the
+	 * run does not count as complete. */
+	int repaired = pdf_was_repaired(ctx, doc);
+	if (repaired)
+		fprintf(stderr, "pagerip: warning: %s is damaged or truncated; writing the pages that could be recovered\n",
+			options->input);
 	int width = page_number_width(page_count);
 	int failed = 0;
 	for (int i = 0; i < page_count; i++)
@@ -136,7 +149,7 @@ static int rip_document(fz_context *ctx, const struct options *options)
 	pdf_drop_document(ctx, doc);
 	if (failed)
 		fprintf(stderr, "pagerip: %d of %d pages could not be written\n", failed, page_count);
-	return failed ? EXIT_FAILURE : EXIT_SUCCESS;
+	return failed || repaired ? EXIT_FAILURE : EXIT_SUCCESS;
 }
 
 int main(int argc, char **argv)

@@ -10,9 +10,13 @@ struct png_failure {
 	size_t err_size;
 };
 
+/* Measured on rendered text and photo pages, counting the write and one later libpng
+ * read: zlib level 1 without row filters is fastest on text pages (about 3 times faster
+ * than the library's own PNG writer) and close to the best on photographs; level 0
+ * makes files 50 times larger, and every page stays on disk until the run ends. */
 struct png_settings default_png_settings(void)
 {
-	struct png_settings s = {1, PNG_FILTER_UP, Z_DEFAULT_STRATEGY};
+	struct png_settings s = {1, PNG_FILTER_NONE, Z_DEFAULT_STRATEGY};
 	return s;
 }
 
