@@ -1,0 +1,314 @@
+// TGA decoding from files the tests build byte by byte.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "image/image_format.h"
+#include "image/ximatga.h"
+#include "image/xstream.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct TgaFields {
+  uint8_t idLength = 0;
+  uint8_t colourMapType = 0;
+  uint8_t imageType = 3;
+  uint16_t colourMapFirst = 0;
+  uint16_t colourMapLength = 0;
+  uint8_t colourMapEntrySize = 0;
+  uint16_t width = 2;
+  uint16_t height = 2;
+  uint8_t depth = 8;
+  uint8_t descriptor = 0;
+};
+
+void Put16(Bytes& b, size_t at, uint16_t v) {
+  b[at] = static_cast<uint8_t>(v);
+  b[at + 1] = static_cast<uint8_t>(v >> 8);
+}
+
+// Header, then whatever follows it (identification field, colour map, pixels).
+Bytes TgaFile(const TgaFields& f, const Bytes& rest) {
+  Bytes b(18, 0);
+  b[0] = f.idLength;
+  b[1] = f.colourMapType;
+  b[2] = f.imageType;
+  Put16(b, 3, f.colourMapFirst);
+  Put16(b, 5, f.colourMapLength);
+  b[7] = f.colourMapEntrySize;
+  Put16(b, 8, 3);   // origin: not used
+  Put16(b, 10, 4);
+  Put16(b, 12, f.width);
+  Put16(b, 14, f.height);
+  b[16] = f.depth;
+  b[17] = f.descriptor;
+  b.insert(b.end(), rest.begin(), rest.end());
+  return b;
+}
+
+struct Result {
+  bool ok;
+  std::string message;
+};
+
+Result Decode(const Bytes& file, CxImageTGA& image, int32_t escape = 0) {
+  CxMemStream s(file.data(), file.size());
+  image.SetEscape(escape);
+  const bool ok = image.Decode(&s);
+  return {ok, image.LastErrorText()};
+}
+
+std::string Fails(const Bytes& file, int32_t escape = 0) {
+  CxImageTGA image;
+  const Result r = Decode(file, image, escape);
+  return r.ok ? "(decoded)" : r.message;
+}
+
+// Colour with alpha of picture pixel (x, t), t counted from the top.
+RgbQuad At(const CxImage& image, uint32_t x, uint32_t t) {
+  return image.ColourAt(x, image.Height() - 1 - t, true);
+}
+
+void ExpectRgb(const RgbQuad& c, int r, int g, int b) {
+  EXPECT_EQ(c.red, r);
+  EXPECT_EQ(c.green, g);
+  EXPECT_EQ(c.blue, b);
+}
+
+TEST(TgaDecode, FailureMessages) {
+  CxImageTGA none;
+  EXPECT_FALSE(none.Decode(nullptr));
+
+  const TgaFields f;  // 2 x 2 grey, 8 bits
+  const Bytes good = TgaFile(f, {1, 2, 3, 4});
+  EXPECT_EQ(Fails(good), "(decoded)");
+  EXPECT_EQ(Fails(Bytes(good.begin(), good.begin() + 17)), "Not a TGA");
+
+  for (uint8_t type : {0, 4, 8, 12, 32}) {
+    TgaFields t = f;
+    t.imageType = type;
+    EXPECT_EQ(Fails(TgaFile(t, {})), "Unknown TGA image type") << int(type);
+  }
+  TgaFields bad = f;
+  bad.width = 0;
+  EXPECT_EQ(Fails(TgaFile(bad, {})), "bad TGA header");
+  bad = f;
+  bad.height = 0;
+  EXPECT_EQ(Fails(TgaFile(bad, {})), "bad TGA header");
+  for (uint8_t depth : {0, 1, 4, 12, 17, 48}) {
+    bad = f;
+    bad.depth = depth;
+    EXPECT_EQ(Fails(TgaFile(bad, {})), "bad TGA header") << int(depth);
+  }
+  bad = f;
+  bad.colourMapType = 1;
+  bad.colourMapLength = 257;
+  EXPECT_EQ(Fails(TgaFile(bad, {})), "bad TGA header");
+
+  // The end of the data before a line starts fails; inside the last line it does not.
+  EXPECT_EQ(Fails(TgaFile(f, {1})), "corrupted TGA");
+  CxImageTGA lastLineShort;
+  ASSERT_TRUE(Decode(TgaFile(f, {1, 2, 3}), lastLineShort).ok);
+  EXPECT_EQ(lastLineShort.IndexAt(0, 1), 3);
+  EXPECT_EQ(lastLineShort.IndexAt(1, 1), 0);
+
+  EXPECT_EQ(Fails(good, 1), "Cancelled");
+}
+
+TEST(TgaDecode, ProbeAndDispatch) {
+  TgaFields f;
+  f.width = 640;
+  f.height = 480;
+  f.depth = 32;
+  f.imageType = 10;
+  CxImageTGA probe;
+  EXPECT_TRUE(Decode(TgaFile(f, {}), probe, -1).ok);
+  EXPECT_EQ(probe.Width(), 640u);
+  EXPECT_EQ(probe.Height(), 480u);
+  EXPECT_EQ(probe.FormatType(), FORMAT_TGA);
+  EXPECT_FALSE(probe.HasPixels());
+
+  const Bytes file = TgaFile(TgaFields{}, {1, 2, 3, 4});
+  CxMemStream s(file.data(), file.size());
+  CxImage image;
+  ASSERT_TRUE(image.Decode(&s, FORMAT_TGA));
+  EXPECT_EQ(image.FormatType(), FORMAT_TGA);
+  EXPECT_EQ(image.IndexAt(1, 1), 4);
+}
+
+TEST(TgaDecode, OriginBits) {
+  TgaFields f;  // grey: the index is the value
+  CxImageTGA bottomUp;
+  ASSERT_TRUE(Decode(TgaFile(f, {1, 2, 3, 4}), bottomUp).ok);
+  EXPECT_EQ(bottomUp.IndexAt(0, 0), 1);
+  EXPECT_EQ(bottomUp.IndexAt(1, 0), 2);
+  EXPECT_EQ(bottomUp.IndexAt(0, 1), 3);
+  ExpectRgb(bottomUp.PaletteEntry(200), 200, 200, 200);
+
+  f.descriptor = kTgaTopToBottom;
+  CxImageTGA topDown;
+  ASSERT_TRUE(Decode(TgaFile(f, {1, 2, 3, 4}), topDown).ok);
+  EXPECT_EQ(topDown.IndexAt(0, 1), 1);
+  EXPECT_EQ(topDown.IndexAt(1, 1), 2);
+  EXPECT_EQ(topDown.IndexAt(0, 0), 3);
+
+  f.descriptor = kTgaRightToLeft;
+  CxImageTGA mirrored;
+  ASSERT_TRUE(Decode(TgaFile(f, {1, 2, 3, 4}), mirrored).ok);
+  EXPECT_EQ(mirrored.IndexAt(0, 0), 2);
+  EXPECT_EQ(mirrored.IndexAt(1, 0), 1);
+
+  // Alpha travels with its pixel whatever the origin.
+  f.imageType = 2;
+  f.depth = 32;
+  f.width = 2;
+  f.height = 1;
+  const Bytes bgra = {1, 2, 3, 10, 4, 5, 6, 20};
+  for (uint8_t descriptor : {0x00, 0x08, 0x28, 0x18, 0x38}) {
+    SCOPED_TRACE(int(descriptor));
+    f.descriptor = descriptor;
+    CxImageTGA image;
+    ASSERT_TRUE(Decode(TgaFile(f, bgra), image).ok);
+    ASSERT_TRUE(image.HasAlpha());
+    const bool rtl = descriptor & kTgaRightToLeft;
+    const RgbQuad first = At(image, rtl ? 1 : 0, 0);
+    ExpectRgb(first, 3, 2, 1);
+    EXPECT_EQ(first.reserved, 10);
+    EXPECT_EQ(At(image, rtl ? 0 : 1, 0).reserved, 20);
+  }
+  f.height = 2;
+  f.descriptor = kTgaTopToBottom;
+  CxImageTGA tall;
+  ASSERT_TRUE(Decode(TgaFile(f, {0, 0, 9, 30, 0, 0, 9, 31, 0, 0, 7, 40, 0, 0, 7, 41}), tall).ok);
+  EXPECT_EQ(At(tall, 0, 0).red, 9);
+  EXPECT_EQ(At(tall, 0, 0).reserved, 30);
+  EXPECT_EQ(At(tall, 1, 1).red, 7);
+  EXPECT_EQ(At(tall, 1, 1).reserved, 41);
+}
+
+TEST(TgaDecode, RunLengthPacketsCrossLineEnds) {
+  // 3 x 3, 24 bits: a run of 5 covers line 0 and two pixels of line 1; a raw packet of 3
+  // ends line 1 and starts line 2.
+  TgaFields f;
+  f.imageType = 10;
+  f.depth = 24;
+  f.width = 3;
+  f.height = 3;
+  const Bytes data = {0x84, 1, 1, 1, 0x02, 2, 2, 2, 3, 3, 3, 4, 4, 4, 0x80, 5, 5, 5};
+  CxImageTGA image;
+  ASSERT_TRUE(Decode(TgaFile(f, data), image).ok);
+  const int expected[3][3] = {{1, 1, 1}, {1, 1, 2}, {3, 4, 5}};  // by file line
+  for (uint32_t line = 0; line < 3; ++line) {
+    for (uint32_t x = 0; x < 3; ++x) {
+      EXPECT_EQ(image.ColourAt(x, line).red, expected[line][x]) << line << "," << x;
+    }
+  }
+
+  // One run over three lines of a narrow grey image, then a raw packet after it.
+  f.imageType = 11;
+  f.depth = 8;
+  f.width = 2;
+  f.height = 4;
+  CxImageTGA grey;
+  ASSERT_TRUE(Decode(TgaFile(f, {0x85, 9, 0x01, 7, 8}), grey).ok);
+  for (uint32_t y = 0; y < 3; ++y) {
+    for (uint32_t x = 0; x < 2; ++x) EXPECT_EQ(grey.IndexAt(x, y), 9) << x << "," << y;
+  }
+  EXPECT_EQ(grey.IndexAt(0, 3), 7);
+  EXPECT_EQ(grey.IndexAt(1, 3), 8);
+
+  // 32 bits: the alpha of a run repeats on the next line as well.
+  f.imageType = 10;
+  f.depth = 32;
+  f.height = 2;
+  CxImageTGA rgba;
+  ASSERT_TRUE(Decode(TgaFile(f, {0x82, 1, 2, 3, 77, 0x00, 4, 5, 6, 88}), rgba).ok);
+  EXPECT_EQ(rgba.AlphaGet(0, 0), 77);
+  EXPECT_EQ(rgba.AlphaGet(1, 0), 77);
+  EXPECT_EQ(rgba.AlphaGet(0, 1), 77);
+  EXPECT_EQ(rgba.AlphaGet(1, 1), 88);
+  ExpectRgb(rgba.ColourAt(0, 1), 3, 2, 1);
+
+  // Packets that stop early leave the rest of the image at 0, and a missing line fails.
+  f.depth = 8;
+  f.imageType = 11;
+  CxImageTGA shortRun;
+  ASSERT_TRUE(Decode(TgaFile(f, {0x01, 5, 6, 0x81}), shortRun).ok);
+  EXPECT_EQ(shortRun.IndexAt(0, 1), 0);
+  EXPECT_EQ(Fails(TgaFile(f, {0x00, 5})), "corrupted TGA");
+}
+
+TEST(TgaDecode, SixteenBitPixels) {
+  TgaFields f;
+  f.imageType = 2;
+  f.depth = 16;
+  f.width = 5;
+  f.height = 1;
+  CxImageTGA image;
+  ASSERT_TRUE(Decode(TgaFile(f, {0xFF, 0x7F, 0xFF, 0xFF, 0x1F, 0x00, 0xE0, 0x03, 0x00, 0x7C}), image).ok);
+  EXPECT_EQ(image.Bpp(), 24u);
+  ExpectRgb(image.ColourAt(0, 0), 248, 248, 248);
+  ExpectRgb(image.ColourAt(1, 0), 248, 248, 248);  // the top bit is not alpha
+  ExpectRgb(image.ColourAt(2, 0), 0, 0, 248);
+  ExpectRgb(image.ColourAt(3, 0), 0, 248, 0);
+  ExpectRgb(image.ColourAt(4, 0), 248, 0, 0);
+  EXPECT_FALSE(image.HasAlpha());
+
+  f.depth = 15;
+  f.imageType = 10;
+  CxImageTGA rle;
+  ASSERT_TRUE(Decode(TgaFile(f, {0x84, 0x21, 0x04}), rle).ok);  // 00001 00001 00001
+  for (uint32_t x = 0; x < 5; ++x) ExpectRgb(rle.ColourAt(x, 0), 8, 8, 8);
+}
+
+TEST(TgaDecode, ColourMapEntriesAreThreeBytes) {
+  // Entry size 16 and first index 5 in the header change nothing: 3 entries of 3 bytes.
+  TgaFields f;
+  f.imageType = 1;
+  f.colourMapType = 1;
+  f.colourMapFirst = 5;
+  f.colourMapLength = 3;
+  f.colourMapEntrySize = 16;
+  f.width = 3;
+  f.height = 1;
+  const Bytes map = {10, 20, 30, 11, 21, 31, 12, 22, 32};
+  Bytes rest = map;
+  rest.insert(rest.end(), {2, 0, 1});
+  CxImageTGA image;
+  ASSERT_TRUE(Decode(TgaFile(f, rest), image).ok);
+  EXPECT_EQ(image.Bpp(), 8u);
+  ExpectRgb(image.PaletteEntry(0), 30, 20, 10);
+  ExpectRgb(image.ColourAt(0, 0), 32, 22, 12);
+  ExpectRgb(image.ColourAt(2, 0), 31, 21, 11);
+
+  // Grey images get the grey ramp even after a colour map.
+  f.imageType = 3;
+  CxImageTGA grey;
+  ASSERT_TRUE(Decode(TgaFile(f, rest), grey).ok);
+  ExpectRgb(grey.ColourAt(0, 0), 2, 2, 2);
+
+  // A full map before true-colour pixels is read past; the image has no palette for it.
+  f.imageType = 2;
+  f.depth = 24;
+  f.colourMapLength = 256;
+  f.width = 1;
+  Bytes full(256 * 3, 0xEE);
+  full.insert(full.end(), {1, 2, 3});
+  CxImageTGA rgb;
+  ASSERT_TRUE(Decode(TgaFile(f, full), rgb).ok);
+  ExpectRgb(rgb.ColourAt(0, 0), 3, 2, 1);
+
+  // The identification field is skipped.
+  TgaFields id;
+  id.idLength = 5;
+  id.width = 1;
+  id.height = 1;
+  CxImageTGA withId;
+  ASSERT_TRUE(Decode(TgaFile(id, {9, 9, 9, 9, 9, 42}), withId).ok);
+  EXPECT_EQ(withId.IndexAt(0, 0), 42);
+}
+
+}  // namespace
