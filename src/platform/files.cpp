@@ -12,8 +12,7 @@
 
 FileAttributes QueryFileAttributes(const std::string& path) {
   FileAttributes attributes;
-  int fd = -1;
-  if (LookupMemFile(path, fd)) {
+  if (IsMemFile(path)) {
     attributes.exists = true;
     return attributes;
   }
