@@ -41,18 +41,26 @@ class CodeReader {
   int index_ = 0;
   uint32_t current_ = 0;
   int bitsLeft_ = 0;
+  int readError_ = 0;
 };
 
 int CodeReader::LoadByte() {
   if (bytesLeft_ <= 0) {
+    if (readError_ < 0) return readError_;
     const int n = reader_.GetByte();
     if (n < 0) return n;
-    for (int i = 0; i < n; ++i) {
+    int got = 0;
+    while (got < n) {
       const int b = reader_.GetByte();
-      if (b < 0) return b;
-      block_[i] = static_cast<uint8_t>(b);
+      if (b < 0) {
+        // A block cut short by the end of the data still gives the bytes it has.
+        readError_ = b;
+        if (got == 0) return b;
+        break;
+      }
+      block_[got++] = static_cast<uint8_t>(b);
     }
-    bytesLeft_ = n;
+    bytesLeft_ = got;
     index_ = 0;
     if (n == 0) return 0;
   }
