@@ -166,7 +166,7 @@ bool CxImagePNG::PrepareImage(PngReadContext* ctx) {
                       palette[i].blue);
     }
     SetColoursImportant(static_cast<uint32_t>(paletteSize));
-  } else if (bpp == 4 && ctx->bitDepth == 2) {
+  } else if (ctx->bitDepth == 2) {
     static const uint8_t kLevels[4] = {0, 85, 170, 255};
     for (uint8_t i = 0; i < 4; ++i) SetPaletteEntry(i, kLevels[i], kLevels[i], kLevels[i]);
   } else if (bpp <= 8) {
