@@ -6,6 +6,9 @@
 #include "image/ximapcx.h"
 #include "image/xstream.h"
 
+// Keeps the pixel reads from being optimised away.
+volatile uint32_t g_pixelSink = 0;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   {
     CxMemStream stream(data, size);
@@ -24,8 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     CxMemStream out;
     image.Encode(&out);
-    static volatile uint32_t sink;
-    sink = sum;
+    g_pixelSink = sum;
   }
   return 0;
 }
