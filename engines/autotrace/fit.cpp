@@ -225,6 +225,50 @@ std::vector<Point> Slice(const std::vector<Point>& pts, size_t from, size_t to, 
   return out;
 }
 
+struct Line {
+  Point p, d;  // a point and a unit direction; d = 0 when undefined
+};
+
+// Least-squares line through pts[from, to).
+Line FitLine(const std::vector<Point>& pts, size_t from, size_t to) {
+  Point c{0, 0};
+  const double n = static_cast<double>(to - from);
+  for (size_t i = from; i < to; ++i) c = c + pts[i];
+  c = c * (1.0 / n);
+  double sxx = 0, sxy = 0, syy = 0;
+  for (size_t i = from; i < to; ++i) {
+    const Point q = pts[i] - c;
+    sxx += q.x * q.x;
+    sxy += q.x * q.y;
+    syy += q.y * q.y;
+  }
+  const double angle = 0.5 * std::atan2(2 * sxy, sxx - syy);
+  if (sxx + syy < 1e-12) return Line{c, {0, 0}};
+  return Line{c, {std::cos(angle), std::sin(angle)}};
+}
+
+// The line along one side of a piece near its start (or end): the whole piece when it is
+// straight, else its first (last) `span` points.
+Line SideLine(const std::vector<Point>& piece, bool atStart, size_t span) {
+  const size_t n = piece.size();
+  if (n < 3) return Line{piece.front(), {0, 0}};
+  const Line whole = FitLine(piece, 0, n);
+  bool straight = Len(whole.d) > 0;
+  for (size_t i = 0; i < n && straight; ++i)
+    straight = std::fabs(Cross(whole.d, piece[i] - whole.p)) <= 0.75;
+  if (straight) return whole;
+  const size_t k = std::min(n, span);
+  return atStart ? FitLine(piece, 0, k) : FitLine(piece, n - k, n);
+}
+
+Point MeetingPoint(const Line& a, const Line& b, Point fallback) {
+  const double cr = Cross(a.d, b.d);
+  if (Len(a.d) == 0 || Len(b.d) == 0 || std::fabs(cr) < std::sin(20.0 * M_PI / 180.0)) return fallback;
+  const double t = Cross(b.p - a.p, b.d) / cr;
+  const Point meet = a.p + a.d * t;
+  return Len(meet - fallback) <= 3.0 ? meet : fallback;
+}
+
 }  // namespace
 
 std::vector<size_t> FindCorners(const std::vector<Point>& pts, bool closed, const FitParams& params) {
@@ -311,11 +355,26 @@ Contour FitPoints(std::vector<Point> pts, bool closed, const FitParams& params) 
     fitter.Fit(Slice(pts, half, 0, true), tb, ta * -1.0);
     return out;
   }
-  if (closed) out.start = pts[corners[0]];
+  // Corners sit on pixel corners, up to a pixel off the true corner of the shape; move each
+  // to where the lines fitted to its two sides meet, so straight sides come out true.
   const size_t pieces = closed ? corners.size() : corners.size() - 1;
+  std::vector<std::vector<Point>> parts;
+  for (size_t c = 0; c < pieces; ++c)
+    parts.push_back(Slice(pts, corners[c], corners[(c + 1) % corners.size()], closed));
+  std::vector<Point> at(corners.size());
+  for (size_t c = 0; c < corners.size(); ++c) at[c] = pts[corners[c]];
+  const size_t span = static_cast<size_t>(std::max(4, 2 * params.cornerSurround));
+  for (size_t c = 0; c < corners.size(); ++c) {
+    if (!closed && (c == 0 || c + 1 == corners.size())) continue;
+    const std::vector<Point>& in = parts[(c + parts.size() - 1) % parts.size()];
+    const std::vector<Point>& outPart = parts[c % parts.size()];
+    at[c] = MeetingPoint(SideLine(in, false, span), SideLine(outPart, true, span), at[c]);
+  }
+  out.start = at[0];
   for (size_t c = 0; c < pieces; ++c) {
-    const size_t from = corners[c], to = corners[(c + 1) % corners.size()];
-    std::vector<Point> piece = Slice(pts, from, to, closed);
+    std::vector<Point>& piece = parts[c];
+    piece.front() = at[c];
+    piece.back() = at[(c + 1) % corners.size()];
     Smooth(piece, false, params.filterIterations);
     fitter.Fit(piece, {}, {});
   }

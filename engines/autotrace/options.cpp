@@ -27,7 +27,7 @@ constexpr OptionDef kOptions[] = {
     {"despeckle-level", Kind::Int, 0, 20, "N: merge specks of up to N*N pixels (default 0 = off)"},
     {"despeckle-tightness", Kind::Real, 0, 8, "R: how strongly a speck takes a similar colour (default 2.0)"},
     {"dpi", Kind::Real, 1, 100000, "R: resolution of the input; one pixel is 72/R points (default 72)"},
-    {"error-threshold", Kind::Real, 0.01, 1000, "R: split curves that stray further, in pixels (default 2.0)"},
+    {"error-threshold", Kind::Real, 0.01, 1000, "R: split curves that stray over R/8 pixels from the outline (default 2.0)"},
     {"filter-iterations", Kind::Int, 0, 100, "N: smoothing passes before fitting (default 4)"},
     {"help", Kind::Flag, 0, 0, "print this text"},
     {"input-format", Kind::Text, 0, 0, "FMT: png, pnm, pbm, pgm, ppm or bmp (default: by contents)"},

@@ -1,0 +1,43 @@
+#pragma once
+// Centre-lines of strokes: noise removal, distance transform, thinning, and the skeleton
+// graph with its spurs pruned and its junctions merged.
+#include <cstdint>
+#include <vector>
+
+#include "types.h"
+
+namespace at {
+
+// A binary picture: 1 = stroke, 0 = background.
+struct Mask {
+  int width = 0, height = 0;
+  std::vector<uint8_t> bits;
+  uint8_t At(int x, int y) const {
+    if (x < 0 || y < 0 || x >= width || y >= height) return 0;
+    return bits[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)];
+  }
+};
+
+struct SkeletonPath {
+  std::vector<Point> points;  // pixel-centre coordinates of the mask
+  bool closed = false;
+  double width = 1.0;         // measured stroke width in pixels
+};
+
+// Flips each pixel that agrees with fewer than (1 - level) of its eight neighbours.
+void RemoveNoise(Mask& mask, double level);
+
+// Distance from each stroke pixel's centre to the nearest background pixel's centre
+// (0 on the background).
+std::vector<float> DistanceToBackground(const Mask& mask);
+
+// Thins the strokes to 8-connected lines one pixel wide.
+void Thin(Mask& mask);
+
+// The lines of a thinned mask as paths between ends and junctions, closed loops, and dots.
+// Branches from an end to a junction shorter than the stroke width there are dropped, and
+// junctions closer together than the stroke width are merged into one.
+std::vector<SkeletonPath> ExtractPaths(const Mask& skeleton, const std::vector<float>& distance,
+                                       double widthWeightFactor);
+
+}  // namespace at
