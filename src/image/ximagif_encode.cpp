@@ -189,9 +189,15 @@ void WritePalette(GifWriter& out, const CxImage& image) {
   out.Bytes(rgb.data(), rgb.size());
 }
 
-uint8_t TableFlags(const CxImage& image) {
+// Screen descriptor: global table, colour resolution and table size.
+uint8_t ScreenFlags(const CxImage& image) {
   const uint32_t bits = image.Bpp();
   return static_cast<uint8_t>(0x80 | (((bits - 1) & 7) << 5) | (bits - 1));
+}
+
+// Image descriptor: local table and its size, never interlaced.
+uint8_t LocalTableFlags(const CxImage& image) {
+  return static_cast<uint8_t>(0x80 | ((image.Bpp() - 1) & 7));
 }
 
 uint32_t OffsetOf(int32_t v) { return v > 0 ? static_cast<uint32_t>(v) : 0; }
@@ -251,7 +257,7 @@ void CxImageGIF::WriteScreenHeader(CxStream* stream, uint32_t width, uint32_t he
   out.Bytes("GIF89a", 6);
   out.U16(width);
   out.U16(height);
-  out.Byte(paletteSource != nullptr ? TableFlags(*paletteSource) : 0x11);
+  out.Byte(paletteSource != nullptr ? ScreenFlags(*paletteSource) : 0x11);
   out.Byte(0);
   out.Byte(0);
   if (paletteSource != nullptr) WritePalette(out, *paletteSource);
@@ -303,7 +309,7 @@ bool CxImageGIF::WriteImageBlock(CxStream* stream, CxImage& image, uint32_t left
   out.U16(top);
   out.U16(image.Width());
   out.U16(image.Height());
-  out.Byte(localTable ? TableFlags(image) : 0);
+  out.Byte(localTable ? LocalTableFlags(image) : 0);
   if (localTable) WritePalette(out, image);
   const int minSize = std::max<int>(static_cast<int>(image.Bpp()), 2);
   out.Byte(static_cast<uint8_t>(minSize));
