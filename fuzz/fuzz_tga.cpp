@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CxImageTGA probe;
     probe.SetEscape(-1);
     if (!probe.Decode(&stream)) return 0;
-    if (static_cast<uint64_t>(probe.Width()) * probe.Height() > 1024u * 1024u) return 0;
+    if (static_cast<uint64_t>(probe.Width()) * probe.Height() > 512u * 512u) return 0;
   }
   CxMemStream stream(data, size);
   CxImageTGA image;
