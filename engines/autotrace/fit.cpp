@@ -105,9 +105,17 @@ class Fitter {
   bool IsLine(const std::vector<Point>& pts) const {
     const Point a = pts.front(), b = pts.back();
     if (Len(b - a) < 1e-9) return false;
-    for (const Point& p : pts)
-      if (LineDistance(p, a, b) > params_.lineThreshold) return false;
-    return true;
+    // Close to the chord, and not bowed to one side: a gentle arc stays within the line
+    // threshold of its chord yet would be visibly flattened.
+    const Point ab = b - a;
+    const double len = Len(ab);
+    double sum = 0;
+    for (const Point& p : pts) {
+      const double d = Cross(ab, p - a) / len;
+      if (std::fabs(d) > params_.lineThreshold) return false;
+      sum += d;
+    }
+    return std::fabs(sum / static_cast<double>(pts.size())) <= params_.errorThreshold / 2;
   }
 
   Point StartTangent(const std::vector<Point>& pts) const {

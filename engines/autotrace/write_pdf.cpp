@@ -1,2 +1,103 @@
+#include <zlib.h>
+
+#include <cstdio>
+
+#include "numfmt.h"
 #include "output.h"
-namespace at { std::string WritePdf(const Drawing&) { return {}; } }
+
+namespace at {
+namespace {
+
+void AppendPoint(std::string& out, Point p) {
+  AppendNumber(out, p.x);
+  out += ' ';
+  AppendNumber(out, p.y);
+  out += ' ';
+}
+
+void AppendColor(std::string& out, Rgb c, const char* op) {
+  AppendNumber(out, c.r / 255.0, 4);
+  out += ' ';
+  AppendNumber(out, c.g / 255.0, 4);
+  out += ' ';
+  AppendNumber(out, c.b / 255.0, 4);
+  out += op;
+}
+
+std::string Content(const Drawing& drawing, double s) {
+  std::string out = "q " + Num(s, 6) + " 0 0 " + Num(-s, 6) + " 0 " + Num(drawing.height * s) + " cm 1 J 1 j\n";
+  for (const Shape& shape : drawing.shapes) {
+    AppendColor(out, shape.color, shape.stroked ? " RG\n" : " rg\n");
+    for (const Contour& c : shape.contours) {
+      AppendPoint(out, c.start);
+      out += "m\n";
+      for (const Segment& seg : c.segs) {
+        if (!seg.line) {
+          AppendPoint(out, seg.c1);
+          AppendPoint(out, seg.c2);
+        }
+        AppendPoint(out, seg.end);
+        out += seg.line ? "l\n" : "c\n";
+      }
+      if (c.segs.empty()) {
+        AppendPoint(out, c.start);
+        out += "l\n";
+      }
+      if (c.closed) out += "h\n";
+    }
+    if (shape.stroked) {
+      AppendNumber(out, shape.width);
+      out += " w S\n";
+    } else {
+      out += "f*\n";
+    }
+  }
+  out += "Q\n";
+  return out;
+}
+
+std::string Deflate(const std::string& data) {
+  uLongf size = compressBound(static_cast<uLong>(data.size()));
+  std::string out(size, '\0');
+  if (compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(data.data()),
+                static_cast<uLong>(data.size()), 6) != Z_OK)
+    return {};
+  out.resize(size);
+  return out;
+}
+
+}  // namespace
+
+// A one-page PDF whose page is the image's size; the content is drawn in pixel units under
+// a matrix that scales to points and flips y.
+std::string WritePdf(const Drawing& drawing) {
+  const double s = 72.0 / drawing.dpi;
+  const std::string content = Content(drawing, s);
+  std::string packed = Deflate(content);
+  const bool deflated = !packed.empty();
+  if (!deflated) packed = content;
+  std::string out = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
+  std::vector<size_t> offsets;
+  auto object = [&](const std::string& body) {
+    offsets.push_back(out.size());
+    out += std::to_string(offsets.size()) + " 0 obj\n" + body + "\nendobj\n";
+  };
+  object("<< /Type /Catalog /Pages 2 0 R >>");
+  object("<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+  object("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + Num(drawing.width * s) + " " + Num(drawing.height * s) +
+         "] /Resources << >> /Contents 4 0 R >>");
+  object("<< /Length " + std::to_string(packed.size()) + (deflated ? " /Filter /FlateDecode" : "") + " >>\nstream\n" +
+         packed + "\nendstream");
+  const size_t xref = out.size();
+  out += "xref\n0 " + std::to_string(offsets.size() + 1) + "\n0000000000 65535 f \n";
+  for (size_t off : offsets) {
+    char line[24];
+    std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
+    out += line;
+  }
+  out += "trailer\n<< /Size " + std::to_string(offsets.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+         std::to_string(xref) + "\n%%EOF\n";
+  return out;
+}
+
+}  // namespace at

@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "at_test_util.h"
+#include "quantize.h"
+#include "trace.h"
+
+namespace {
+
+const at::Rgb kWhite{255, 255, 255};
+
+at::Drawing Trace(const at::Image& img, bool preserve = true) {
+  at::CenterlineParams cp;
+  cp.preserveWidth = preserve;
+  return at::TraceCenterlines(at::IndexColors(img, 0, &kWhite), at::FitParams{}, cp);
+}
+
+at::Point End(const at::Contour& c) { return c.segs.empty() ? c.start : c.segs.back().end; }
+double Dist(at::Point a, at::Point b) { return std::hypot(a.x - b.x, a.y - b.y); }
+
+TEST(AutotraceCenterline, PlusTeeAndCircleTopology) {
+  for (int w : {3, 6, 11, 20}) {
+    const double o = w % 2 ? 0.5 : 0.0;
+    at::Image plus = attest::Blank(200, 200);
+    attest::Rect(plus, {0, 0, 0}, 100 + o - w / 2.0, 20, 100 + o + w / 2.0, 180);
+    attest::Rect(plus, {0, 0, 0}, 20, 100 + o - w / 2.0, 180, 100 + o + w / 2.0);
+    at::Drawing d = Trace(plus);
+    ASSERT_EQ(d.shapes.size(), 4u) << "plus, width " << w;
+    // All four strokes are open and have one end at the same point, the middle.
+    for (const at::Shape& s : d.shapes) {
+      ASSERT_EQ(s.contours.size(), 1u);
+      EXPECT_FALSE(s.contours[0].closed);
+      EXPECT_TRUE(s.stroked);
+      const at::Contour& c = s.contours[0];
+      const at::Point mid{100 + o, 100 + o};
+      const double near = std::min(Dist(c.start, mid), Dist(End(c), mid));
+      EXPECT_LT(near, 1.0) << "width " << w;
+      EXPECT_NEAR(s.width, w, 1.0);
+    }
+
+    at::Image tee = attest::Blank(200, 200);
+    attest::Rect(tee, {0, 0, 0}, 20, 40 + o - w / 2.0, 180, 40 + o + w / 2.0);
+    attest::Rect(tee, {0, 0, 0}, 100 + o - w / 2.0, 40, 100 + o + w / 2.0, 180);
+    EXPECT_EQ(Trace(tee).shapes.size(), 3u) << "T, width " << w;
+
+    at::Image ring = attest::Blank(200, 200);
+    attest::Ring(ring, {0, 0, 0}, 100, 100, 60 - w / 2.0, 60 + w / 2.0);
+    at::Drawing r = Trace(ring);
+    ASSERT_EQ(r.shapes.size(), 1u) << "circle, width " << w;
+    EXPECT_TRUE(r.shapes[0].contours[0].closed);
+    EXPECT_NEAR(r.shapes[0].width, w, 1.0);
+    // The centre-line runs along radius 60.
+    EXPECT_NEAR(Dist(r.shapes[0].contours[0].start, {100, 100}), 60, 0.75);
+  }
+}
+
+TEST(AutotraceCenterline, NoSpursAndNoHooksOnSquareEnds) {
+  at::Image bar = attest::Blank(200, 80);
+  attest::Paint(bar, {0, 0, 0}, [](double x, double y) {
+    const double t = (x - 20) * 0.96 + (y - 20) * 0.28, n = -(x - 20) * 0.28 + (y - 20) * 0.96;
+    return t >= 0 && t <= 160 && std::fabs(n) < 9;
+  });
+  at::Drawing d = Trace(bar);
+  ASSERT_EQ(d.shapes.size(), 1u);
+  const at::Contour& c = d.shapes[0].contours[0];
+  // Both ends lie on the true centre-line, not bent toward a corner.
+  for (at::Point p : {c.start, End(c)}) {
+    const double n = -(p.x - 20) * 0.28 + (p.y - 20) * 0.96;
+    EXPECT_LT(std::fabs(n), 1.0);
+  }
+  EXPECT_NEAR(d.shapes[0].width, 18, 1.0);
+  // Without -preserve-width strokes are thin lines.
+  EXPECT_EQ(Trace(bar, false).shapes[0].width, 1.0);
+}
+
+TEST(AutotraceCenterline, NoiseAndColours) {
+  at::Image img = attest::Blank(120, 60);
+  attest::Rect(img, {200, 0, 0}, 10, 10, 110, 15);
+  attest::Rect(img, {0, 0, 200}, 10, 40, 110, 45);
+  attest::Rect(img, {200, 0, 0}, 60, 30, 61, 31);  // a lone speck
+  at::Drawing d = Trace(img);
+  ASSERT_EQ(d.shapes.size(), 2u);  // the speck is noise
+  EXPECT_NE(d.shapes[0].color, d.shapes[1].color);
+  // An all-background picture gives an empty drawing.
+  EXPECT_TRUE(Trace(attest::Blank(10, 10)).shapes.empty());
+}
+
+}  // namespace

@@ -1,0 +1,74 @@
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "at_test_util.h"
+#include "despeckle.h"
+#include "quantize.h"
+
+namespace {
+
+std::set<uint32_t> UsedIndices(const at::IndexedImage& img) { return {img.index.begin(), img.index.end()}; }
+
+TEST(AutotraceColors, ReductionKeepsTheMainColoursAndTheBackground) {
+  at::Image img = attest::Blank(60, 20);
+  // Three clusters of near colours on white: reds, blues, and a sprinkling of near-whites.
+  for (int x = 0; x < 20; ++x)
+    for (int y = 0; y < 20; ++y) {
+      const uint8_t j = static_cast<uint8_t>((x + y) % 5);
+      attest::Rect(img, {static_cast<uint8_t>(200 + j), 10, 10}, x, y, x + 1, y + 1);
+      attest::Rect(img, {10, 10, static_cast<uint8_t>(190 + j)}, x + 20, y, x + 21, y + 1);
+      if ((x * 7 + y) % 3 == 0) attest::Rect(img, {250, 250, 250}, x + 40, y, x + 41, y + 1);
+    }
+  const at::Rgb white{255, 255, 255};
+  at::IndexedImage q = at::IndexColors(img, 3, &white);
+  EXPECT_LE(UsedIndices(q).size(), 3u);
+  ASSERT_GE(q.background, 0);
+  EXPECT_EQ(q.palette[static_cast<size_t>(q.background)], white);
+  const at::Rgb red = q.palette[q.At(3, 3)], blue = q.palette[q.At(23, 3)];
+  EXPECT_NEAR(red.r, 202, 3);
+  EXPECT_LT(red.b, 20);
+  EXPECT_NEAR(blue.b, 192, 3);
+  EXPECT_NE(q.At(3, 3), q.At(23, 3));
+  EXPECT_EQ(q.At(41, 0), static_cast<uint32_t>(q.background));  // near-white joined the background
+
+  // Without reduction every colour stays, and the background is matched exactly.
+  at::IndexedImage all = at::IndexColors(img, 0, &white);
+  EXPECT_EQ(all.palette.size(), 12u);
+  const at::Rgb absent{1, 2, 3};
+  EXPECT_EQ(at::IndexColors(img, 0, &absent).background, -1);
+  // Fewer colours than asked for: nothing changes.
+  at::IndexedImage few = at::IndexColors(img, 64, nullptr);
+  EXPECT_EQ(few.palette.size(), 12u);
+}
+
+TEST(AutotraceColors, ManyColoursAreBinnedAndStillReduced) {
+  at::Image img = attest::Blank(300, 300);
+  for (int y = 0; y < 300; ++y)
+    for (int x = 0; x < 300; ++x) {
+      const size_t i = (static_cast<size_t>(y) * 300 + x) * 3;
+      img.rgb[i] = static_cast<uint8_t>(x);
+      img.rgb[i + 1] = static_cast<uint8_t>(y);
+      img.rgb[i + 2] = static_cast<uint8_t>((x * y) >> 8);
+    }
+  at::IndexedImage q = at::IndexColors(img, 16, nullptr);
+  EXPECT_LE(UsedIndices(q).size(), 16u);
+  EXPECT_GE(UsedIndices(q).size(), 8u);
+}
+
+TEST(AutotraceColors, DespeckleMergesSmallSpotsOnly) {
+  at::Image img = attest::Blank(40, 40);
+  attest::Rect(img, {0, 0, 0}, 5, 5, 7, 7);      // 4 pixels
+  attest::Rect(img, {0, 0, 0}, 20, 20, 30, 30);  // 100 pixels
+  attest::Rect(img, {250, 250, 250}, 24, 24, 25, 25);  // a pinhole in the square
+  at::IndexedImage q = at::IndexColors(img, 0, nullptr);
+  at::IndexedImage keep = q;
+  at::Despeckle(keep, 0, 2.0);
+  EXPECT_EQ(keep.index, q.index);
+  at::Despeckle(q, 2, 2.0);
+  EXPECT_EQ(q.palette[q.At(5, 5)], (at::Rgb{255, 255, 255}));
+  EXPECT_EQ(q.palette[q.At(24, 24)], (at::Rgb{0, 0, 0}));
+  EXPECT_EQ(q.palette[q.At(21, 21)], (at::Rgb{0, 0, 0}));
+}
+
+}  // namespace
