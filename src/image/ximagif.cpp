@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "image/image_format.h"
 #include "image/ximagif_lzw.h"
@@ -83,6 +84,29 @@ uint32_t BuildPalette(const uint8_t* table, uint32_t count, int32_t transparent,
   if (transparent < 0) return count;
   for (uint32_t i = count; i < 256; ++i) palette[i] = RgbQuad{255, 255, 255, 0};
   return 256;
+}
+
+// One index per byte from a stored row of 1, 4 or 8 bits per pixel.
+void UnpackRow(const uint8_t* row, uint32_t bpp, uint32_t width, uint8_t* out) {
+  if (bpp == 8) {
+    std::memcpy(out, row, width);
+  } else if (bpp == 4) {
+    for (uint32_t x = 0; x < width; ++x) out[x] = (row[x >> 1] >> ((x & 1) ? 0 : 4)) & 0x0F;
+  } else {
+    for (uint32_t x = 0; x < width; ++x) out[x] = (row[x >> 3] >> (7 - (x & 7))) & 1;
+  }
+}
+
+void PutPacked(uint8_t* row, uint32_t bpp, uint32_t x, uint8_t index) {
+  if (bpp == 8) {
+    row[x] = index;
+  } else if (bpp == 4) {
+    const int shift = (x & 1) ? 0 : 4;
+    row[x >> 1] = static_cast<uint8_t>((row[x >> 1] & ~(0x0F << shift)) | ((index & 0x0F) << shift));
+  } else {
+    const int shift = 7 - static_cast<int>(x & 7);
+    row[x >> 3] = static_cast<uint8_t>((row[x >> 3] & ~(1 << shift)) | ((index & 1) << shift));
+  }
 }
 
 uint32_t BitsForColours(uint32_t colours) {
@@ -402,24 +426,15 @@ void GifDecodeRun::MixInto(CxImageGIF& background, const GifDescriptor& d,
   const uint32_t rows = target.Height();
   if (d.left >= bgWidth) return;
   const uint32_t right = std::min<uint32_t>(d.left + target.Width(), bgWidth);
-  const bool bytes = background.Bpp() == 8 && target.Bpp() == 8;
+  std::vector<uint8_t> indices(target.Width());
   for (uint32_t y = 0; y < rows; ++y) {
     const uint32_t by = static_cast<uint32_t>(d.top) + y;
     if (by >= bgHeight) break;
-    const uint32_t srcRow = rows - 1 - y;
-    const uint32_t dstRow = bgHeight - 1 - by;
-    if (bytes) {
-      const uint8_t* src = target.RowPointer(srcRow);
-      uint8_t* dst = background.RowPointer(dstRow);
-      for (uint32_t x = d.left; x < right; ++x) {
-        const uint8_t index = src[x - d.left];
-        if (index != transparent) dst[x] = index;
-      }
-      continue;
-    }
+    UnpackRow(target.RowPointer(rows - 1 - y), target.Bpp(), target.Width(), indices.data());
+    uint8_t* dst = background.RowPointer(bgHeight - 1 - by);
     for (uint32_t x = d.left; x < right; ++x) {
-      const uint8_t index = target.IndexAtUnchecked(x - d.left, srcRow);
-      if (index != transparent) background.PutIndexUnchecked(x, dstRow, index);
+      const uint8_t index = indices[x - d.left];
+      if (index != transparent) PutPacked(dst, background.Bpp(), x, index);
     }
   }
 }
@@ -441,13 +456,14 @@ bool GifDecodeRun::ComposeTrueColour(const GifDescriptor& d, bool hasArea,
   const uint32_t tcHeight = trueColour->Height();
   const uint32_t rows = target.Height();
   const uint32_t right = std::min<uint32_t>(d.left + target.Width(), trueColour->Width());
+  std::vector<uint8_t> indices(target.Width());
   for (uint32_t y = 0; y < rows; ++y) {
     const uint32_t ty = static_cast<uint32_t>(d.top) + y;
     if (ty >= tcHeight) break;
     uint8_t* dst = trueColour->RowPointer(tcHeight - 1 - ty);
-    const uint32_t srcRow = rows - 1 - y;
+    UnpackRow(target.RowPointer(rows - 1 - y), target.Bpp(), target.Width(), indices.data());
     for (uint32_t x = d.left; x < right; ++x) {
-      const RgbQuad& c = palette[target.IndexAtUnchecked(x - d.left, srcRow)];
+      const RgbQuad& c = palette[indices[x - d.left]];
       dst[3 * x] = c.blue;
       dst[3 * x + 1] = c.green;
       dst[3 * x + 2] = c.red;
