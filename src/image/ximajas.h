@@ -5,9 +5,16 @@
 
 #include "image/ximage.h"
 
+struct JasRaster;
+struct JasComponent;
+
 class CxImageJAS : public CxImage {
  public:
   CxImageJAS();
   bool Decode(CxStream* stream, uint32_t formatType);
   bool Encode(CxStream* stream, uint32_t formatType);
+
+ private:
+  bool FillColour(const JasRaster& raster, uint32_t type);
+  bool FillGreyFrame(const JasComponent& component, uint32_t type);
 };
