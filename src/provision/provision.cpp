@@ -30,11 +30,11 @@ void CreateTool(const std::string& path, const std::vector<std::uint8_t>& image)
 int ProvisionEnginesFrom(const StoredToolSet& stored, const std::string& programPath) {
   StartLayerOnce();
   const PathParts parts = SplitPath(programPath);
+  // Without the program's own path there is no folder to put the tools in.
+  if (parts.dir.empty()) return 0;
   for (int tool = 0; tool < kToolCount; ++tool) {
     std::vector<std::uint8_t> image;
     if (AssembleStoredTool(stored.tools[tool], image) == 0) return 0;
-    // Without the program's own path there is no folder to put the tools in.
-    if (parts.dir.empty()) continue;
     CreateTool(MakePath(parts.drive, parts.dir, kStoredToolNames[tool], ""), image);
   }
   return 1;

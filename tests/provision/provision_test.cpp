@@ -120,7 +120,8 @@ TEST(Provision, EmptyImageStopsAtThatTool) {
   EXPECT_FALSE(FileExists(damagedDir.file("pagerip")));
 
   // Without the program's own path there is no folder to create the tools in.
-  EXPECT_EQ(ProvisionEnginesFrom(damaged.set, ""), 0);
+  Store whole(image, image, image);
+  EXPECT_EQ(ProvisionEnginesFrom(whole.set, ""), 0);
   EXPECT_FALSE(FileExists("autotrace"));
 }
 
