@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "image/bmp_builder.h"
+#include "image/image_format.h"
+#include "image/image_prepare.h"
+#include "image/ximage.h"
+#include "image/xstream.h"
+#include "platform/temp_files.h"
+#include "support/test_support.h"
+
+namespace {
+
+using imagetest::BmpSpec;
+using imagetest::BuildBmp;
+
+// A 24-bit BMP of one row: white, grey 241, grey 240, black.
+std::vector<uint8_t> GreyRowBmp(int32_t pixelsPerMetre) {
+  BmpSpec spec;
+  spec.width = 4;
+  spec.height = 1;
+  spec.bitCount = 24;
+  spec.xPelsPerMeter = pixelsPerMetre;
+  spec.yPelsPerMeter = pixelsPerMetre;
+  spec.pixels = {255, 255, 255, 241, 241, 241, 240, 240, 240, 0, 0, 0};
+  return BuildBmp(spec);
+}
+
+struct TempCleanup {
+  ~TempCleanup() { DeleteTempFiles(); }
+};
+
+TEST(Prepare, BitonalBmpBytesFromColourInput) {
+  TempCleanup cleanup;
+  testsupport::ScratchDir dir;
+  const std::string input = dir.file("row.bmp");
+  testsupport::WriteBytes(input, GreyRowBmp(5906));  // 150 dpi
+  std::vector<std::string> list;
+  EXPECT_EQ(PrepareBitonal(input, ".bmp", list, 240), 1);
+  ASSERT_EQ(list.size(), 1u);
+  const auto b = testsupport::ReadBytes(list[0]);
+  ASSERT_EQ(b.size(), 66u);
+  const uint8_t expected[66] = {
+      'B', 'M', 66, 0, 0, 0, 0, 0, 0, 0, 62, 0, 0, 0,                    // file header
+      40, 0, 0, 0, 4, 0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0,      // size .. compression
+      4, 0, 0, 0, 0x12, 0x17, 0, 0, 0x12, 0x17, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0,
+      0, 0, 0, 0, 255, 255, 255, 0,                                     // palette
+      0xC0, 0, 0, 0};                                                   // white, white, black, black
+  for (size_t i = 0; i < b.size(); ++i) EXPECT_EQ(b[i], expected[i]) << "offset " << i;
+}
+
+TEST(Prepare, ResolutionRules) {
+  TempCleanup cleanup;
+  testsupport::ScratchDir dir;
+  // 5 dpi at 24 bits: the input's own resolution is put back after the reduction.
+  const std::string colour = dir.file("low.bmp");
+  testsupport::WriteBytes(colour, GreyRowBmp(197));
+  std::vector<std::string> list;
+  ASSERT_EQ(PrepareBitonal(colour, ".bmp", list, 240), 1);
+  ASSERT_EQ(list.size(), 1u);
+  auto b = testsupport::ReadBytes(list[0]);
+  EXPECT_EQ(LoadU32LE(&b[38]), 197u);
+
+  // The same resolution at 1 bit per pixel is corrected to 300 dpi; the palette stays.
+  BmpSpec spec;
+  spec.width = 8;
+  spec.height = 1;
+  spec.bitCount = 1;
+  spec.xPelsPerMeter = 197;
+  spec.yPelsPerMeter = 100000;  // 2540 dpi: too high as well
+  spec.palette = {RgbQuad{255, 255, 255, 0}, RgbQuad{0, 0, 0, 0}};
+  spec.pixels = {0x0F, 0, 0, 0};
+  const std::string bitonal = dir.file("bits.bmp");
+  testsupport::WriteBytes(bitonal, BuildBmp(spec));
+  list.clear();
+  ASSERT_EQ(PrepareBitonal(bitonal, ".bmp", list, 240), 1);
+  ASSERT_EQ(list.size(), 1u);
+  b = testsupport::ReadBytes(list[0]);
+  EXPECT_EQ(LoadU32LE(&b[38]), 11811u);
+  EXPECT_EQ(LoadU32LE(&b[42]), 11811u);
+  EXPECT_EQ(LoadU32LE(&b[54]), 0x00FFFFFFu);  // (white, black) kept
+  EXPECT_EQ(LoadU32LE(&b[58]), 0u);
+  EXPECT_EQ(b[62], 0x0F);
+}
+
+TEST(Prepare, MissingOrUnreadableInput) {
+  TempCleanup cleanup;
+  testsupport::ScratchDir dir;
+  std::vector<std::string> list;
+  EXPECT_EQ(PrepareBitonal("", ".bmp", list, 240), 0);
+  EXPECT_EQ(PrepareBitonal(dir.file("missing.png"), ".bmp", list, 240), 0);
+  const std::string junk = dir.file("junk.png");
+  testsupport::WriteText(junk, "not an image, not even close to one");
+  EXPECT_EQ(PrepareBitonal(junk, ".bmp", list, 240), 0);
+  EXPECT_TRUE(list.empty());
+  EXPECT_EQ(SplitIntoFrames(dir.file("missing.tif"), ".png", list), 0u);
+  EXPECT_TRUE(list.empty());
+}
+
+TEST(Prepare, DetectFormatAndSaveByExtension) {
+  testsupport::ScratchDir dir;
+  const std::string jpegBytes = dir.file("photo.data");
+  testsupport::WriteBytes(jpegBytes, {0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0});
+  EXPECT_EQ(DetectFormat(jpegBytes), FORMAT_JPG);
+  const std::string pbm = dir.file("page.pbm");
+  testsupport::WriteText(pbm, "P1\n1 1\n0\n");
+  EXPECT_EQ(DetectFormat(pbm), FORMAT_UNKNOWN);
+  EXPECT_EQ(DetectFormat(dir.file("x.TIFF")), FORMAT_TIF);
+
+  CxImage img(2, 2, 1);
+  EXPECT_FALSE(SaveByExtension(dir.file("out.xyz"), img));
+  EXPECT_TRUE(SaveByExtension(dir.file("out.bmp"), img));
+  EXPECT_TRUE(testsupport::Exists(dir.file("out.bmp")));
+  CxImage empty;
+  EXPECT_FALSE(SaveByExtension(dir.file("empty.bmp"), empty));
+}
+
+TEST(Prepare, SplitIntoFramesWritesOneEntryPerFrame) {
+  TempCleanup cleanup;
+  testsupport::ScratchDir dir;
+  const std::string input = dir.file("one.bmp");
+  testsupport::WriteBytes(input, GreyRowBmp(3780));
+  std::vector<std::string> list;
+  // Frames written as BMP here so that the test does not depend on the PNG writer.
+  EXPECT_EQ(SplitIntoFrames(input, ".bmp", list), 1u);
+  ASSERT_EQ(list.size(), 1u);
+  CxImage back;
+  ASSERT_TRUE(back.Load(list[0].c_str(), FORMAT_BMP));
+  EXPECT_EQ(back.Width(), 4u);
+  EXPECT_EQ(back.ColourAt(1, 0).red, 241);
+}
+
+}  // namespace

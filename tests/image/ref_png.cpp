@@ -1,0 +1,80 @@
+#include "image/ref_png.h"
+
+#include <png.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "image/ximage.h"
+#include "support/test_support.h"
+
+namespace imagetest {
+
+bool LoadRefPng(const std::string& path, RefImage* out) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
+  image.format = PNG_FORMAT_RGB;
+  std::vector<uint8_t> buffer(PNG_IMAGE_SIZE(image));
+  // Alpha is dropped without compositing: the reference keeps the colour channels as stored.
+  if (!png_image_finish_read(&image, nullptr, buffer.data(), 0, nullptr)) {
+    png_image_free(&image);
+    return false;
+  }
+  out->width = image.width;
+  out->height = image.height;
+  out->rgb = std::move(buffer);
+  return true;
+}
+
+std::vector<ReferenceRow> ReferenceRows(const std::string& prefix) {
+  std::vector<ReferenceRow> rows;
+  const std::string dir = testsupport::CorpusDir();
+  if (dir.empty()) return rows;
+  std::ifstream in(dir + "/reference.tsv");
+  std::string line;
+  std::vector<std::string> header;
+  auto split = [](const std::string& s) {
+    std::vector<std::string> cells;
+    std::stringstream ss(s);
+    std::string cell;
+    while (std::getline(ss, cell, '\t')) cells.push_back(cell);
+    return cells;
+  };
+  if (!std::getline(in, line)) return rows;
+  header = split(line);
+  auto column = [&](const char* name) {
+    for (size_t i = 0; i < header.size(); ++i)
+      if (header[i] == name) return static_cast<int>(i);
+    return -1;
+  };
+  const int cPath = column("local_path"), cStatus = column("status"), cBest = column("best_ref"),
+            cConf = column("confidence"), cFeat = column("features");
+  while (std::getline(in, line)) {
+    const auto cells = split(line);
+    auto cell = [&](int i) { return (i >= 0 && static_cast<size_t>(i) < cells.size()) ? cells[i] : std::string(); };
+    ReferenceRow row{cell(cPath), cell(cStatus), cell(cBest), cell(cConf), cell(cFeat)};
+    if (row.localPath.rfind(prefix, 0) == 0) rows.push_back(row);
+  }
+  return rows;
+}
+
+int64_t CountPixelDifferences(const CxImage& image, const RefImage& ref, int tolerance) {
+  if (image.Width() != ref.width || image.Height() != ref.height) return -1;
+  int64_t differences = 0;
+  for (uint32_t top = 0; top < ref.height; ++top) {
+    const uint32_t y = ref.height - 1 - top;
+    for (uint32_t x = 0; x < ref.width; ++x) {
+      const RgbQuad c = image.ColourAt(x, y);
+      const uint8_t* r = &ref.rgb[(static_cast<size_t>(top) * ref.width + x) * 3];
+      if (std::abs(c.red - r[0]) > tolerance || std::abs(c.green - r[1]) > tolerance ||
+          std::abs(c.blue - r[2]) > tolerance)
+        ++differences;
+    }
+  }
+  return differences;
+}
+
+}  // namespace imagetest
