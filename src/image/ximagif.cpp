@@ -129,6 +129,9 @@ struct GifDecodeRun {
   bool ReportDimensions();
   Next HandleImage();
   bool PrepareBackground(CxImageGIF& background, uint32_t bpp, int32_t transparent);
+  uint32_t BackgroundBpp(uint32_t bpp) const;
+  bool ComposeOver(CxImageGIF& background, const GifDescriptor& d, int32_t transparent,
+                   bool hasArea, const RgbQuad palette[256]);
   void MixInto(CxImageGIF& background, const GifDescriptor& d, int32_t transparent) const;
   bool ComposeTrueColour(const GifDescriptor& d, bool hasArea, const RgbQuad palette[256]);
   bool StoreFrame();
@@ -241,6 +244,7 @@ int32_t CxImageGIF::CountFrames(CxStream* stream, GifByteReader& reader) {
     if (b == kExtensionIntroducer) {
       // Decoding stops at a broken extension, so nothing behind it is a frame.
       if (!ReadExtension(stream)) break;
+      if (control_.disposal == 3) restorePreviousSeen_ = true;
       continue;
     }
     if (b == kTrailer) break;
@@ -348,13 +352,22 @@ GifDecodeRun::Next GifDecodeRun::HandleImage() {
   const uint32_t bpp = BitsForColours(BuildPalette(table, tableCount, transparent, palette));
   const bool trueColourMode = trueColourCounter >= 2;
 
-  CxImageGIF background;
-  if (!trueColourMode && !PrepareBackground(background, bpp, transparent)) return Next::kFail;
-
   uint32_t visibleWidth = 0;
   uint32_t visibleHeight = 0;
   target.VisibleSize(d, visibleWidth, visibleHeight);
   const bool hasArea = visibleWidth > 0 && visibleHeight > 0;
+  // An opaque image over the whole screen replaces it: it becomes the frame as it is.
+  const bool replacesScreen = hasArea && !trueColourMode && transparent < 0 && d.left == 0 && d.top == 0 &&
+                              visibleWidth == target.screenWidth_ &&
+                              visibleHeight == target.screenHeight_ && BackgroundBpp(bpp) == bpp &&
+                              !(imageNumber == 0 && target.restorePreviousSeen_);
+  CxImageGIF background;
+  if (replacesScreen) {
+    if (imageNumber == 0) firstTransparent = transparent;
+  } else if (!trueColourMode && !PrepareBackground(background, bpp, transparent)) {
+    return Next::kFail;
+  }
+
   if (hasArea) {
     if (target.Create(visibleWidth, visibleHeight, bpp, FORMAT_GIF) == nullptr) return Next::kFail;
     target.ReplacePalette(palette, 256);
@@ -369,10 +382,11 @@ GifDecodeRun::Next GifDecodeRun::HandleImage() {
   if (trueColourMode) {
     if (!ComposeTrueColour(d, hasArea, palette)) return Next::kFail;
   } else {
-    if (hasArea) MixInto(background, d, transparent);
-    background.SetTransparentIndex(firstTransparent);
-    background.ReplacePalette(palette, 256);
-    if (!target.TakeOver(background, false)) return Next::kFail;
+    if (replacesScreen) {
+      target.SetTransparentIndex(firstTransparent);
+    } else if (!ComposeOver(background, d, transparent, hasArea, palette)) {
+      return Next::kFail;
+    }
     target.SetFrameDelay(target.control_.delay);
     target.SetDisposalMethod(target.control_.disposal);
   }
@@ -381,11 +395,27 @@ GifDecodeRun::Next GifDecodeRun::HandleImage() {
 
   if (!trueColourMode) {
     if (target.RetrieveAllFrames() && !StoreFrame()) return Next::kFail;
-    if (previousDisposal <= 1 && !KeepPrevious()) return Next::kFail;
+    if (previousDisposal <= 1 && target.restorePreviousSeen_ && !KeepPrevious()) {
+      return Next::kFail;
+    }
   }
   if (imageNumber == target.FrameToLoad()) return Next::kStop;
   ++imageNumber;
   return Next::kGoOn;
+}
+
+uint32_t GifDecodeRun::BackgroundBpp(uint32_t bpp) const {
+  if (imageNumber == 0) return bpp;
+  if (previousDisposal == 3 && previous && previous->HasPixels()) return previous->Bpp();
+  return target.Bpp();
+}
+
+bool GifDecodeRun::ComposeOver(CxImageGIF& background, const GifDescriptor& d,
+                               int32_t transparent, bool hasArea, const RgbQuad palette[256]) {
+  if (hasArea) MixInto(background, d, transparent);
+  background.SetTransparentIndex(firstTransparent);
+  background.ReplacePalette(palette, 256);
+  return target.TakeOver(background, false);
 }
 
 bool GifDecodeRun::PrepareBackground(CxImageGIF& background, uint32_t bpp, int32_t transparent) {
@@ -396,6 +426,7 @@ bool GifDecodeRun::PrepareBackground(CxImageGIF& background, uint32_t bpp, int32
     }
     firstTransparent = transparent;
     background.FillBytes(target.control_.indexByte);
+    if (!target.restorePreviousSeen_) return true;
     previous.reset(new (std::nothrow) CxImageGIF());
     if (!previous) return false;
     return previous->CopyImage(background, true, false, true) || Fail(*previous);
@@ -430,8 +461,12 @@ void GifDecodeRun::MixInto(CxImageGIF& background, const GifDescriptor& d,
   for (uint32_t y = 0; y < rows; ++y) {
     const uint32_t by = static_cast<uint32_t>(d.top) + y;
     if (by >= bgHeight) break;
-    UnpackRow(target.RowPointer(rows - 1 - y), target.Bpp(), target.Width(), indices.data());
     uint8_t* dst = background.RowPointer(bgHeight - 1 - by);
+    if (transparent < 0 && background.Bpp() == 8 && target.Bpp() == 8) {
+      std::memcpy(dst + d.left, target.RowPointer(rows - 1 - y), right - d.left);
+      continue;
+    }
+    UnpackRow(target.RowPointer(rows - 1 - y), target.Bpp(), target.Width(), indices.data());
     for (uint32_t x = d.left; x < right; ++x) {
       const uint8_t index = indices[x - d.left];
       if (index != transparent) PutPacked(dst, background.Bpp(), x, index);

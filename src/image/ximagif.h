@@ -64,6 +64,8 @@ class CxImageGIF : public CxImage {
   bool FinishWrite(CxStream* stream);
 
   uint32_t screenWidth_ = 0;
+  // Some control extension asks to restore the previous frame, so that frame must be kept.
+  bool restorePreviousSeen_ = false;
   uint32_t screenHeight_ = 0;
   GifControl control_;
   char comment_[256] = {};

@@ -197,6 +197,48 @@ int GifLineWriter::Write(uint8_t* line, uint32_t pixels) {
   return 0;
 }
 
+namespace {
+
+// Reads the codes of an image without building pixels: the code width only depends on how
+// many codes came since the last clear, so no table is needed to find the data's end.
+GifLzwOutcome SkimCodes(GifByteReader& reader, int size) {
+  GifLzwOutcome out;
+  const int clearCode = 1 << size;
+  const int endCode = clearCode + 1;
+  const int firstFree = clearCode + 2;
+  int codeSize = size + 1;
+  int topSlot = 1 << codeSize;
+  int nextSlot = firstFree;
+  bool havePrevious = false;
+  CodeReader codes(reader, endCode);
+  for (;;) {
+    int c = codes.Next(codeSize);
+    if (c < 0 || c == endCode) break;
+    if (c == clearCode || !havePrevious) {
+      if (c == clearCode) {
+        codeSize = size + 1;
+        nextSlot = firstFree;
+        topSlot = 1 << codeSize;
+        do {
+          c = codes.Next(codeSize);
+        } while (c == clearCode);
+        if (c < 0 || c == endCode) break;
+      }
+      havePrevious = true;
+      continue;
+    }
+    if (c > nextSlot) ++out.badCodes;
+    if (nextSlot < topSlot) ++nextSlot;
+    if (nextSlot >= topSlot && codeSize < kMaxCodeSize) {
+      topSlot <<= 1;
+      ++codeSize;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
 GifLzwOutcome GifDecodeLzw(GifByteReader& reader, uint32_t lineWidth, GifLineWriter& writer) {
   GifLzwOutcome out;
   const int size = reader.GetByte();
@@ -208,6 +250,7 @@ GifLzwOutcome GifDecodeLzw(GifByteReader& reader, uint32_t lineWidth, GifLineWri
     out.status = kGifLzwBadCodeSize;
     return out;
   }
+  if (writer.image == nullptr) return SkimCodes(reader, size);
   std::unique_ptr<uint8_t[]> line(new (std::nothrow) uint8_t[static_cast<size_t>(lineWidth) + 1]);
   std::unique_ptr<LzwTables> tables(new (std::nothrow) LzwTables());
   if (!line || !tables) {
