@@ -2,9 +2,11 @@
  *
  * The library's own table also carries large CJK and Noto fonts. Defining the lookup
  * functions here keeps that archive member (and the fonts it references) out of the link.
- * Text in a non-embedded CJK or rare-script font still renders, with substitute glyphs
- * from the standard fonts.
+ * Text in a non-embedded CJK font renders as boxes that keep the text's layout; characters
+ * that no font has (rare scripts, emoji) stay blank.
  */
+#include "boxfont.h"
+
 #include <mupdf/fitz.h>
 
 #include <string.h>
@@ -105,15 +107,13 @@ const unsigned char *fz_lookup_builtin_font(fz_context *ctx, const char *name, i
 	return NULL;
 }
 
-/* No CJK font is built in: the caller falls back to a standard font. */
 const unsigned char *fz_lookup_cjk_font(fz_context *ctx, int ordering, int *len, int *index)
 {
 	(void)ctx;
 	(void)ordering;
-	*len = 0;
 	if (index)
 		*index = 0;
-	return NULL;
+	return box_font(len);
 }
 
 int fz_lookup_cjk_ordering_by_language(const char *name)

@@ -241,6 +241,14 @@ TEST(PageripTest, ScalesWithResolutionAndPageRotation) {
   EXPECT_EQ(rotated.height, 1275);
 }
 
+// Dark pixels in the rectangle [x0, x1) x [y0, y1).
+int CountDark(const Image& image, int x0, int y0, int x1, int y1) {
+  int dark = 0;
+  for (int y = y0; y < y1; y++)
+    for (int x = x0; x < x1; x++) dark += image.At(x, y)[0] < 64;
+  return dark;
+}
+
 TEST(PageripTest, RendersColourOnWhite) {
   ScratchDir in, out;
   // Red square at (10,10)-(60,60) points from the bottom left, black text above it.
@@ -254,10 +262,7 @@ TEST(PageripTest, RendersColourOnWhite) {
   ASSERT_EQ(page.width, 100);
   EXPECT_TRUE(IsColour(page.At(35, 65), 255, 0, 0));  // y counts down from the top
   EXPECT_TRUE(IsColour(page.At(95, 95), 255, 255, 255));
-  bool dark = false;
-  for (int y = 5; y < 28; y++)
-    for (int x = 8; x < 45; x++) dark = dark || page.At(x, y)[0] < 64;
-  EXPECT_TRUE(dark) << "the text was not drawn";
+  EXPECT_GT(CountDark(page, 8, 5, 45, 28), 0) << "the text was not drawn";
   ASSERT_TRUE(DecodePng(out.file("c-0002.png"), &blank));
   EXPECT_TRUE(std::all_of(blank.rgb.begin(), blank.rgb.end(), [](uint8_t v) { return v == 255; }));
 }
@@ -365,7 +370,7 @@ TEST(PageripTest, ReplacesOldPagesAndLeavesNoTemporaryFiles) {
   EXPECT_NE(r.messages.find("page 2 skipped"), std::string::npos) << r.messages;
 }
 
-TEST(PageripTest, RendersNonEmbeddedCjkFontsWithSubstitutes) {
+TEST(PageripTest, RendersNonEmbeddedCjkFontsAsBoxes) {
   ScratchDir in, out;
   for (std::string encoding : {"UniJIS-UCS2-H", "Identity-H", "90ms-RKSJ-H"}) {
     std::string content = "BT /F2 36 Tf 10 60 Td <3042304482A0> Tj ET BT /F1 24 Tf 10 10 Td (Hello) Tj ET";
@@ -386,10 +391,11 @@ TEST(PageripTest, RendersNonEmbeddedCjkFontsWithSubstitutes) {
     EXPECT_EQ(r.status, 0) << encoding << ": " << r.messages;
     Image image;
     ASSERT_TRUE(DecodePng(out.file(encoding + "-0001.png"), &image)) << encoding;
-    bool dark = false;
-    for (int y = 70; y < 90; y++)
-      for (int x = 10; x < 70; x++) dark = dark || image.At(x, y)[0] < 64;
-    EXPECT_TRUE(dark) << encoding << ": the Latin text was not drawn";
+    EXPECT_GT(CountDark(image, 10, 70, 70, 90), 0) << encoding << ": the Latin text was not drawn";
+    // Three to five characters (the shift-JIS codes take one or two bytes), one box each
+    // on the line above, advancing one em at a time.
+    EXPECT_GT(CountDark(image, 10, 10, 46, 45), 40) << encoding << ": no box for the first character";
+    EXPECT_EQ(CountDark(image, 200, 0, 300, 100), 0) << encoding << ": the text ran too far";
   }
 }
 
