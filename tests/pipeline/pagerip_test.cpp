@@ -183,7 +183,15 @@ void ExpectPagesInOrder(const ScratchDir& out, const std::string& stem, int coun
   }
 }
 
-TEST(PageripTest, NamesPagesWithOneWidthThatSortsInPageOrder) {
+// The engine is only built where MuPDF is installed.
+class PageripTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!testsupport::Exists(kPagerip)) GTEST_SKIP() << "pagerip was not built";
+  }
+};
+
+TEST_F(PageripTest, NamesPagesWithOneWidthThatSortsInPageOrder) {
   ScratchDir in, out12, out100;
   std::string pdf12 = WritePdf(in, "twelve.pdf", MakePdf(NumberedPages(12)));
   RunResult r = Render(72, pdf12, out12.file("trw1A2B.tmp.png"), in);
@@ -196,7 +204,7 @@ TEST(PageripTest, NamesPagesWithOneWidthThatSortsInPageOrder) {
   ExpectPagesInOrder(out100, "doc", 100, 4);
 }
 
-TEST(PageripTest, WidensPageNumbersForTenThousandPages) {
+TEST_F(PageripTest, WidensPageNumbersForTenThousandPages) {
   ScratchDir in, out;
   std::vector<Page> pages(10000, Page{72, 72, ""});
   std::string pdf = WritePdf(in, "long.pdf", MakePdf(pages));
@@ -209,7 +217,7 @@ TEST(PageripTest, WidensPageNumbersForTenThousandPages) {
   EXPECT_EQ(names.back(), "long-10000.png");
 }
 
-TEST(PageripTest, TakesTheStemFromTheFileNameOnly) {
+TEST_F(PageripTest, TakesTheStemFromTheFileNameOnly) {
   ScratchDir in, out;
   std::string pdf = WritePdf(in, "a.pdf", MakePdf(NumberedPages(1)));
   std::string folder = out.file("v1.2");
@@ -222,7 +230,7 @@ TEST(PageripTest, TakesTheStemFromTheFileNameOnly) {
   EXPECT_TRUE(testsupport::Exists(folder + "/x.y-0001.png"));
 }
 
-TEST(PageripTest, ScalesWithResolutionAndPageRotation) {
+TEST_F(PageripTest, ScalesWithResolutionAndPageRotation) {
   ScratchDir in, out150, out300;
   std::string pdf = WritePdf(in, "letter.pdf",
                              MakePdf({{612, 792, "BT /F1 24 Tf 72 700 Td (Letter) Tj ET"},
@@ -249,7 +257,7 @@ int CountDark(const Image& image, int x0, int y0, int x1, int y1) {
   return dark;
 }
 
-TEST(PageripTest, RendersColourOnWhite) {
+TEST_F(PageripTest, RendersColourOnWhite) {
   ScratchDir in, out;
   // Red square at (10,10)-(60,60) points from the bottom left, black text above it.
   std::string pdf = WritePdf(
@@ -267,7 +275,7 @@ TEST(PageripTest, RendersColourOnWhite) {
   EXPECT_TRUE(std::all_of(blank.rgb.begin(), blank.rgb.end(), [](uint8_t v) { return v == 255; }));
 }
 
-TEST(PageripTest, RefusesBadCommandLines) {
+TEST_F(PageripTest, RefusesBadCommandLines) {
   ScratchDir in, out;
   std::string pdf = WritePdf(in, "a.pdf", MakePdf(NumberedPages(1)));
   std::string base = out.file("p.png");
@@ -302,7 +310,7 @@ void ExpectRefused(const std::string& pdf, const std::string& what) {
   EXPECT_TRUE(ListFolder(out.path()).empty()) << what;
 }
 
-TEST(PageripTest, RefusesInputsThatAreNotReadablePdfs) {
+TEST_F(PageripTest, RefusesInputsThatAreNotReadablePdfs) {
   ScratchDir in;
   const std::string data = std::string(TW_SOURCE_DIR) + "/tests/pipeline/data/";
   ExpectRefused(data + "pagerip_encrypted.pdf", "encrypted");
@@ -324,7 +332,7 @@ TEST(PageripTest, RefusesInputsThatAreNotReadablePdfs) {
   EXPECT_NE(r.messages.find("damaged or truncated"), std::string::npos) << r.messages;
 }
 
-TEST(PageripTest, WritesRecoverablePagesOfDamagedFilesButReportsFailure) {
+TEST_F(PageripTest, WritesRecoverablePagesOfDamagedFilesButReportsFailure) {
   ScratchDir in, out;
   std::string pdf = MakePdf(NumberedPages(3));
   std::string cut = pdf.substr(0, pdf.find("xref"));  // all objects, no cross-reference table
@@ -334,7 +342,7 @@ TEST(PageripTest, WritesRecoverablePagesOfDamagedFilesButReportsFailure) {
   ExpectPagesInOrder(out, "p", 3, 4);
 }
 
-TEST(PageripTest, RendersWithAnOwnerPasswordOnly) {
+TEST_F(PageripTest, RendersWithAnOwnerPasswordOnly) {
   ScratchDir out;
   const std::string pdf = std::string(TW_SOURCE_DIR) + "/tests/pipeline/data/pagerip_owner_password_only.pdf";
   RunResult r = Render(72, pdf, out.file("p.png"), out);
@@ -342,7 +350,7 @@ TEST(PageripTest, RendersWithAnOwnerPasswordOnly) {
   EXPECT_EQ(ListPages(out.path()), std::vector<std::string>{"p-0001.png"});
 }
 
-TEST(PageripTest, SkipsPagesBeyondTheMemoryLimit) {
+TEST_F(PageripTest, SkipsPagesBeyondTheMemoryLimit) {
   ScratchDir in, out;
   // At 72 dpi: 8192 x 10923 x 3 bytes is just over 256 MiB; 8192 x 10922 x 3 is just under.
   std::string pdf = WritePdf(in, "huge.pdf", MakePdf({{8192, 10923, ""}, {30, 20, ""}, {14400, 14400, ""}}));
@@ -354,7 +362,7 @@ TEST(PageripTest, SkipsPagesBeyondTheMemoryLimit) {
   EXPECT_EQ(ListFolder(out.path()), std::vector<std::string>{"h-0002.png"});
 }
 
-TEST(PageripTest, ReplacesOldPagesAndLeavesNoTemporaryFiles) {
+TEST_F(PageripTest, ReplacesOldPagesAndLeavesNoTemporaryFiles) {
   ScratchDir in, out;
   std::string pdf = WritePdf(in, "a.pdf", MakePdf(NumberedPages(2)));
   testsupport::WriteText(out.file("p-0001.png"), "stale");
@@ -370,7 +378,7 @@ TEST(PageripTest, ReplacesOldPagesAndLeavesNoTemporaryFiles) {
   EXPECT_NE(r.messages.find("page 2 skipped"), std::string::npos) << r.messages;
 }
 
-TEST(PageripTest, RendersNonEmbeddedCjkFontsAsBoxes) {
+TEST_F(PageripTest, RendersNonEmbeddedCjkFontsAsBoxes) {
   ScratchDir in, out;
   for (std::string encoding : {"UniJIS-UCS2-H", "Identity-H", "90ms-RKSJ-H"}) {
     std::string content = "BT /F2 36 Tf 10 60 Td <3042304482A0> Tj ET BT /F1 24 Tf 10 10 Td (Hello) Tj ET";
@@ -399,7 +407,7 @@ TEST(PageripTest, RendersNonEmbeddedCjkFontsAsBoxes) {
   }
 }
 
-TEST(PageripTest, RendersEveryPageOfThePublicPdfs) {
+TEST_F(PageripTest, RendersEveryPageOfThePublicPdfs) {
   const std::string corpus = testsupport::CorpusDir();
   if (corpus.empty()) GTEST_SKIP() << "no corpus";
   // Page counts and the largest page side in points, from the files' page trees.
@@ -439,7 +447,7 @@ TEST(PageripTest, RendersEveryPageOfThePublicPdfs) {
   }
 }
 
-TEST(PageripTest, EndsOnBrokenPublicPdfs) {
+TEST_F(PageripTest, EndsOnBrokenPublicPdfs) {
   const std::string corpus = testsupport::CorpusDir();
   if (corpus.empty()) GTEST_SKIP() << "no corpus";
   const std::string pdf = corpus + "/pdf/bad/pillow/trailer_loop.pdf";
@@ -450,7 +458,7 @@ TEST(PageripTest, EndsOnBrokenPublicPdfs) {
   EXPECT_NE(r.messages.find("pagerip: "), std::string::npos);
 }
 
-TEST(PageripTest, StaysWithinItsSizeBudget) {
+TEST_F(PageripTest, StaysWithinItsSizeBudget) {
 #if !defined(NDEBUG) || defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "debugging builds keep their symbols";
 #else
