@@ -93,14 +93,18 @@ bool CxImageBMP::ReadBitmapInfo(CxStream* s, BitmapInfoHeader* h) {
   } else if (r.biSize == 64) {
     s->Seek(24, SEEK_CUR);
   } else if (r.biSize > 40) {
-    // Same arithmetic as the size check of the original format: a negative product (a
-    // top-down file) compares as a huge unsigned value and is refused.
-    const int64_t minimum = (static_cast<int64_t>(r.biBitCount) * r.biWidth + 31) / 32 *
-                            static_cast<int64_t>(r.biHeight) * 4;
-    const bool sizeOk = minimum >= 0 && minimum <= 0xFFFFFFFFll &&
-                        static_cast<uint64_t>(r.biSizeImage) >= static_cast<uint64_t>(minimum);
-    if (!sizeOk || r.biPlanes != 1 || r.biClrUsed != 0) return false;
-    if (r.biCompression == kRgb) SkipForward(s, r.biSize - 40);
+    // Later headers (V4, V5, ...) are accepted when they look sane: one plane, and for
+    // uncompressed rows a stated image size that is either absent (0) or large enough.
+    // Colours used and top-down rows are normal in these headers and are not refused.
+    const uint64_t absHeight = r.biHeight < 0 ? -static_cast<int64_t>(r.biHeight) : r.biHeight;
+    const uint64_t minimum =
+        (static_cast<uint64_t>(r.biBitCount) * static_cast<uint32_t>(r.biWidth) + 31) / 32 * absHeight * 4;
+    const bool compressed = r.biCompression == kRle8 || r.biCompression == kRle4;
+    const bool sizeOk =
+        compressed || r.biSizeImage == 0 || static_cast<uint64_t>(r.biSizeImage) >= minimum;
+    if (!sizeOk || r.biPlanes != 1) return false;
+    // Bit-field masks are the first fields after the 40 bytes: stay there to read them.
+    if (r.biCompression != kBitfields) SkipForward(s, r.biSize - 40);
   } else {
     return false;
   }

@@ -78,7 +78,8 @@ TEST(BmpDecode, HeaderVariants) {
   ASSERT_TRUE(DecodeBytes(BuildBmp(os2), img).ok);
   EXPECT_EQ(img.IndexAt(1, 0), 2);
 
-  // Later headers pass only with colours used 0, one plane and a large enough image size.
+  // Later headers pass with one plane and an image size that is 0 or large enough; colours
+  // used and top-down rows are accepted.
   BmpSpec v5;
   v5.headerSize = 124;
   v5.width = 2;
@@ -90,7 +91,33 @@ TEST(BmpDecode, HeaderVariants) {
   EXPECT_EQ(img.ColourAt(1, 1), (RgbQuad{10, 11, 12, 0}));
   BmpSpec v5used = v5;
   v5used.clrUsed = 4;
-  EXPECT_EQ(DecodeBytes(BuildBmp(v5used), img).error, "Error reading BMP info");
+  v5used.sizeImage = 0;
+  v5used.height = -2;
+  ASSERT_TRUE(DecodeBytes(BuildBmp(v5used), img).ok);
+  EXPECT_EQ(img.ColourAt(1, 0), (RgbQuad{10, 11, 12, 0}));
+  // An RLE palette file with a long header: the palette follows the whole header.
+  BmpSpec v4rle;
+  v4rle.headerSize = 108;
+  v4rle.width = 2;
+  v4rle.height = 1;
+  v4rle.bitCount = 8;
+  v4rle.compression = 1;
+  v4rle.clrUsed = 2;
+  v4rle.palette = {RgbQuad{1, 1, 1, 0}, RgbQuad{9, 8, 7, 0}};
+  v4rle.pixels = {2, 1, 0, 1};
+  ASSERT_TRUE(DecodeBytes(BuildBmp(v4rle), img).ok);
+  EXPECT_EQ(img.ColourAt(1, 0), (RgbQuad{9, 8, 7, 0}));
+  // Bit-field masks inside a V5 header.
+  BmpSpec v5bf;
+  v5bf.headerSize = 124;
+  v5bf.width = 1;
+  v5bf.height = 1;
+  v5bf.bitCount = 32;
+  v5bf.compression = 3;
+  v5bf.masks = {0x000000FF, 0x0000FF00, 0x00FF0000};
+  v5bf.pixels = {1, 2, 3, 0};
+  ASSERT_TRUE(DecodeBytes(BuildBmp(v5bf), img).ok);
+  EXPECT_EQ(img.ColourAt(0, 0), (RgbQuad{3, 2, 1, 0}));
   BmpSpec v5small = v5;
   v5small.sizeImage = 15;
   EXPECT_EQ(DecodeBytes(BuildBmp(v5small), img).error, "Error reading BMP info");
