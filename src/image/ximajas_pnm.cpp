@@ -63,12 +63,13 @@ bool ReadHeader(JasByteReader& in, PnmHeader& h) {
   return true;
 }
 
-// Samples are widened to the full range of their bit count, so that a maxval such as 100
-// still reaches white.
+// Samples are widened to the full range of 8 bits (maxval up to 255) or of their bit count
+// (above), so that a maxval such as 100 still reaches white.
 class SampleScaler {
  public:
   explicit SampleScaler(uint32_t maxval)
-      : maxval_(maxval), top_((1u << std::bit_width(maxval)) - 1u) {}
+      : maxval_(maxval),
+        top_(maxval <= 255 ? 255u : (1u << std::bit_width(maxval)) - 1u) {}
   uint32_t Precision() const { return static_cast<uint32_t>(std::bit_width(top_)); }
   uint16_t operator()(uint32_t v) const {
     if (top_ == maxval_) return static_cast<uint16_t>(v);

@@ -2,10 +2,12 @@
 
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "image/image_format.h"
 #include "image/ximatif_band.h"
@@ -64,6 +66,33 @@ TiffDepth DepthFor(const TiffLayout& layout) {
   }
   if (bits == 4) return {4, 16};
   return {8, 256};
+}
+
+// The RGBA reader multiplies unassociated alpha into the colours. The image keeps alpha in a
+// plane of its own, so the reader is told the alpha is associated and leaves colours as stored.
+// Returns true when the file's colours are premultiplied (associated alpha).
+bool KeepStraightAlpha(TIFF* tif) {
+  uint16_t count = 0;
+  uint16_t* kinds = nullptr;
+  if (TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &count, &kinds) == 0 || kinds == nullptr)
+    return false;
+  bool premultiplied = false;
+  std::vector<uint16_t> changed(kinds, kinds + count);
+  bool any = false;
+  for (uint16_t& kind : changed) {
+    if (kind == EXTRASAMPLE_ASSOCALPHA) premultiplied = true;
+    if (kind == EXTRASAMPLE_UNASSALPHA) {
+      kind = EXTRASAMPLE_ASSOCALPHA;
+      any = true;
+    }
+  }
+  if (any) TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, count, changed.data());
+  return premultiplied;
+}
+
+uint8_t Unpremultiply(uint32_t c, uint32_t a) {
+  if (a == 0 || a == 255) return static_cast<uint8_t>(c);
+  return static_cast<uint8_t>(std::min<uint32_t>(255, (c * 255 + a / 2) / a));
 }
 
 }  // namespace
@@ -167,6 +196,7 @@ bool CxImageTIF::DecodeRgba(TIFF* tif, const TiffLayout& layout) {
     SetLastError("No space for raster buffer");
     return false;
   }
+  const bool premultiplied = KeepStraightAlpha(tif);
   if (TIFFReadRGBAImage(tif, layout.width, layout.height, raster.get(), 1) == 0) {
     SetLastError("Corrupted TIFF file!");
     return false;
@@ -178,9 +208,10 @@ bool CxImageTIF::DecodeRgba(TIFF* tif, const TiffLayout& layout) {
     uint8_t* dst = RowPointer(y);
     for (uint32_t x = 0; x < layout.width; ++x) {
       const uint32_t abgr = src[x];
-      dst[3 * x] = static_cast<uint8_t>(TIFFGetB(abgr));
-      dst[3 * x + 1] = static_cast<uint8_t>(TIFFGetG(abgr));
-      dst[3 * x + 2] = static_cast<uint8_t>(TIFFGetR(abgr));
+      const uint32_t a = premultiplied ? TIFFGetA(abgr) : 255;
+      dst[3 * x] = Unpremultiply(TIFFGetB(abgr), a);
+      dst[3 * x + 1] = Unpremultiply(TIFFGetG(abgr), a);
+      dst[3 * x + 2] = Unpremultiply(TIFFGetR(abgr), a);
       if (alpha) AlphaSetUnchecked(x, y, static_cast<uint8_t>(TIFFGetA(abgr)));
     }
   }
@@ -204,14 +235,15 @@ void CxImageTIF::ApplyOrientation(uint16_t orientation) {
       MirrorColumns(false, true);
       break;
     case ORIENTATION_RIGHTTOP:
-      TurnLeft();
+      // Row 0 is the right-hand side: a quarter turn clockwise puts it on top.
+      TurnRight();
       break;
     case ORIENTATION_RIGHTBOT:
       TurnLeft();
       MirrorColumns(false, true);
       break;
     case ORIENTATION_LEFTBOT:
-      TurnRight();
+      TurnLeft();
       break;
     default:
       break;
