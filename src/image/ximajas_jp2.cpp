@@ -1,6 +1,7 @@
 // JPEG 2000 (JP2 boxes or a bare J2K codestream) through OpenJPEG.
 #include <openjpeg.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -208,6 +209,9 @@ bool WriteJpeg2000(CxStream* stream, uint32_t format, const JasPlanes& planes, f
   params.tcp_numlayers = 1;
   params.cp_disto_alloc = 1;
   params.tcp_mct = planes.count == 3 ? 1 : 0;
+  // Small pictures cannot be split into the default number of resolution levels.
+  const uint32_t side = std::min(planes.width, planes.height);
+  while (params.numresolution > 1 && (side >> (params.numresolution - 1)) == 0) --params.numresolution;
   // Quality 100 (or more) is lossless; below, the size shrinks by 100 / quality.
   params.tcp_rates[0] = (quality >= 100.0f || quality <= 0.0f) ? 0.0f : 100.0f / quality;
 
