@@ -96,6 +96,22 @@ static pdf_document *open_pdf(fz_context *ctx, const char *path, int *page_count
 	return doc;
 }
 
+/* Without the cache every page lookup walks the page tree from the root, which is
+ * quadratic in long documents with flat trees. Returns 1 when the cache was built. */
+static int cache_page_tree(fz_context *ctx, pdf_document *doc)
+{
+	int cached = 0;
+	fz_var(cached);
+	fz_try(ctx) {
+		pdf_load_page_tree(ctx, doc);
+		cached = 1;
+	}
+	fz_catch(ctx) {
+		cached = 0;
+	}
+	return cached;
+}
+
 static int write_page_png(const fz_pixmap *pix, fz_context *ctx, const char *path, char *err, size_t err_size)
 {
 	struct rgb_image image = {
@@ -142,10 +158,13 @@ static int rip_document(fz_context *ctx, const struct options *options)
 		fprintf(stderr, "pagerip: warning: %s is damaged or truncated; writing the pages that could be recovered\n",
 			options->input);
 	int width = page_number_width(page_count);
+	int cached = cache_page_tree(ctx, doc);
 	int failed = 0;
 	for (int i = 0; i < page_count; i++)
 		if (rip_page(ctx, doc, options, i, width) != 0)
 			failed++;
+	if (cached)
+		pdf_drop_page_tree(ctx, doc);
 	pdf_drop_document(ctx, doc);
 	if (failed)
 		fprintf(stderr, "pagerip: %d of %d pages could not be written\n", failed, page_count);

@@ -12,11 +12,19 @@
 static char signal_temp_path[PATH_MAX];
 static volatile sig_atomic_t signal_temp_set;
 
+/* The mode an ordinary new file would get. The umask can only be read by setting it, so
+ * it is read once. */
 static mode_t file_mode(void)
 {
-	mode_t mask = umask(0);
-	umask(mask);
-	return (S_IRUSR | S_IWUSR | S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH) & ~mask;
+	static mode_t mode;
+	static int known;
+	if (!known) {
+		mode_t mask = umask(0);
+		umask(mask);
+		mode = (S_IRUSR | S_IWUSR | S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH) & ~mask;
+		known = 1;
+	}
+	return mode;
 }
 
 int pending_open(struct pending_file *pending, const char *final_path, char *err, size_t err_size)
