@@ -8,7 +8,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build}
 pagerip=$build/pagerip
 corpus=$here/../shared/corpus
-runs=3
+runs=${RUNS:-3}
 
 [ -x "$pagerip" ] || { echo "no pagerip in $build" >&2; exit 1; }
 for tool in mutool pdftoppm python3; do
