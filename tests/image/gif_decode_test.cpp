@@ -7,8 +7,11 @@
 
 #include "image/gif_builder.h"
 #include "image/image_format.h"
+#include "image/image_prepare.h"
 #include "image/ximagif.h"
 #include "image/xstream.h"
+#include "platform/temp_files.h"
+#include "support/test_support.h"
 
 using giftest::GifBuilder;
 using giftest::GreyTable;
@@ -365,6 +368,27 @@ TEST(GifDecode, CancellationAndDispatch) {
   CxMemStream again(gif.data(), gif.size());
   ASSERT_TRUE(untyped.Decode(&again, FORMAT_UNKNOWN));
   EXPECT_EQ(untyped.FormatType(), FORMAT_GIF);
+}
+
+TEST(GifDecode, AnAnimationSplitsIntoOneFilePerFrame) {
+  struct Cleanup {
+    ~Cleanup() { DeleteTempFiles(); }
+  } cleanup;
+  testsupport::ScratchDir dir;
+  const std::string input = dir.file("anim.gif");
+  ASSERT_TRUE(testsupport::WriteBytes(input, ThreeFrames(1, 1)));
+  std::vector<std::string> list;
+  // BMP frames keep the test off the PNG writer; the frames are the composed ones.
+  EXPECT_EQ(SplitIntoFrames(input, ".bmp", list), 3u);
+  ASSERT_EQ(list.size(), 3u);
+  const std::vector<int> expected[] = {{1, 1, 1, 1}, {1, 2, 1, 1}, {1, 2, 1, 0}};
+  for (size_t i = 0; i < 3; ++i) {
+    CxImage frame;
+    ASSERT_TRUE(frame.Load(list[i].c_str(), FORMAT_BMP)) << i;
+    std::vector<int> greys;
+    for (uint32_t x = 0; x < 4; ++x) greys.push_back(frame.ColourAt(x, 0).red);
+    EXPECT_EQ(greys, expected[i]) << i;
+  }
 }
 
 }  // namespace
