@@ -87,9 +87,10 @@ static pdf_document *open_pdf(fz_context *ctx, const char *path, int *page_count
 				? "damaged or truncated PDF: no page could be recovered" : "the document has no pages");
 	}
 	fz_catch(ctx) {
-		/* The header was there, so the rest of the file is at fault. */
+		/* The header was there, so unless memory ran out the rest of the file is at fault. */
+		int damaged = !doc && fz_caught(ctx) != FZ_ERROR_MEMORY;
 		fprintf(stderr, "pagerip: cannot render %s: %s%s\n", path,
-			doc ? "" : "damaged or truncated PDF: ", fz_caught_message(ctx));
+			damaged ? "damaged or truncated PDF: " : "", fz_caught_message(ctx));
 		pdf_drop_document(ctx, doc);
 		return NULL;
 	}
@@ -112,7 +113,7 @@ static int cache_page_tree(fz_context *ctx, pdf_document *doc)
 	return cached;
 }
 
-static int write_page_png(const fz_pixmap *pix, fz_context *ctx, const char *path, char *err, size_t err_size)
+static int write_page_png(fz_context *ctx, const fz_pixmap *pix, const char *path, char *err, size_t err_size)
 {
 	struct rgb_image image = {
 		fz_pixmap_samples(ctx, pix), fz_pixmap_width(ctx, pix), fz_pixmap_height(ctx, pix),
@@ -138,7 +139,7 @@ static int rip_page(fz_context *ctx, pdf_document *doc, const struct options *op
 		return -1;
 	}
 	fz_pixmap *pix = render_page(ctx, doc, index, options->dpi, err, sizeof err);
-	int result = pix ? write_page_png(pix, ctx, path, err, sizeof err) : -1;
+	int result = pix ? write_page_png(ctx, pix, path, err, sizeof err) : -1;
 	fz_drop_pixmap(ctx, pix);
 	if (result != 0)
 		fprintf(stderr, "pagerip: page %d skipped: %s\n", index + 1, err);

@@ -1,9 +1,20 @@
 #include "render.h"
 
 #include <math.h>
+#include <stdint.h>
 #include <stdio.h>
 
-int check_page_extent(struct page_extent extent, char *err, size_t err_size)
+/* Largest pixel buffer a page may need: width * height * 3 bytes. */
+static const int64_t max_pixel_bytes = (int64_t)256 * 1024 * 1024;
+
+/* Pixel size of a page at the requested resolution. */
+struct page_extent {
+	double width;
+	double height;
+};
+
+/* Returns 0 when a page of this extent may be allocated, or -1 with the reason in err. */
+static int check_page_extent(struct page_extent extent, char *err, size_t err_size)
 {
 	if (!(extent.width >= 1 && extent.height >= 1)) {
 		snprintf(err, err_size, "the page is empty (%.0f x %.0f pixels)", extent.width, extent.height);
@@ -11,10 +22,10 @@ int check_page_extent(struct page_extent extent, char *err, size_t err_size)
 	}
 	/* Compared in floating point first so that huge boxes cannot overflow an integer. */
 	double bytes = extent.width * extent.height * 3.0;
-	if (bytes > (double)PAGERIP_MAX_PIXEL_BYTES) {
+	if (bytes > (double)max_pixel_bytes) {
 		snprintf(err, err_size, "the page needs %.0f x %.0f pixels (%.0f MiB), more than the %d MiB limit",
 			extent.width, extent.height, bytes / (1024.0 * 1024.0),
-			(int)(PAGERIP_MAX_PIXEL_BYTES / (1024 * 1024)));
+			(int)(max_pixel_bytes / (1024 * 1024)));
 		return -1;
 	}
 	return 0;
