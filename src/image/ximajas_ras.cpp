@@ -8,8 +8,7 @@
 
 namespace {
 
-constexpr uint32_t kTypeOld = 0;
-constexpr uint32_t kTypeStandard = 1;
+// Types 0 (old) and 1 (standard) store B, G, R; type 3 stores R, G, B.
 constexpr uint32_t kTypeByteEncoded = 2;
 constexpr uint32_t kTypeRgb = 3;
 constexpr uint32_t kMapNone = 0;

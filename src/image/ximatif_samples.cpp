@@ -12,11 +12,14 @@
 
 namespace {
 
+// Bits of the value TiffSampleAt returns (samples above 32 bits come as their top 32).
+int ValueBits(uint16_t bits) { return bits > 32 ? 32 : bits; }
+
 // A sample scaled to 8 bits.
 uint8_t SampleAs8(const uint8_t* row, uint64_t index, uint16_t bits) {
   const uint32_t v = TiffSampleAt(row, index, bits);
   if (bits == 8) return static_cast<uint8_t>(v);
-  if (bits > 8) return static_cast<uint8_t>(v >> (bits - 8));
+  if (bits > 8) return static_cast<uint8_t>(v >> (ValueBits(bits) - 8));
   return static_cast<uint8_t>(v * 255u / ((1u << bits) - 1u));
 }
 
@@ -178,7 +181,7 @@ void CxImageTIF::StoreRow(const TiffLayout& layout, const uint8_t* src, uint32_t
   const bool alpha = spp == 2 && HasAlpha();
   for (uint32_t x = 0; x < width; ++x) {
     uint32_t v = TiffSampleAt(src, static_cast<uint64_t>(x) * spp, bits);
-    if (bits > bpp) v >>= (bits - bpp);
+    if (bits > bpp) v >>= (ValueBits(bits) - static_cast<int>(bpp));
     PutIndexUnchecked(x, y, static_cast<uint8_t>(v));
     if (alpha) AlphaSetUnchecked(x, y, SampleAs8(src, static_cast<uint64_t>(x) * 2 + 1, bits));
   }
