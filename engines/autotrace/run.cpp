@@ -8,12 +8,14 @@
 #include "options.h"
 #include "output.h"
 #include "quantize.h"
+#include "regions/boundary.h"
 #include "trace.h"
 
 namespace at {
 namespace {
 
 constexpr const char* kVersion = "0.1.0";
+constexpr uint32_t kMaxRegions = 1000000;
 
 std::string Suffix(const std::string& path) {
   const size_t slash = path.rfind('/');
@@ -129,6 +131,17 @@ int RunTracer(const std::vector<std::string>& args, std::ostream& out, std::ostr
     report.Step(35, "despeckled");
   }
 
+  // Every region costs memory for its outline and its shape; a picture that falls apart into
+  // millions of them (noise, an unreduced photograph) is refused rather than exhausting memory.
+  {
+    std::vector<uint32_t> label;
+    const uint32_t regions = LabelRegions(indexed, label);
+    if (regions > kMaxRegions) {
+      err << "autotrace: the picture falls into " << regions << " separate regions, more than "
+          << kMaxRegions << "; reduce it with -color-count or -despeckle-level\n";
+      return 1;
+    }
+  }
   Drawing drawing;
   if (o.centerline) {
     CenterlineParams cp;

@@ -12,8 +12,10 @@ namespace {
 constexpr int kNx[8] = {0, 1, 1, 1, 0, -1, -1, -1};
 constexpr int kNy[8] = {-1, -1, 0, 1, 1, 1, 0, -1};
 
+// The neighbours that belong to the same stroke colour as the centre.
 void Ring(const Mask& m, int x, int y, int p[8]) {
-  for (int k = 0; k < 8; ++k) p[k] = m.At(x + kNx[k], y + kNy[k]);
+  const uint32_t c = m.At(x, y);
+  for (int k = 0; k < 8; ++k) p[k] = m.At(x + kNx[k], y + kNy[k]) == c;
 }
 
 int CountOnes(const int p[8]) { return p[0] + p[1] + p[2] + p[3] + p[4] + p[5] + p[6] + p[7]; }
@@ -68,12 +70,30 @@ void Distance1D(const float* f, float* d, int* v, float* z, int n) {
 void RemoveNoise(Mask& mask, double level) {
   const double need = (1.0 - level) * 8.0;
   Mask src = mask;
+  uint32_t values[8];
   for (int y = 0; y < mask.height; ++y) {
     for (int x = 0; x < mask.width; ++x) {
-      const uint8_t self = src.At(x, y);
+      const uint32_t self = src.At(x, y);
       int same = 0;
-      for (int k = 0; k < 8; ++k) same += src.At(x + kNx[k], y + kNy[k]) == self;
-      if (same < need) mask.bits[static_cast<size_t>(y) * static_cast<size_t>(mask.width) + static_cast<size_t>(x)] = !self;
+      for (int k = 0; k < 8; ++k) {
+        // Beyond the picture counts as agreeing, so that edges are not eaten away.
+        const int nx = x + kNx[k], ny = y + kNy[k];
+        const bool inside = nx >= 0 && ny >= 0 && nx < mask.width && ny < mask.height;
+        values[k] = inside ? src.At(nx, ny) : self;
+        same += values[k] == self;
+      }
+      if (same >= need) continue;
+      uint32_t best = self;
+      int bestCount = 0;
+      for (int k = 0; k < 8; ++k) {
+        int count = 0;
+        for (int j = 0; j < 8; ++j) count += values[j] == values[k];
+        if (count > bestCount) {
+          bestCount = count;
+          best = values[k];
+        }
+      }
+      mask.bits[static_cast<size_t>(y) * static_cast<size_t>(mask.width) + static_cast<size_t>(x)] = best;
     }
   }
 }
@@ -83,22 +103,26 @@ std::vector<float> DistanceToBackground(const Mask& mask) {
   // Large but finite, so that differences of two stay finite.
   const float far = 1e12f;
   std::vector<float> g(w * h);
-  for (size_t i = 0; i < w * h; ++i) g[i] = mask.bits[i] ? far : 0.0f;
-  const size_t n = std::max(w, h) + 2;
+  for (size_t y = 0; y < h; ++y) {
+    for (size_t x = 0; x < w; ++x) {
+      const int xi = static_cast<int>(x), yi = static_cast<int>(y);
+      const uint32_t c = mask.At(xi, yi);
+      const bool edge = mask.At(xi - 1, yi) != c || mask.At(xi + 1, yi) != c || mask.At(xi, yi - 1) != c || mask.At(xi, yi + 1) != c;
+      g[y * w + x] = edge ? 0.0f : far;
+    }
+  }
+  const size_t n = std::max(w, h);
   std::vector<float> f(n), d(n), z(n + 1);
   std::vector<int> v(n);
-  // Beyond the picture is background: each line gets one background sample at both ends.
   for (size_t x = 0; x < w; ++x) {
-    f[0] = f[h + 1] = 0;
-    for (size_t y = 0; y < h; ++y) f[y + 1] = g[y * w + x];
-    Distance1D(f.data(), d.data(), v.data(), z.data(), static_cast<int>(h + 2));
-    for (size_t y = 0; y < h; ++y) g[y * w + x] = d[y + 1];
+    for (size_t y = 0; y < h; ++y) f[y] = g[y * w + x];
+    Distance1D(f.data(), d.data(), v.data(), z.data(), static_cast<int>(h));
+    for (size_t y = 0; y < h; ++y) g[y * w + x] = d[y];
   }
   for (size_t y = 0; y < h; ++y) {
-    f[0] = f[w + 1] = 0;
-    for (size_t x = 0; x < w; ++x) f[x + 1] = g[y * w + x];
-    Distance1D(f.data(), d.data(), v.data(), z.data(), static_cast<int>(w + 2));
-    for (size_t x = 0; x < w; ++x) g[y * w + x] = mask.bits[y * w + x] ? std::sqrt(d[x + 1]) : 0.0f;
+    for (size_t x = 0; x < w; ++x) f[x] = g[y * w + x];
+    Distance1D(f.data(), d.data(), v.data(), z.data(), static_cast<int>(w));
+    for (size_t x = 0; x < w; ++x) g[y * w + x] = mask.bits[y * w + x] != kNoStroke ? std::sqrt(d[x]) + 1.0f : 0.0f;
   }
   return g;
 }
@@ -107,7 +131,7 @@ void Thin(Mask& mask) {
   const size_t w = static_cast<size_t>(mask.width);
   std::vector<uint32_t> live;
   for (size_t i = 0; i < mask.bits.size(); ++i)
-    if (mask.bits[i]) live.push_back(static_cast<uint32_t>(i));
+    if (mask.bits[i] != kNoStroke) live.push_back(static_cast<uint32_t>(i));
   std::vector<uint32_t> remove;
   bool changed = true;
   while (changed) {
@@ -125,10 +149,10 @@ void Thin(Mask& mask) {
         if (pass == 1 && (p[0] * p[2] * p[6] != 0 || p[0] * p[4] * p[6] != 0)) continue;
         remove.push_back(i);
       }
-      for (uint32_t i : remove) mask.bits[i] = 0;
+      for (uint32_t i : remove) mask.bits[i] = kNoStroke;
       if (!remove.empty()) {
         changed = true;
-        live.erase(std::remove_if(live.begin(), live.end(), [&](uint32_t i) { return mask.bits[i] == 0; }), live.end());
+        live.erase(std::remove_if(live.begin(), live.end(), [&](uint32_t i) { return mask.bits[i] == kNoStroke; }), live.end());
       }
     }
   }
@@ -140,7 +164,7 @@ void Thin(Mask& mask) {
     Ring(mask, x, y, p);
     if (CountOnes(p) < 2 || Connectivity8(p) != 1) continue;
     const bool corner = (p[0] && p[2]) || (p[2] && p[4]) || (p[4] && p[6]) || (p[6] && p[0]);
-    if (corner) mask.bits[i] = 0;
+    if (corner) mask.bits[i] = kNoStroke;
   }
 }
 
@@ -149,6 +173,7 @@ namespace {
 struct Node {
   Point pos;
   double radius = 0;  // distance transform at the node: about half the stroke width
+  uint32_t color = 0;
   bool alive = true;
 };
 
@@ -156,6 +181,7 @@ struct Edge {
   int a = -1, b = -1;
   std::vector<Point> inner;      // pixel centres between the two nodes
   std::vector<double> widths;    // width measured at each inner point
+  uint32_t color = 0;
   bool closed = false;
   bool alive = true;
 };
@@ -180,7 +206,7 @@ class Graph {
     visited_.assign(n, 0);
     // Junction pixels that touch form one node; end pixels are nodes of their own.
     for (size_t i = 0; i < n; ++i) {
-      if (!m_.bits[i] || nodeOf_[i] >= 0) continue;
+      if (m_.bits[i] == kNoStroke || nodeOf_[i] >= 0) continue;
       const int deg = Degree(i);
       if (deg == 2) continue;
       const int id = static_cast<int>(nodes_.size());
@@ -209,6 +235,7 @@ class Graph {
       nodes_[static_cast<size_t>(id)].pos = Point{sum.x / static_cast<double>(members.size()), sum.y / static_cast<double>(members.size())};
       if (members.size() == 1) nodes_[static_cast<size_t>(id)].pos = Centered(i, Point{0, 1}, Point{1, 0});
       nodes_[static_cast<size_t>(id)].radius = radius;
+      nodes_[static_cast<size_t>(id)].color = m_.bits[i];
     }
     std::vector<std::pair<int, int>> direct;
     for (size_t i = 0; i < n; ++i) {
@@ -228,11 +255,12 @@ class Graph {
       Edge e;
       e.a = a;
       e.b = b;
+      e.color = nodes_[static_cast<size_t>(a)].color;
       edges_.push_back(e);
     }
     // What is left unvisited are loops without any junction.
     for (size_t i = 0; i < n; ++i)
-      if (m_.bits[i] && nodeOf_[i] < 0 && !visited_[i]) WalkLoop(i);
+      if (m_.bits[i] != kNoStroke && nodeOf_[i] < 0 && !visited_[i]) WalkLoop(i);
   }
 
   void Simplify() {
@@ -268,6 +296,7 @@ class Graph {
                       e.inner.begin() + static_cast<std::ptrdiff_t>(to));
       if (!e.closed && to == e.inner.size()) p.points.push_back(nodes_[static_cast<size_t>(e.b)].pos);
       p.width = Width(e, weightFactor);
+      p.color = e.color;
       out.push_back(std::move(p));
     }
     for (size_t i = 0; i < nodes_.size(); ++i) {
@@ -275,6 +304,7 @@ class Graph {
       SkeletonPath dot;
       dot.points.push_back(nodes_[i].pos);
       dot.width = std::max(1.0, 2 * nodes_[i].radius - 1);
+      dot.color = nodes_[i].color;
       out.push_back(std::move(dot));
     }
     return out;
@@ -287,7 +317,7 @@ class Graph {
     const int x = static_cast<int>(i % w), y = static_cast<int>(i / w);
     for (int k = 0; k < 8; ++k) {
       const int nx = x + kNx[k], ny = y + kNy[k];
-      if (m_.At(nx, ny)) f(static_cast<size_t>(ny) * w + static_cast<size_t>(nx));
+      if (m_.At(nx, ny) == m_.bits[i]) f(static_cast<size_t>(ny) * w + static_cast<size_t>(nx));
     }
   }
   int Degree(size_t i) const {
@@ -349,6 +379,7 @@ class Graph {
   void Walk(size_t from, size_t first) {
     Edge e;
     e.a = nodeOf_[from];
+    e.color = m_.bits[from];
     std::vector<size_t> pixels;
     size_t prev = from, cur = first;
     while (true) {
@@ -379,6 +410,7 @@ class Graph {
   void WalkLoop(size_t start) {
     Edge e;
     e.closed = true;
+    e.color = m_.bits[start];
     std::vector<size_t> pixels;
     size_t prev = start, cur = start;
     while (true) {
@@ -396,6 +428,7 @@ class Graph {
       Node dot;
       dot.pos = Center(pixels[0]);
       dot.radius = dist_[pixels[0]];
+      dot.color = m_.bits[pixels[0]];
       nodes_.push_back(dot);
       return;
     }
@@ -563,6 +596,7 @@ class Graph {
       if (second.a != node) Flip(second);
       Edge joined;
       joined.a = first.a;
+      joined.color = first.color;
       joined.b = second.b;
       joined.inner = std::move(first.inner);
       joined.widths = std::move(first.widths);

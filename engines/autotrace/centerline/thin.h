@@ -8,12 +8,15 @@
 
 namespace at {
 
-// A binary picture: 1 = stroke, 0 = background.
+// A picture of colour indices; kNoStroke marks the background. Strokes of different
+// colours are separate strokes even where they touch.
+constexpr uint32_t kNoStroke = 0xFFFFFFFFu;
+
 struct Mask {
   int width = 0, height = 0;
-  std::vector<uint8_t> bits;
-  uint8_t At(int x, int y) const {
-    if (x < 0 || y < 0 || x >= width || y >= height) return 0;
+  std::vector<uint32_t> bits;
+  uint32_t At(int x, int y) const {
+    if (x < 0 || y < 0 || x >= width || y >= height) return kNoStroke;
     return bits[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)];
   }
 };
@@ -22,13 +25,16 @@ struct SkeletonPath {
   std::vector<Point> points;  // pixel-centre coordinates of the mask
   bool closed = false;
   double width = 1.0;         // measured stroke width in pixels
+  uint32_t color = 0;
 };
 
-// Flips each pixel that agrees with fewer than (1 - level) of its eight neighbours.
+// Gives each pixel that agrees with fewer than (1 - level) of its eight neighbours the
+// value most of them have.
 void RemoveNoise(Mask& mask, double level);
 
-// Distance from each stroke pixel's centre to the nearest background pixel's centre
-// (0 on the background).
+// About the distance from each stroke pixel's centre to the nearest pixel centre of another
+// colour or the background (0 on the background). One pass for all colours: the distance to
+// the nearest pixel on any colour boundary, plus one.
 std::vector<float> DistanceToBackground(const Mask& mask);
 
 // Thins the strokes to 8-connected lines one pixel wide.

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <numeric>
-#include <unordered_map>
 
 namespace at {
 namespace {
@@ -47,6 +46,50 @@ struct ColorGrid {
   bool AntiJoins(uint32_t nw, uint32_t ne, uint32_t sw, uint32_t se) const {
     return ne == sw && ne != kNoColor && !(nw == se && nw != ne && Beats(nw, ne));
   }
+};
+
+// Open-addressing map from chain keys to chain ids; much lighter than a node-based map
+// when a busy picture has millions of shared boundaries.
+class KeyMap {
+ public:
+  KeyMap() : keys_(1024, kEmpty), values_(1024, 0) {}
+  bool Find(uint64_t key, uint32_t& value) const {
+    const size_t mask = keys_.size() - 1;
+    for (size_t slot = Hash(key) & mask; keys_[slot] != kEmpty; slot = (slot + 1) & mask) {
+      if (keys_[slot] == key) {
+        value = values_[slot];
+        return true;
+      }
+    }
+    return false;
+  }
+  void Insert(uint64_t key, uint32_t value) {
+    if ((count_ + 1) * 2 > keys_.size()) Grow();
+    Place(keys_, values_, key, value);
+    ++count_;
+  }
+
+ private:
+  static constexpr uint64_t kEmpty = ~uint64_t{0};
+  static size_t Hash(uint64_t k) { return static_cast<size_t>((k * 0x9E3779B97F4A7C15ull) >> 20); }
+  static void Place(std::vector<uint64_t>& keys, std::vector<uint32_t>& values, uint64_t key, uint32_t value) {
+    const size_t mask = keys.size() - 1;
+    size_t slot = Hash(key) & mask;
+    while (keys[slot] != kEmpty) slot = (slot + 1) & mask;
+    keys[slot] = key;
+    values[slot] = value;
+  }
+  void Grow() {
+    std::vector<uint64_t> keys(keys_.size() * 2, kEmpty);
+    std::vector<uint32_t> values(keys_.size() * 2, 0);
+    for (size_t i = 0; i < keys_.size(); ++i)
+      if (keys_[i] != kEmpty) Place(keys, values, keys_[i], values_[i]);
+    keys_.swap(keys);
+    values_.swap(values);
+  }
+  std::vector<uint64_t> keys_;
+  std::vector<uint32_t> values_;
+  size_t count_ = 0;
 };
 
 uint32_t Find(std::vector<uint32_t>& parent, uint32_t i) {
@@ -199,9 +242,9 @@ class Tracer {
     const uint32_t other = rights_[start];
     const uint64_t key = Vertex(verts_[start].x, verts_[start].y) * 4;
     if (Shared(other)) {
-      auto it = keys_.find(key);
-      if (it != keys_.end()) {
-        cycle.chains.push_back(ChainRef{it->second, true});
+      uint32_t id = 0;
+      if (keys_.Find(key, id)) {
+        cycle.chains.push_back(ChainRef{id, true});
         return;
       }
     }
@@ -222,9 +265,9 @@ class Tracer {
     const uint64_t key = std::min(keyA, keyB);
     const uint32_t other = rights_[i % n];
     if (Shared(other)) {
-      auto it = keys_.find(key);
-      if (it != keys_.end()) {
-        cycle.chains.push_back(ChainRef{it->second, true});
+      uint32_t id = 0;
+      if (keys_.Find(key, id)) {
+        cycle.chains.push_back(ChainRef{id, true});
         return;
       }
     }
@@ -242,7 +285,7 @@ class Tracer {
   void Emit(Chain&& chain, uint64_t key, uint32_t other, Cycle& cycle) {
     const uint32_t id = static_cast<uint32_t>(map_.chains.size());
     map_.chains.push_back(std::move(chain));
-    if (Shared(other)) keys_.emplace(key, id);
+    if (Shared(other)) keys_.Insert(key, id);
     cycle.chains.push_back(ChainRef{id, false});
   }
 
@@ -253,7 +296,7 @@ class Tracer {
   std::vector<LatticePoint> verts_;
   std::vector<uint8_t> dirs_;
   std::vector<uint32_t> rights_;
-  std::unordered_map<uint64_t, uint32_t> keys_;
+  KeyMap keys_;
 };
 
 uint32_t OtherSide(const Chain& c, uint32_t r) { return c.left == r ? c.right : c.left; }
