@@ -1,0 +1,34 @@
+#pragma once
+// A copy of tracewright in a scratch folder, with stand-in or real engines beside it.
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+class ScratchInstall {
+ public:
+  ScratchInstall();
+  // Places the recording stand-in beside the program under the engine's name.
+  void AddStandIn(const std::string& engine);
+  // Links a real engine program beside the program.
+  void AddLink(const std::string& engine, const std::string& target);
+
+  std::string program() const { return dir_.file("bin/tracewright"); }
+  std::string work(const std::string& name = "") const { return dir_.file("work/" + name); }
+  std::string records() const { return dir_.file("rec"); }
+  std::string tmp() const { return dir_.file("tmp"); }
+
+  // Runs the copy in the work folder, with TMPDIR and the stand-in's record folder set.
+  testsupport::CommandResult Run(const std::vector<std::string>& args,
+                                 const std::vector<std::string>& extraEnv = {}) const;
+  // Arguments of the n-th engine call, one per element.
+  std::vector<std::string> CallArgs(int n) const;
+  std::vector<std::string> TmpEntries() const;
+
+ private:
+  testsupport::ScratchDir dir_;
+};
+
+// A 24-bit image in the given format; pixel (x, y) from the top has grey value grey(x, y).
+bool WriteGreyImage(const std::string& path, unsigned format, int width, int height,
+                    unsigned char (*grey)(int x, int y));
