@@ -313,6 +313,8 @@ TEST(TifCodec, DamagedInputFailsWithMessage) {
   for (size_t cut = 0; cut < whole.size(); cut += 7) {
     const std::vector<uint8_t> part(whole.begin(), whole.begin() + static_cast<long>(cut));
     CxImageTIF image;
-    if (!Decode(part, image)) EXPECT_STRNE(image.LastErrorText(), "") << cut;
+    if (!Decode(part, image)) {
+      EXPECT_STRNE(image.LastErrorText(), "") << cut;
+    }
   }
 }
