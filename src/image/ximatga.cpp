@@ -12,7 +12,29 @@ namespace {
 bool IsRunLength(uint8_t type) { return type >= 9 && type <= 11; }
 bool IsKnownType(uint8_t type) { return (type >= 1 && type <= 3) || IsRunLength(type); }
 bool IsKnownDepth(uint8_t d) { return d == 8 || d == 15 || d == 16 || d == 24 || d == 32; }
+bool IsKnownMapEntrySize(uint8_t d) { return d == 15 || d == 16 || d == 24 || d == 32; }
+bool IsGrey(uint8_t type) { return type == 3 || type == 11; }
 uint32_t BytesPerPixel(uint32_t depth) { return (depth + 7) / 8; }
+
+// Five bits a channel, red highest; the top bit is not alpha. Widened by a shift of 3.
+RgbQuad Colour555(uint16_t w) {
+  RgbQuad c;
+  c.blue = static_cast<uint8_t>((w & 0x1F) << 3);
+  c.green = static_cast<uint8_t>((w >> 2) & 0xF8);
+  c.red = static_cast<uint8_t>((w >> 7) & 0xF8);
+  return c;
+}
+
+// One colour-map entry of 15, 16, 24 or 32 bits; 32-bit entries carry alpha.
+RgbQuad MapEntryColour(const uint8_t* v, uint32_t bits) {
+  if (bits <= 16) return Colour555(LoadU16LE(v));
+  RgbQuad c;
+  c.blue = v[0];
+  c.green = v[1];
+  c.red = v[2];
+  c.reserved = bits == 32 ? v[3] : 0;
+  return c;
+}
 
 }  // namespace
 
@@ -58,6 +80,10 @@ const char* CxImageTGA::DecodeBody(CxStream* stream) {
     return "bad TGA header";
   }
   if (!IsKnownDepth(h.pixelDepth)) return "bad TGA header";
+  if (h.colourMapType != 0 && h.colourMapLength != 0 &&
+      !IsKnownMapEntrySize(h.colourMapEntrySize)) {
+    return "bad TGA header";
+  }
 
   if (Escape() == -1) {
     head.biWidth = h.width;
@@ -67,14 +93,17 @@ const char* CxImageTGA::DecodeBody(CxStream* stream) {
   }
 
   stream->Seek(h.idLength, SEEK_CUR);
-  if (Create(h.width, h.height, h.pixelDepth, FORMAT_TGA) == nullptr || !IsValid()) {
+  // 16-bit grey pixels are grey and alpha, a byte each: an 8-bit image with an alpha plane.
+  const bool greyAlpha = IsGrey(h.imageType) && h.pixelDepth == 16;
+  const uint32_t bpp = greyAlpha ? 8u : h.pixelDepth;
+  if (Create(h.width, h.height, bpp, FORMAT_TGA) == nullptr || !IsValid()) {
     return "TGA Create failed";
   }
-  if (h.pixelDepth == 32 && !AlphaCreate()) return "TGA Create failed";
+  if ((h.pixelDepth == 32 || greyAlpha) && !AlphaCreate()) return "TGA Create failed";
   if (Escape() != 0) return "Cancelled";
 
   if (h.colourMapType != 0) ReadColourMap(stream, h);
-  if (h.imageType == 3 || h.imageType == 11) SetGreyPalette();
+  if (IsGrey(h.imageType)) SetGreyPalette();
 
   work_.assign(static_cast<size_t>(h.width) * 4, 0);
   const bool topDown = (h.descriptor & kTgaTopToBottom) != 0;
@@ -94,15 +123,25 @@ const char* CxImageTGA::DecodeBody(CxStream* stream) {
   return nullptr;
 }
 
-// Always three bytes an entry, B, G, R, whatever entry size the header gives; the first
-// index field is not used either.
+// Reads exactly the bytes the map occupies. Pixel value v selects map entry v - first; the
+// palette is laid out so that the pixel value stays the index, and values outside the map
+// select map entry 0.
 void CxImageTGA::ReadColourMap(CxStream* stream, const TgaHeader& h) {
-  uint8_t bgr[256 * 3] = {};
-  stream->Read(bgr, 1, static_cast<size_t>(h.colourMapLength) * 3);
-  const uint32_t n = std::min<uint32_t>(h.colourMapLength, ColoursUsed());
-  for (uint32_t i = 0; i < n; ++i) {
-    SetPaletteEntry(static_cast<uint8_t>(i), bgr[3 * i + 2], bgr[3 * i + 1], bgr[3 * i]);
+  if (h.colourMapLength == 0) return;
+  const uint32_t entryBytes = BytesPerPixel(h.colourMapEntrySize);
+  uint8_t map[256 * 4] = {};  // header checks keep the length <= 256 and entries <= 4 bytes
+  stream->Read(map, 1, static_cast<size_t>(h.colourMapLength) * entryBytes);
+  // True-colour and grey pixels do not use the map: it is only skipped.
+  const uint32_t colours = ColoursUsed();
+  if (colours == 0 || IsGrey(h.imageType)) return;
+  for (uint32_t v = 0; v < colours; ++v) {
+    const uint32_t entry = v >= h.colourMapFirst && v - h.colourMapFirst < h.colourMapLength
+                               ? v - h.colourMapFirst
+                               : 0;
+    SetPaletteEntry(static_cast<uint8_t>(v),
+                    MapEntryColour(map + entry * entryBytes, h.colourMapEntrySize));
   }
+  if (h.colourMapEntrySize == 32) AlphaPaletteEnable(true);
 }
 
 // One file pixel (1 to 4 bytes by depth) into column x of the row.
@@ -110,12 +149,18 @@ void CxImageTGA::PutPixelValue(uint32_t row, uint32_t x, const uint8_t* v, uint3
   uint8_t* dst = RowPointer(row);
   switch (depth) {
     case 8: dst[x] = v[0]; break;
-    case 15:
-    case 16: {
-      const uint16_t w = LoadU16LE(v);
-      dst[3 * x] = static_cast<uint8_t>((w & 0x1F) << 3);
-      dst[3 * x + 1] = static_cast<uint8_t>((w >> 2) & 0xF8);
-      dst[3 * x + 2] = static_cast<uint8_t>((w >> 7) & 0xF8);
+    case 16:
+      if (Bpp() == 8) {  // grey and alpha
+        dst[x] = v[0];
+        AlphaSetUnchecked(x, row, v[1]);
+        break;
+      }
+      [[fallthrough]];
+    case 15: {
+      const RgbQuad c = Colour555(LoadU16LE(v));
+      dst[3 * x] = c.blue;
+      dst[3 * x + 1] = c.green;
+      dst[3 * x + 2] = c.red;
       break;
     }
     case 24: std::memcpy(dst + 3 * static_cast<size_t>(x), v, 3); break;

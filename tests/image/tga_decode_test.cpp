@@ -1,6 +1,7 @@
 // TGA decoding from files the tests build byte by byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -32,7 +33,8 @@ void Put16(Bytes& b, size_t at, uint16_t v) {
 
 // Header, then whatever follows it (identification field, colour map, pixels).
 Bytes TgaFile(const TgaFields& f, const Bytes& rest) {
-  Bytes b(18, 0);
+  Bytes b(18 + rest.size(), 0);
+  std::copy(rest.begin(), rest.end(), b.begin() + 18);
   b[0] = f.idLength;
   b[1] = f.colourMapType;
   b[2] = f.imageType;
@@ -45,7 +47,6 @@ Bytes TgaFile(const TgaFields& f, const Bytes& rest) {
   Put16(b, 14, f.height);
   b[16] = f.depth;
   b[17] = f.descriptor;
-  b.insert(b.end(), rest.begin(), rest.end());
   return b;
 }
 
@@ -264,41 +265,107 @@ TEST(TgaDecode, SixteenBitPixels) {
   for (uint32_t x = 0; x < 5; ++x) ExpectRgb(rle.ColourAt(x, 0), 8, 8, 8);
 }
 
-TEST(TgaDecode, ColourMapEntriesAreThreeBytes) {
-  // Entry size 16 and first index 5 in the header change nothing: 3 entries of 3 bytes.
+Bytes Concat(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+TEST(TgaDecode, ColourMapEntrySizes) {
   TgaFields f;
   f.imageType = 1;
   f.colourMapType = 1;
-  f.colourMapFirst = 5;
   f.colourMapLength = 3;
   f.colourMapEntrySize = 16;
   f.width = 3;
   f.height = 1;
+  // 5-5-5 entries, red highest, the top bit not alpha: red, green, blue with the top bit set.
+  const Bytes map16 = {0x00, 0x7C, 0xE0, 0x03, 0x1F, 0x80};
+  CxImageTGA sixteen;
+  ASSERT_TRUE(Decode(TgaFile(f, Concat(map16, {2, 0, 1})), sixteen).ok);
+  EXPECT_EQ(sixteen.Bpp(), 8u);
+  ExpectRgb(sixteen.PaletteEntry(0), 248, 0, 0);
+  ExpectRgb(sixteen.PaletteEntry(2), 0, 0, 248);
+  EXPECT_EQ(sixteen.PaletteEntry(2).reserved, 0);
+  ExpectRgb(sixteen.ColourAt(0, 0), 0, 0, 248);  // the pixels start right after the map
+  ExpectRgb(sixteen.ColourAt(2, 0), 0, 248, 0);
+  EXPECT_FALSE(sixteen.AlphaPaletteEnabled());
+
+  f.colourMapEntrySize = 15;
+  f.imageType = 9;
+  CxImageTGA fifteen;
+  ASSERT_TRUE(Decode(TgaFile(f, Concat(map16, {0x82, 1})), fifteen).ok);
+  for (uint32_t x = 0; x < 3; ++x) ExpectRgb(fifteen.ColourAt(x, 0), 0, 248, 0);
+
+  // 32-bit entries are blue, green, red, alpha; the alpha is kept in the palette.
+  f.imageType = 1;
+  f.colourMapEntrySize = 32;
+  const Bytes map32 = {1, 2, 3, 40, 4, 5, 6, 50, 7, 8, 9, 60};
+  CxImageTGA thirtyTwo;
+  ASSERT_TRUE(Decode(TgaFile(f, Concat(map32, {2, 0, 1})), thirtyTwo).ok);
+  ExpectRgb(thirtyTwo.PaletteEntry(1), 6, 5, 4);
+  EXPECT_EQ(thirtyTwo.PaletteEntry(1).reserved, 50);
+  EXPECT_TRUE(thirtyTwo.AlphaPaletteEnabled());
+  ExpectRgb(thirtyTwo.ColourAt(0, 0), 9, 8, 7);
+  ExpectRgb(thirtyTwo.ColourAt(1, 0), 3, 2, 1);
+
+  // Only 15, 16, 24 and 32 bits an entry exist; an empty map needs no entry size.
+  for (uint8_t size : {0, 8, 12, 33}) {
+    TgaFields bad = f;
+    bad.colourMapEntrySize = size;
+    EXPECT_EQ(Fails(TgaFile(bad, Concat(map32, {0, 0, 0}))), "bad TGA header") << int(size);
+  }
+  TgaFields empty = f;
+  empty.colourMapLength = 0;
+  empty.colourMapEntrySize = 0;
+  EXPECT_EQ(Fails(TgaFile(empty, {0, 0, 0})), "(decoded)");
+  // A map cut short leaves no pixels to read.
+  EXPECT_EQ(Fails(TgaFile(f, Bytes(map32.begin(), map32.begin() + 10))), "corrupted TGA");
+}
+
+TEST(TgaDecode, ColourMapFirstIndexAndUnusedMaps) {
+  // First index 2: pixel value v is map entry v - 2; values outside the map take entry 0.
+  TgaFields f;
+  f.imageType = 1;
+  f.colourMapType = 1;
+  f.colourMapFirst = 2;
+  f.colourMapLength = 3;
+  f.colourMapEntrySize = 24;
+  f.width = 6;
+  f.height = 1;
   const Bytes map = {10, 20, 30, 11, 21, 31, 12, 22, 32};
-  Bytes rest = map;
-  rest.insert(rest.end(), {2, 0, 1});
   CxImageTGA image;
-  ASSERT_TRUE(Decode(TgaFile(f, rest), image).ok);
-  EXPECT_EQ(image.Bpp(), 8u);
-  ExpectRgb(image.PaletteEntry(0), 30, 20, 10);
-  ExpectRgb(image.ColourAt(0, 0), 32, 22, 12);
-  ExpectRgb(image.ColourAt(2, 0), 31, 21, 11);
+  ASSERT_TRUE(Decode(TgaFile(f, Concat(map, {2, 3, 4, 0, 5, 255})), image).ok);
+  ExpectRgb(image.ColourAt(0, 0), 30, 20, 10);
+  ExpectRgb(image.ColourAt(1, 0), 31, 21, 11);
+  ExpectRgb(image.ColourAt(2, 0), 32, 22, 12);
+  for (uint32_t x = 3; x < 6; ++x) ExpectRgb(image.ColourAt(x, 0), 30, 20, 10);
 
-  // Grey images get the grey ramp even after a colour map.
+  // A first index past every 8-bit value leaves all of them on entry 0.
+  f.colourMapFirst = 60000;
+  CxImageTGA far;
+  ASSERT_TRUE(Decode(TgaFile(f, Concat(map, {0, 1, 2, 3, 4, 255})), far).ok);
+  for (uint32_t x = 0; x < 6; ++x) ExpectRgb(far.ColourAt(x, 0), 30, 20, 10);
+
+  // Grey images keep the grey ramp; the map is only skipped.
+  f.colourMapFirst = 0;
   f.imageType = 3;
+  f.colourMapEntrySize = 32;
+  f.colourMapLength = 2;
+  f.width = 1;
   CxImageTGA grey;
-  ASSERT_TRUE(Decode(TgaFile(f, rest), grey).ok);
-  ExpectRgb(grey.ColourAt(0, 0), 2, 2, 2);
+  ASSERT_TRUE(Decode(TgaFile(f, {1, 1, 1, 0, 2, 2, 2, 0, 77}), grey).ok);
+  ExpectRgb(grey.ColourAt(0, 0), 77, 77, 77);
+  EXPECT_FALSE(grey.AlphaPaletteEnabled());
 
-  // A full map before true-colour pixels is read past; the image has no palette for it.
+  // A 16-bit map before true-colour pixels is skipped by its real size.
   f.imageType = 2;
   f.depth = 24;
+  f.colourMapEntrySize = 16;
   f.colourMapLength = 256;
-  f.width = 1;
-  Bytes full(256 * 3, 0xEE);
-  full.insert(full.end(), {1, 2, 3});
+  Bytes full(256 * 2, 0xEE);
   CxImageTGA rgb;
-  ASSERT_TRUE(Decode(TgaFile(f, full), rgb).ok);
+  ASSERT_TRUE(Decode(TgaFile(f, Concat(full, {1, 2, 3})), rgb).ok);
+  EXPECT_EQ(rgb.PaletteEntries(), nullptr);
   ExpectRgb(rgb.ColourAt(0, 0), 3, 2, 1);
 
   // The identification field is skipped.
@@ -309,6 +376,44 @@ TEST(TgaDecode, ColourMapEntriesAreThreeBytes) {
   CxImageTGA withId;
   ASSERT_TRUE(Decode(TgaFile(id, {9, 9, 9, 9, 9, 42}), withId).ok);
   EXPECT_EQ(withId.IndexAt(0, 0), 42);
+}
+
+TEST(TgaDecode, SixteenBitGreyIsGreyAndAlpha) {
+  TgaFields f;
+  f.depth = 16;
+  f.width = 2;
+  f.height = 2;
+  f.descriptor = kTgaTopToBottom | 8;
+  CxImageTGA raw;
+  ASSERT_TRUE(Decode(TgaFile(f, {10, 200, 20, 210, 30, 220, 40, 230}), raw).ok);
+  EXPECT_EQ(raw.Bpp(), 8u);
+  ASSERT_TRUE(raw.HasAlpha());
+  ExpectRgb(At(raw, 0, 0), 10, 10, 10);
+  EXPECT_EQ(At(raw, 0, 0).reserved, 200);
+  ExpectRgb(At(raw, 1, 1), 40, 40, 40);
+  EXPECT_EQ(At(raw, 1, 1).reserved, 230);
+
+  // Run-length: a run across the line end, then a raw pixel; right to left mirrors alpha too.
+  f.imageType = 11;
+  f.descriptor = kTgaRightToLeft;
+  CxImageTGA rle;
+  ASSERT_TRUE(Decode(TgaFile(f, {0x82, 7, 99, 0x00, 8, 98}), rle).ok);
+  EXPECT_EQ(rle.IndexAt(0, 0), 7);
+  EXPECT_EQ(rle.AlphaGet(1, 0), 99);
+  EXPECT_EQ(rle.IndexAt(0, 1), 8);
+  EXPECT_EQ(rle.AlphaGet(0, 1), 98);
+  EXPECT_EQ(rle.IndexAt(1, 1), 7);
+  EXPECT_EQ(rle.AlphaGet(1, 1), 99);
+
+  // 15-bit grey has no alpha byte and stays 5-5-5.
+  f.imageType = 3;
+  f.depth = 15;
+  f.descriptor = 0;
+  f.height = 1;
+  CxImageTGA fifteen;
+  ASSERT_TRUE(Decode(TgaFile(f, {0x21, 0x04, 0x21, 0x04}), fifteen).ok);
+  EXPECT_EQ(fifteen.Bpp(), 24u);
+  EXPECT_FALSE(fifteen.HasAlpha());
 }
 
 }  // namespace
