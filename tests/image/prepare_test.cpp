@@ -134,3 +134,66 @@ TEST(Prepare, SplitIntoFramesWritesOneEntryPerFrame) {
 }
 
 }  // namespace
+
+namespace {
+
+// Saves a one-row image through the PNG writer; false when that writer is not available.
+bool WritePng(const std::string& path, uint32_t bpp, int32_t dpi) {
+  CxImage img(4, 1, bpp, FORMAT_PNG);
+  if (bpp == 1) {
+    img.SetPaletteEntry(0, 255, 255, 255);  // (white, black)
+    img.SetPaletteEntry(1, 0, 0, 0);
+    img.PutIndex(0, 0, 1);
+  } else {
+    img.SetGreyPalette();
+    img.PutIndex(0, 0, 241);
+    img.PutIndex(1, 0, 240);
+  }
+  img.SetResolutionX(dpi);
+  img.SetResolutionY(dpi);
+  return img.Save(path.c_str(), FORMAT_PNG);
+}
+
+TEST(PrepareWithPng, ResolutionRulesAndPalette) {
+  TempCleanup cleanup;
+  testsupport::ScratchDir dir;
+  const std::string grey = dir.file("grey.png");
+  const std::string bits = dir.file("bits.png");
+  if (!WritePng(grey, 8, 5) || !WritePng(bits, 1, 5)) GTEST_SKIP() << "no PNG writer";
+  std::vector<std::string> list;
+  ASSERT_EQ(PrepareBitonal(grey, ".bmp", list, 240), 1);
+  ASSERT_EQ(list.size(), 1u);
+  auto b = testsupport::ReadBytes(list[0]);
+  EXPECT_EQ(LoadU32LE(&b[38]), 197u);  // the PNG's own 5 dpi survives
+  EXPECT_EQ(b[62], 0x80);              // grey 241 white, 240 black
+
+  list.clear();
+  ASSERT_EQ(PrepareBitonal(bits, ".bmp", list, 240), 1);
+  ASSERT_EQ(list.size(), 1u);
+  b = testsupport::ReadBytes(list[0]);
+  EXPECT_EQ(LoadU32LE(&b[38]), 11811u);       // corrected to 300 dpi
+  EXPECT_EQ(LoadU32LE(&b[54]), 0x00FFFFFFu);  // (white, black) kept
+  EXPECT_EQ(b[62] & 0xF0, 0x80);              // the four pixels; padding bits as decoded
+}
+
+TEST(PrepareWithPng, FramesAsPngAndMisnamedFiles) {
+  TempCleanup cleanup;
+  testsupport::ScratchDir dir;
+  const std::string input = dir.file("one.bmp");
+  testsupport::WriteBytes(input, GreyRowBmp(3780));
+  std::vector<std::string> list;
+  EXPECT_EQ(SplitIntoFrames(input, ".png", list), 1u);
+  ASSERT_EQ(list.size(), 1u);
+  CxImage frame;
+  if (!frame.Load(list[0].c_str(), FORMAT_PNG)) GTEST_SKIP() << "no PNG codec";
+  EXPECT_EQ(frame.ColourAt(1, 0).red, 241);
+
+  // A PNG under a BMP name: the typed BMP attempt fails and the chain finds the PNG decoder.
+  const std::string misnamed = dir.file("picture.bmp");
+  testsupport::WriteBytes(misnamed, testsupport::ReadBytes(list[0]));
+  CxImage img;
+  ASSERT_TRUE(img.Load(misnamed.c_str(), FORMAT_BMP));
+  EXPECT_EQ(img.FormatType(), FORMAT_PNG);
+}
+
+}  // namespace
