@@ -213,7 +213,8 @@ bool CxImagePNG::PrepareImage(PngReadContext* ctx) {
   ctx->passes = png_set_interlace_handling(png);
   png_read_update_info(png, pinfo);
   ctx->rowBytes = png_get_rowbytes(png, pinfo);
-  ctx->row = static_cast<uint8_t*>(std::malloc(ctx->rowBytes + 8));
+  // Zeroed: libpng keeps the unused low bits of a row's last byte as the buffer held them.
+  ctx->row = static_cast<uint8_t*>(std::calloc(ctx->rowBytes + 8, 1));
   if (ctx->row == nullptr) {
     SetLastError("CxImage::Create can't allocate memory");
     return false;
