@@ -116,3 +116,20 @@ for pdf in text image; do
 		echo "  pdftoppm    $(best_of pdftoppm -r $dpi -png "$work/$pdf.pdf" "$work/out/p")"
 	done
 done
+
+# The whole conversion: tracewright PDF -> SVG (pages rendered, thresholded at 240, traced)
+# against the same done by hand with pdftoppm and potrace (grey pages, cut at 240/255).
+tracewright=$build/tracewright
+if [ -x "$tracewright" ] && command -v potrace >/dev/null; then
+	by_hand() {
+		pdftoppm -r 150 -gray "$work/$1.pdf" "$work/out/p"
+		for page in "$work"/out/p*.pgm; do potrace -s -k 0.94 -o "${page%.pgm}.svg" "$page"; done
+		rm -f "$work"/out/p*.pgm
+	}
+	echo "PDF to SVG at 150 dpi, whole conversion:"
+	for pdf in text image; do
+		[ -f "$work/$pdf.pdf" ] || continue
+		echo "  $pdf: tracewright          $(best_of "$tracewright" "$work/$pdf.pdf" "$work/out/page.svg")"
+		echo "  $pdf: pdftoppm + potrace   $(best_of by_hand "$pdf")"
+	done
+fi

@@ -14,7 +14,7 @@ packages=(
   # the outline tracer, embedded into the program
   potrace
   # tests: GoogleTest and renderers that read the vector outputs back
-  libgtest-dev librsvg2-bin poppler-utils ghostscript
+  libgtest-dev librsvg2-bin poppler-utils ghostscript emf2svg
 )
 installed=$(dpkg-query -W -f='${Status}\n' "${packages[@]}" 2>/dev/null | grep -c 'install ok installed' || true)
 if [ "$installed" = "${#packages[@]}" ]; then
