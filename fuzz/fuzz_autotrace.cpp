@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "despeckle.h"
+#include "small_regions.h"
 #include "image_in.h"
 #include "output.h"
 #include "quantize.h"

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <fstream>
 
-#include "despeckle.h"
+#include "small_regions.h"
 #include "image_in.h"
 #include "options.h"
 #include "output.h"

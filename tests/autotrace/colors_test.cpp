@@ -3,7 +3,7 @@
 #include <set>
 
 #include "at_test_util.h"
-#include "despeckle.h"
+#include "small_regions.h"
 #include "quantize.h"
 
 namespace {

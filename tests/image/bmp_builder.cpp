@@ -15,51 +15,51 @@ void Put32(std::vector<uint8_t>& out, uint32_t v) {
 
 }  // namespace
 
-std::vector<uint8_t> BuildBmp(const BmpSpec& spec) {
+std::vector<uint8_t> BuildBmp(const BmpLayout& layout) {
   std::vector<uint8_t> info;
-  if (spec.headerSize == 12) {
+  if (layout.headerSize == 12) {
     Put32(info, 12);
-    Put16(info, static_cast<uint16_t>(spec.width));
-    Put16(info, static_cast<uint16_t>(spec.height));
-    Put16(info, spec.planes);
-    Put16(info, spec.bitCount);
+    Put16(info, static_cast<uint16_t>(layout.width));
+    Put16(info, static_cast<uint16_t>(layout.height));
+    Put16(info, layout.planes);
+    Put16(info, layout.bitCount);
   } else {
-    Put32(info, spec.headerSize);
-    Put32(info, static_cast<uint32_t>(spec.width));
-    Put32(info, static_cast<uint32_t>(spec.height));
-    Put16(info, spec.planes);
-    Put16(info, spec.bitCount);
-    Put32(info, spec.compression);
-    Put32(info, spec.sizeImage);
-    Put32(info, static_cast<uint32_t>(spec.xPelsPerMeter));
-    Put32(info, static_cast<uint32_t>(spec.yPelsPerMeter));
-    Put32(info, spec.clrUsed);
+    Put32(info, layout.headerSize);
+    Put32(info, static_cast<uint32_t>(layout.width));
+    Put32(info, static_cast<uint32_t>(layout.height));
+    Put16(info, layout.planes);
+    Put16(info, layout.bitCount);
+    Put32(info, layout.compression);
+    Put32(info, layout.sizeImage);
+    Put32(info, static_cast<uint32_t>(layout.xPelsPerMeter));
+    Put32(info, static_cast<uint32_t>(layout.yPelsPerMeter));
+    Put32(info, layout.clrUsed);
     Put32(info, 0);
-    if (spec.headerSize > 40) {
-      for (uint32_t m : spec.masks) Put32(info, m);
-      while (info.size() < spec.headerSize) info.push_back(0);
+    if (layout.headerSize > 40) {
+      for (uint32_t m : layout.masks) Put32(info, m);
+      while (info.size() < layout.headerSize) info.push_back(0);
     } else {
-      for (uint32_t m : spec.masks) Put32(info, m);
+      for (uint32_t m : layout.masks) Put32(info, m);
     }
   }
-  for (const RgbQuad& e : spec.palette) {
+  for (const RgbQuad& e : layout.palette) {
     info.push_back(e.blue);
     info.push_back(e.green);
     info.push_back(e.red);
-    if (spec.headerSize != 12) info.push_back(e.reserved);
+    if (layout.headerSize != 12) info.push_back(e.reserved);
   }
   std::vector<uint8_t> out;
-  if (spec.fileHeader) {
-    const uint32_t offBits = spec.offBitsOverride >= 0 ? static_cast<uint32_t>(spec.offBitsOverride)
+  if (layout.fileHeader) {
+    const uint32_t offBits = layout.offBitsOverride >= 0 ? static_cast<uint32_t>(layout.offBitsOverride)
                                                        : static_cast<uint32_t>(14 + info.size());
     out.push_back('B');
     out.push_back('M');
-    Put32(out, static_cast<uint32_t>(14 + info.size() + spec.pixels.size()));
+    Put32(out, static_cast<uint32_t>(14 + info.size() + layout.pixels.size()));
     Put32(out, 0);
     Put32(out, offBits);
   }
   out.insert(out.end(), info.begin(), info.end());
-  out.insert(out.end(), spec.pixels.begin(), spec.pixels.end());
+  out.insert(out.end(), layout.pixels.begin(), layout.pixels.end());
   return out;
 }
 

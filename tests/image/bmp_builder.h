@@ -7,7 +7,7 @@
 
 namespace imagetest {
 
-struct BmpSpec {
+struct BmpLayout {
   uint32_t headerSize = 40;  // 12 (core), 40, 64, 108, 124, or anything for rejection tests
   int32_t width = 1;
   int32_t height = 1;
@@ -25,7 +25,7 @@ struct BmpSpec {
   int64_t offBitsOverride = -1;     // -1: computed
 };
 
-std::vector<uint8_t> BuildBmp(const BmpSpec& spec);
+std::vector<uint8_t> BuildBmp(const BmpLayout& layout);
 
 // Rows of `stride` bytes each, zero padded, from per-row byte lists (first list = first row
 // in the file).

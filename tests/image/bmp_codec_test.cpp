@@ -10,7 +10,7 @@
 
 namespace {
 
-using imagetest::BmpSpec;
+using imagetest::BmpLayout;
 using imagetest::BuildBmp;
 using imagetest::PadRows;
 
@@ -38,7 +38,7 @@ std::vector<RgbQuad> GreyPalette(int n) {
 
 TEST(BmpDecode, HeaderVariants) {
   // Core header, 8 bits: 256 three-byte entries, fourth bytes 0.
-  BmpSpec core;
+  BmpLayout core;
   core.headerSize = 12;
   core.width = 3;
   core.height = 2;
@@ -54,7 +54,7 @@ TEST(BmpDecode, HeaderVariants) {
   EXPECT_EQ(img.ResolutionX(), 96);  // core headers state none
 
   // 40-byte header with a short palette, reserved bytes cleared, resolution from the file.
-  BmpSpec info;
+  BmpLayout info;
   info.width = 2;
   info.height = 1;
   info.bitCount = 4;
@@ -73,14 +73,14 @@ TEST(BmpDecode, HeaderVariants) {
   EXPECT_EQ(img.ResolutionY(), 5);
 
   // 64-byte header: the 24 extra bytes are skipped.
-  BmpSpec os2 = info;
+  BmpLayout os2 = info;
   os2.headerSize = 64;
   ASSERT_TRUE(DecodeBytes(BuildBmp(os2), img).ok);
   EXPECT_EQ(img.IndexAt(1, 0), 2);
 
   // Later headers pass with one plane and an image size that is 0 or large enough; colours
   // used and top-down rows are accepted.
-  BmpSpec v5;
+  BmpLayout v5;
   v5.headerSize = 124;
   v5.width = 2;
   v5.height = 2;
@@ -89,14 +89,14 @@ TEST(BmpDecode, HeaderVariants) {
   v5.pixels = PadRows({{1, 2, 3, 4, 5, 6}, {7, 8, 9, 10, 11, 12}}, 8);
   ASSERT_TRUE(DecodeBytes(BuildBmp(v5), img).ok);
   EXPECT_EQ(img.ColourAt(1, 1), (RgbQuad{10, 11, 12, 0}));
-  BmpSpec v5used = v5;
+  BmpLayout v5used = v5;
   v5used.clrUsed = 4;
   v5used.sizeImage = 0;
   v5used.height = -2;
   ASSERT_TRUE(DecodeBytes(BuildBmp(v5used), img).ok);
   EXPECT_EQ(img.ColourAt(1, 0), (RgbQuad{10, 11, 12, 0}));
   // An RLE palette file with a long header: the palette follows the whole header.
-  BmpSpec v4rle;
+  BmpLayout v4rle;
   v4rle.headerSize = 108;
   v4rle.width = 2;
   v4rle.height = 1;
@@ -108,7 +108,7 @@ TEST(BmpDecode, HeaderVariants) {
   ASSERT_TRUE(DecodeBytes(BuildBmp(v4rle), img).ok);
   EXPECT_EQ(img.ColourAt(1, 0), (RgbQuad{9, 8, 7, 0}));
   // Bit-field masks inside a V5 header.
-  BmpSpec v5bf;
+  BmpLayout v5bf;
   v5bf.headerSize = 124;
   v5bf.width = 1;
   v5bf.height = 1;
@@ -118,18 +118,18 @@ TEST(BmpDecode, HeaderVariants) {
   v5bf.pixels = {1, 2, 3, 0};
   ASSERT_TRUE(DecodeBytes(BuildBmp(v5bf), img).ok);
   EXPECT_EQ(img.ColourAt(0, 0), (RgbQuad{3, 2, 1, 0}));
-  BmpSpec v5small = v5;
+  BmpLayout v5small = v5;
   v5small.sizeImage = 15;
   EXPECT_EQ(DecodeBytes(BuildBmp(v5small), img).error, "Error reading BMP info");
-  BmpSpec v5planes = v5;
+  BmpLayout v5planes = v5;
   v5planes.planes = 2;
   EXPECT_EQ(DecodeBytes(BuildBmp(v5planes), img).error, "Error reading BMP info");
-  BmpSpec odd = v5;
+  BmpLayout odd = v5;
   odd.headerSize = 20;
   EXPECT_EQ(DecodeBytes(BuildBmp(odd), img).error, "Error reading BMP info");
 
   // No file header: the info header starts at the first byte, data follows the palette.
-  BmpSpec bare = info;
+  BmpLayout bare = info;
   bare.fileHeader = false;
   CxImage bareImg;
   ASSERT_TRUE(DecodeBytes(BuildBmp(bare), bareImg).ok);
@@ -139,13 +139,13 @@ TEST(BmpDecode, HeaderVariants) {
 }
 
 TEST(BmpDecode, TopDownEqualsBottomUp) {
-  BmpSpec up;
+  BmpLayout up;
   up.width = 3;
   up.height = 3;
   up.bitCount = 8;
   up.palette = GreyPalette(256);
   up.pixels = PadRows({{1, 2, 3}, {4, 5, 6}, {7, 8, 9}}, 4);
-  BmpSpec down = up;
+  BmpLayout down = up;
   down.height = -3;
   down.pixels = PadRows({{7, 8, 9}, {4, 5, 6}, {1, 2, 3}}, 4);
   CxImage a, b;
@@ -156,21 +156,21 @@ TEST(BmpDecode, TopDownEqualsBottomUp) {
 }
 
 TEST(BmpDecode, SixteenBitLayouts) {
-  BmpSpec spec;
-  spec.width = 3;
-  spec.height = 1;
-  spec.bitCount = 16;
+  BmpLayout layout;
+  layout.width = 3;
+  layout.height = 1;
+  layout.bitCount = 16;
   // 5-5-5: white, pure red, pure green in its top bit only.
-  spec.pixels = {0xFF, 0x7F, 0x00, 0x7C, 0x00, 0x02, 0, 0};
+  layout.pixels = {0xFF, 0x7F, 0x00, 0x7C, 0x00, 0x02, 0, 0};
   CxImage img;
-  ASSERT_TRUE(DecodeBytes(BuildBmp(spec), img).ok);
+  ASSERT_TRUE(DecodeBytes(BuildBmp(layout), img).ok);
   EXPECT_EQ(img.Bpp(), 24u);
   EXPECT_EQ(img.ColourAt(0, 0), (RgbQuad{248, 248, 248, 0}));
   EXPECT_EQ(img.ColourAt(1, 0), (RgbQuad{0, 0, 248, 0}));
   EXPECT_EQ(img.ColourAt(2, 0), (RgbQuad{0, 128, 0, 0}));
 
   // 5-6-5 bit fields: green keeps 6 bits.
-  BmpSpec rgb565 = spec;
+  BmpLayout rgb565 = layout;
   rgb565.compression = 3;
   rgb565.masks = {0xF800, 0x07E0, 0x001F};
   rgb565.pixels = {0x20, 0x00, 0xE0, 0x07, 0x1F, 0xF8, 0, 0};  // lowest green, full green, red+blue
@@ -180,45 +180,45 @@ TEST(BmpDecode, SixteenBitLayouts) {
   EXPECT_EQ(img.ColourAt(2, 0), (RgbQuad{248, 0, 248, 0}));
 
   // Masks wider than a byte per channel never shift by a negative or oversized amount.
-  BmpSpec wide = spec;
+  BmpLayout wide = layout;
   wide.compression = 3;
   wide.masks = {0xFFFF, 0xFFFF, 0xFFFF};
   EXPECT_TRUE(DecodeBytes(BuildBmp(wide), img).ok);
 }
 
 TEST(BmpDecode, ThirtyTwoBitAlpha) {
-  BmpSpec spec;
-  spec.width = 2;
-  spec.height = 1;
-  spec.bitCount = 32;
-  spec.pixels = {1, 2, 3, 0, 4, 5, 6, 0};
+  BmpLayout layout;
+  layout.width = 2;
+  layout.height = 1;
+  layout.bitCount = 32;
+  layout.pixels = {1, 2, 3, 0, 4, 5, 6, 0};
   CxImage img;
-  ASSERT_TRUE(DecodeBytes(BuildBmp(spec), img).ok);
+  ASSERT_TRUE(DecodeBytes(BuildBmp(layout), img).ok);
   EXPECT_EQ(img.Bpp(), 24u);
   ASSERT_TRUE(img.HasAlpha());
   EXPECT_EQ(img.AlphaGet(0, 0), 255);  // all fourth bytes 0: fully opaque
   EXPECT_EQ(img.AlphaGet(1, 0), 255);
   EXPECT_EQ(img.ColourAt(1, 0), (RgbQuad{4, 5, 6, 0}));
 
-  spec.pixels = {1, 2, 3, 0, 4, 5, 6, 128};
-  ASSERT_TRUE(DecodeBytes(BuildBmp(spec), img).ok);
+  layout.pixels = {1, 2, 3, 0, 4, 5, 6, 128};
+  ASSERT_TRUE(DecodeBytes(BuildBmp(layout), img).ok);
   EXPECT_EQ(img.AlphaGet(0, 0), 0);
   EXPECT_EQ(img.AlphaGet(1, 0), 128);
 
   // Bit fields: channels found by mask position, no alpha plane.
-  BmpSpec bf = spec;
+  BmpLayout bf = layout;
   bf.compression = 3;
   bf.masks = {0x000000FF, 0x0000FF00, 0x00FF0000};
   ASSERT_TRUE(DecodeBytes(BuildBmp(bf), img).ok);
   EXPECT_FALSE(img.HasAlpha());
   EXPECT_EQ(img.ColourAt(0, 0), (RgbQuad{3, 2, 1, 0}));
 
-  BmpSpec rle = spec;
+  BmpLayout rle = layout;
   rle.compression = 1;
   EXPECT_EQ(DecodeBytes(BuildBmp(rle), img).error, "unknown compression");
 
   // A top-down 32-bit file flips its alpha plane with the pixels.
-  BmpSpec down = spec;
+  BmpLayout down = layout;
   down.width = 1;
   down.height = -2;
   down.pixels = {9, 9, 9, 10, 8, 8, 8, 20};
@@ -228,7 +228,7 @@ TEST(BmpDecode, ThirtyTwoBitAlpha) {
 }
 
 TEST(BmpDecode, UnusualDepthsAndCompression) {
-  BmpSpec two;
+  BmpLayout two;
   two.width = 4;
   two.height = 1;
   two.bitCount = 2;
@@ -240,7 +240,7 @@ TEST(BmpDecode, UnusualDepthsAndCompression) {
   EXPECT_EQ(img.IndexAt(0, 0), 0);  // no pixel data read
   EXPECT_EQ(img.PaletteEntry(3).red, 30);
 
-  BmpSpec eight;
+  BmpLayout eight;
   eight.width = 1;
   eight.height = 1;
   eight.bitCount = 8;
@@ -249,13 +249,13 @@ TEST(BmpDecode, UnusualDepthsAndCompression) {
   eight.pixels = {0, 0, 0, 0};
   EXPECT_EQ(DecodeBytes(BuildBmp(eight), img).error, "compression type not supported");
 
-  BmpSpec rgb = eight;
+  BmpLayout rgb = eight;
   rgb.bitCount = 24;
   rgb.palette.clear();
   rgb.compression = 1;
   EXPECT_EQ(DecodeBytes(BuildBmp(rgb), img).error, "unknown compression");
 
-  BmpSpec huge = rgb;
+  BmpLayout huge = rgb;
   huge.compression = 0;
   huge.width = 3000000;
   huge.height = 2000000;
@@ -263,28 +263,28 @@ TEST(BmpDecode, UnusualDepthsAndCompression) {
   EXPECT_FALSE(d.ok);
   EXPECT_EQ(d.error, "CXIMAGE_MAX_MEMORY exceeded");
 
-  BmpSpec zero = rgb;
+  BmpLayout zero = rgb;
   zero.compression = 0;
   zero.width = 0;
   EXPECT_EQ(DecodeBytes(BuildBmp(zero), img).error,
             "CxImage::Create : width and height must be greater than zero");
 
   // A palette count far beyond the file is read as far as the file goes.
-  BmpSpec pal = eight;
+  BmpLayout pal = eight;
   pal.compression = 0;
   pal.clrUsed = 0xFFFFFFFF;
   EXPECT_TRUE(DecodeBytes(BuildBmp(pal), img).ok);
 }
 
 TEST(BmpDecode, TruncatedFileLeavesZeros) {
-  BmpSpec spec;
-  spec.width = 4;
-  spec.height = 2;
-  spec.bitCount = 24;
-  spec.pixels = {1, 2, 3, 4, 5};  // far less than two rows
+  BmpLayout layout;
+  layout.width = 4;
+  layout.height = 2;
+  layout.bitCount = 24;
+  layout.pixels = {1, 2, 3, 4, 5};  // far less than two rows
   CxImage img;
   for (int round = 0; round < 2; ++round) {
-    ASSERT_TRUE(DecodeBytes(BuildBmp(spec), img).ok);
+    ASSERT_TRUE(DecodeBytes(BuildBmp(layout), img).ok);
     EXPECT_EQ(img.ColourAt(0, 0), (RgbQuad{1, 2, 3, 0}));
     EXPECT_EQ(img.ColourAt(1, 0), (RgbQuad{4, 5, 0, 0}));
     EXPECT_EQ(img.ColourAt(3, 1), RgbQuad{});
@@ -293,14 +293,14 @@ TEST(BmpDecode, TruncatedFileLeavesZeros) {
 
 // RLE data after a 40-byte header and a 256-entry grey palette.
 std::vector<uint8_t> RleFile(int width, int height, uint16_t bits, std::vector<uint8_t> data) {
-  BmpSpec spec;
-  spec.width = width;
-  spec.height = height;
-  spec.bitCount = bits;
-  spec.compression = bits == 8 ? 1 : 2;
-  spec.palette = GreyPalette(bits == 8 ? 256 : 16);
-  spec.pixels = std::move(data);
-  return BuildBmp(spec);
+  BmpLayout layout;
+  layout.width = width;
+  layout.height = height;
+  layout.bitCount = bits;
+  layout.compression = bits == 8 ? 1 : 2;
+  layout.palette = GreyPalette(bits == 8 ? 256 : 16);
+  layout.pixels = std::move(data);
+  return BuildBmp(layout);
 }
 
 TEST(BmpDecode, Rle8RunsDeltasAndAbsolute) {

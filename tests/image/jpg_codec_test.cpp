@@ -33,7 +33,7 @@ struct JpegSpec {
 };
 
 // samples: top row first, width * components per row.
-std::vector<uint8_t> MakeJpeg(const JpegSpec& spec, const std::vector<uint8_t>& samples) {
+std::vector<uint8_t> MakeJpeg(const JpegSpec& layout, const std::vector<uint8_t>& samples) {
   jpeg_compress_struct cinfo;
   jpeg_error_mgr jerr;
   cinfo.err = jpeg_std_error(&jerr);
@@ -41,23 +41,23 @@ std::vector<uint8_t> MakeJpeg(const JpegSpec& spec, const std::vector<uint8_t>& 
   unsigned char* buffer = nullptr;
   unsigned long size = 0;
   jpeg_mem_dest(&cinfo, &buffer, &size);
-  cinfo.image_width = spec.width;
-  cinfo.image_height = spec.height;
-  cinfo.input_components = spec.components;
-  cinfo.in_color_space = spec.space;
+  cinfo.image_width = layout.width;
+  cinfo.image_height = layout.height;
+  cinfo.input_components = layout.components;
+  cinfo.in_color_space = layout.space;
   jpeg_set_defaults(&cinfo);
-  if (spec.space == JCS_CMYK) jpeg_set_colorspace(&cinfo, JCS_CMYK);
-  jpeg_set_quality(&cinfo, spec.quality, TRUE);
-  cinfo.write_JFIF_header = spec.writeJfif ? TRUE : FALSE;
-  cinfo.density_unit = spec.densityUnit;
-  cinfo.X_density = spec.xDensity;
-  cinfo.Y_density = spec.yDensity;
+  if (layout.space == JCS_CMYK) jpeg_set_colorspace(&cinfo, JCS_CMYK);
+  jpeg_set_quality(&cinfo, layout.quality, TRUE);
+  cinfo.write_JFIF_header = layout.writeJfif ? TRUE : FALSE;
+  cinfo.density_unit = layout.densityUnit;
+  cinfo.X_density = layout.xDensity;
+  cinfo.Y_density = layout.yDensity;
   jpeg_start_compress(&cinfo, TRUE);
-  if (!spec.app1.empty()) {
-    jpeg_write_marker(&cinfo, JPEG_APP0 + 1, spec.app1.data(),
-                      static_cast<unsigned>(spec.app1.size()));
+  if (!layout.app1.empty()) {
+    jpeg_write_marker(&cinfo, JPEG_APP0 + 1, layout.app1.data(),
+                      static_cast<unsigned>(layout.app1.size()));
   }
-  const size_t rowBytes = static_cast<size_t>(spec.width) * spec.components;
+  const size_t rowBytes = static_cast<size_t>(layout.width) * layout.components;
   while (cinfo.next_scanline < cinfo.image_height) {
     JSAMPROW row = const_cast<JSAMPLE*>(&samples[cinfo.next_scanline * rowBytes]);
     jpeg_write_scanlines(&cinfo, &row, 1);
@@ -90,8 +90,8 @@ std::vector<uint8_t> LibraryDecode(const std::vector<uint8_t>& file, int* compon
   return out;
 }
 
-std::vector<uint8_t> Samples(const JpegSpec& spec) {
-  std::vector<uint8_t> s(static_cast<size_t>(spec.width) * spec.height * spec.components);
+std::vector<uint8_t> Samples(const JpegSpec& layout) {
+  std::vector<uint8_t> s(static_cast<size_t>(layout.width) * layout.height * layout.components);
   for (size_t i = 0; i < s.size(); ++i) s[i] = static_cast<uint8_t>((i * 7 + (i / 48) * 13) & 0xFF);
   return s;
 }
@@ -151,13 +151,13 @@ TEST(JpgExif, CentimetreResolutionAndKeptTags) {
       {283, 5, 1, base + 8},
       {296, 3, 1, 3},
   };
-  JpegSpec spec;
-  spec.densityUnit = 1;
-  spec.xDensity = 72;
-  spec.yDensity = 72;
-  spec.app1 = ExifBlock(entries, tail);
+  JpegSpec layout;
+  layout.densityUnit = 1;
+  layout.xDensity = 72;
+  layout.yDensity = 72;
+  layout.app1 = ExifBlock(entries, tail);
   CxImageJPG image;
-  ASSERT_TRUE(DecodeBytes(MakeJpeg(spec, Samples(spec)), image)) << image.LastErrorText();
+  ASSERT_TRUE(DecodeBytes(MakeJpeg(layout, Samples(layout)), image)) << image.LastErrorText();
   EXPECT_TRUE(image.ExifInfo().found);
   EXPECT_EQ(image.ResolutionX(), static_cast<int32_t>(100.0f / 0.3937008f));
   EXPECT_EQ(image.ResolutionY(), static_cast<int32_t>(50.0f / 0.3937008f));
@@ -167,14 +167,14 @@ TEST(JpgExif, CentimetreResolutionAndKeptTags) {
   EXPECT_EQ(image.ExifInfo().orientation, 6);
 
   // Millimetre, and an Exif block without a unit: the JFIF density decides.
-  spec.app1 = ExifBlock({{282, 5, 1, TailOffset(2)}, {296, 3, 1, 4}}, tail);
+  layout.app1 = ExifBlock({{282, 5, 1, TailOffset(2)}, {296, 3, 1, 4}}, tail);
   CxImageJPG mm;
-  ASSERT_TRUE(DecodeBytes(MakeJpeg(spec, Samples(spec)), mm));
+  ASSERT_TRUE(DecodeBytes(MakeJpeg(layout, Samples(layout)), mm));
   EXPECT_EQ(mm.ResolutionX(), static_cast<int32_t>(100.0f / 0.03937008f));
   EXPECT_EQ(mm.ResolutionY(), 96);
-  spec.app1 = ExifBlock({{282, 5, 1, TailOffset(1)}}, tail);
+  layout.app1 = ExifBlock({{282, 5, 1, TailOffset(1)}}, tail);
   CxImageJPG noUnit;
-  ASSERT_TRUE(DecodeBytes(MakeJpeg(spec, Samples(spec)), noUnit));
+  ASSERT_TRUE(DecodeBytes(MakeJpeg(layout, Samples(layout)), noUnit));
   EXPECT_TRUE(noUnit.ExifInfo().found);
   EXPECT_EQ(noUnit.ResolutionX(), 72);
 }
@@ -205,10 +205,10 @@ TEST(JpgExif, MalformedBlocksLeaveMessagesButNeverFail) {
     JpegExifInfo exif;
     ParseExifSection(c.block.data(), c.block.size(), exif);
     EXPECT_STREQ(exif.message, c.message);
-    JpegSpec spec;
-    spec.app1 = c.block;
+    JpegSpec layout;
+    layout.app1 = c.block;
     CxImageJPG image;
-    EXPECT_TRUE(DecodeBytes(MakeJpeg(spec, Samples(spec)), image));
+    EXPECT_TRUE(DecodeBytes(MakeJpeg(layout, Samples(layout)), image));
     EXPECT_STREQ(image.ExifInfo().message, c.message);
     EXPECT_EQ(image.ResolutionX(), 96);
   }
@@ -231,28 +231,28 @@ TEST(JpgExif, MalformedBlocksLeaveMessagesButNeverFail) {
 }
 
 TEST(JpgDecode, JfifDensityUnits) {
-  JpegSpec spec;
-  spec.densityUnit = 0;
-  spec.xDensity = 1;
-  spec.yDensity = 2;
+  JpegSpec layout;
+  layout.densityUnit = 0;
+  layout.xDensity = 1;
+  layout.yDensity = 2;
   CxImageJPG aspect;
-  ASSERT_TRUE(DecodeBytes(MakeJpeg(spec, Samples(spec)), aspect));
+  ASSERT_TRUE(DecodeBytes(MakeJpeg(layout, Samples(layout)), aspect));
   EXPECT_EQ(aspect.ResolutionX(), 96);
   EXPECT_EQ(aspect.ResolutionY(), 192);
 
-  spec.densityUnit = 2;
-  spec.xDensity = 100;
-  spec.yDensity = 40;
+  layout.densityUnit = 2;
+  layout.xDensity = 100;
+  layout.yDensity = 40;
   CxImageJPG cm;
-  ASSERT_TRUE(DecodeBytes(MakeJpeg(spec, Samples(spec)), cm));
+  ASSERT_TRUE(DecodeBytes(MakeJpeg(layout, Samples(layout)), cm));
   EXPECT_EQ(cm.ResolutionX(), 254);
   EXPECT_EQ(cm.ResolutionY(), 102);
 
-  spec.densityUnit = 1;
-  spec.xDensity = 300;
-  spec.yDensity = 0;
+  layout.densityUnit = 1;
+  layout.xDensity = 300;
+  layout.yDensity = 0;
   CxImageJPG inch;
-  ASSERT_TRUE(DecodeBytes(MakeJpeg(spec, Samples(spec)), inch));
+  ASSERT_TRUE(DecodeBytes(MakeJpeg(layout, Samples(layout)), inch));
   EXPECT_EQ(inch.ResolutionX(), 300);
   EXPECT_EQ(inch.ResolutionY(), 96);
 }
@@ -325,10 +325,10 @@ TEST(JpgDecode, ColourSpacesAndOptions) {
 }
 
 TEST(JpgDecode, TruncationCancelAndFailures) {
-  JpegSpec spec;
-  spec.width = 64;
-  spec.height = 64;
-  const auto file = MakeJpeg(spec, Samples(spec));
+  JpegSpec layout;
+  layout.width = 64;
+  layout.height = 64;
+  const auto file = MakeJpeg(layout, Samples(layout));
   CxImageJPG cut;
   ASSERT_TRUE(DecodeBytes(std::vector<uint8_t>(file.begin(), file.begin() + file.size() / 2),
                           cut));

@@ -66,14 +66,14 @@ std::vector<uint8_t> HeaderOnlyPng(uint32_t w, uint32_t h, uint8_t depth, uint8_
 }
 
 TEST(PngDecode, SixteenBitGreyKeepsHighBytes) {
-  PngSpec spec;
-  spec.width = 3;
-  spec.colourType = PNG_COLOR_TYPE_GRAY;
-  spec.bitDepth = 16;
-  spec.hasKey = true;
-  spec.keyGrey = 0x8001;
+  PngSpec layout;
+  layout.width = 3;
+  layout.colourType = PNG_COLOR_TYPE_GRAY;
+  layout.bitDepth = 16;
+  layout.hasKey = true;
+  layout.keyGrey = 0x8001;
   CxImagePNG image;
-  ASSERT_TRUE(DecodeBytes(MakePng(spec, {{0x12, 0x34, 0xFF, 0xFF, 0x00, 0xFF}}), image));
+  ASSERT_TRUE(DecodeBytes(MakePng(layout, {{0x12, 0x34, 0xFF, 0xFF, 0x00, 0xFF}}), image));
   EXPECT_EQ(image.Bpp(), 8u);
   EXPECT_TRUE(image.IsGreyRamp());
   EXPECT_EQ(image.IndexAt(0, 0), 0x12);
@@ -84,13 +84,13 @@ TEST(PngDecode, SixteenBitGreyKeepsHighBytes) {
 }
 
 TEST(PngDecode, PaletteTransparency) {
-  PngSpec spec;
-  spec.width = 4;
-  spec.colourType = PNG_COLOR_TYPE_PALETTE;
-  spec.paletteRgb = {10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120};
-  spec.paletteAlpha = {0, 128, 255};
+  PngSpec layout;
+  layout.width = 4;
+  layout.colourType = PNG_COLOR_TYPE_PALETTE;
+  layout.paletteRgb = {10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120};
+  layout.paletteAlpha = {0, 128, 255};
   CxImagePNG several;
-  ASSERT_TRUE(DecodeBytes(MakePng(spec, {{0, 1, 2, 3}}), several));
+  ASSERT_TRUE(DecodeBytes(MakePng(layout, {{0, 1, 2, 3}}), several));
   EXPECT_EQ(several.Bpp(), 8u);
   EXPECT_TRUE(several.AlphaPaletteEnabled());
   EXPECT_EQ(several.ColoursImportant(), 4u);
@@ -103,9 +103,9 @@ TEST(PngDecode, PaletteTransparency) {
   EXPECT_EQ(several.TransparentIndex(), -1);
 
   // One fully transparent entry is the transparent index.
-  spec.paletteAlpha = {0};
+  layout.paletteAlpha = {0};
   CxImagePNG single;
-  ASSERT_TRUE(DecodeBytes(MakePng(spec, {{0, 1, 2, 3}}), single));
+  ASSERT_TRUE(DecodeBytes(MakePng(layout, {{0, 1, 2, 3}}), single));
   EXPECT_EQ(single.TransparentIndex(), 0);
   EXPECT_FALSE(single.AlphaPaletteEnabled());
 
@@ -133,18 +133,18 @@ TEST(PngDecode, InterlacedMatchesProgressiveLayouts) {
                        Case{PNG_COLOR_TYPE_RGB, 16, 6}, Case{PNG_COLOR_TYPE_GRAY, 2, 1},
                        Case{PNG_COLOR_TYPE_GRAY, 1, 1}, Case{PNG_COLOR_TYPE_GRAY, 4, 1}}) {
     SCOPED_TRACE(testing::Message() << "type " << c.colourType << " depth " << c.bitDepth);
-    PngSpec spec;
-    spec.width = 13;
-    spec.height = 11;
-    spec.colourType = c.colourType;
-    spec.bitDepth = c.bitDepth;
+    PngSpec layout;
+    layout.width = 13;
+    layout.height = 11;
+    layout.colourType = c.colourType;
+    layout.bitDepth = c.bitDepth;
     const uint32_t rowBytes = c.bitDepth < 8 ? (13 * c.bitDepth + 7) / 8 : 13 * c.channels;
     Rows rows = RgbRows(rowBytes, 11, 1);
     CxImagePNG flat;
-    ASSERT_TRUE(DecodeBytes(MakePng(spec, rows), flat)) << flat.LastErrorText();
-    spec.interlaced = true;
+    ASSERT_TRUE(DecodeBytes(MakePng(layout, rows), flat)) << flat.LastErrorText();
+    layout.interlaced = true;
     CxImagePNG interlaced;
-    ASSERT_TRUE(DecodeBytes(MakePng(spec, rows), interlaced)) << interlaced.LastErrorText();
+    ASSERT_TRUE(DecodeBytes(MakePng(layout, rows), interlaced)) << interlaced.LastErrorText();
     EXPECT_EQ(interlaced.CodecOptions(FORMAT_PNG), 1u);
     EXPECT_EQ(flat.CodecOptions(FORMAT_PNG), 0u);
     ASSERT_EQ(flat.Bpp(), interlaced.Bpp());
@@ -174,33 +174,33 @@ TEST(PngDecode, InterlacedMatchesProgressiveLayouts) {
 }
 
 TEST(PngDecode, ResolutionFromPhysicalPixels) {
-  PngSpec spec;
-  spec.hasPhys = true;
-  spec.physX = 11811;
-  spec.physY = 3780;
-  spec.physUnit = PNG_RESOLUTION_METER;
+  PngSpec layout;
+  layout.hasPhys = true;
+  layout.physX = 11811;
+  layout.physY = 3780;
+  layout.physUnit = PNG_RESOLUTION_METER;
   CxImagePNG metre;
-  ASSERT_TRUE(DecodeBytes(MakePng(spec, {{0}}), metre));
+  ASSERT_TRUE(DecodeBytes(MakePng(layout, {{0}}), metre));
   EXPECT_EQ(metre.ResolutionX(), 300);
   EXPECT_EQ(metre.ResolutionY(), 96);
-  spec.physX = 2;
-  spec.physY = 3;
-  spec.physUnit = PNG_RESOLUTION_UNKNOWN;
+  layout.physX = 2;
+  layout.physY = 3;
+  layout.physUnit = PNG_RESOLUTION_UNKNOWN;
   CxImagePNG aspect;
-  ASSERT_TRUE(DecodeBytes(MakePng(spec, {{0}}), aspect));
+  ASSERT_TRUE(DecodeBytes(MakePng(layout, {{0}}), aspect));
   EXPECT_EQ(aspect.ResolutionX(), 2);
   EXPECT_EQ(aspect.ResolutionY(), 3);
-  spec.hasPhys = false;
+  layout.hasPhys = false;
   CxImagePNG none;
-  ASSERT_TRUE(DecodeBytes(MakePng(spec, {{0}}), none));
+  ASSERT_TRUE(DecodeBytes(MakePng(layout, {{0}}), none));
   EXPECT_EQ(none.ResolutionX(), 96);
 }
 
 TEST(PngDecode, ProbeCancelAndFailures) {
-  PngSpec spec;
-  spec.width = 7;
-  spec.height = 5;
-  const auto bytes = MakePng(spec, RgbRows(7, 5, 1));
+  PngSpec layout;
+  layout.width = 7;
+  layout.height = 5;
+  const auto bytes = MakePng(layout, RgbRows(7, 5, 1));
   CxImagePNG probe;
   ASSERT_TRUE(DecodeBytes(bytes, probe, -1));
   EXPECT_EQ(probe.Width(), 7u);

@@ -46,33 +46,33 @@ void AppendBytes(png_structp png, png_bytep data, size_t length) {
 void NoFlush(png_structp) {}
 }  // namespace
 
-std::vector<uint8_t> MakePng(const PngSpec& spec,
+std::vector<uint8_t> MakePng(const PngSpec& layout,
                              const std::vector<std::vector<uint8_t>>& rows) {
   std::vector<uint8_t> out;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
   png_set_write_fn(png, &out, AppendBytes, NoFlush);
-  png_set_IHDR(png, info, spec.width, spec.height, spec.bitDepth, spec.colourType,
-               spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+  png_set_IHDR(png, info, layout.width, layout.height, layout.bitDepth, layout.colourType,
+               layout.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
   std::vector<png_color> palette;
-  for (size_t i = 0; i + 2 < spec.paletteRgb.size(); i += 3) {
-    palette.push_back({spec.paletteRgb[i], spec.paletteRgb[i + 1], spec.paletteRgb[i + 2]});
+  for (size_t i = 0; i + 2 < layout.paletteRgb.size(); i += 3) {
+    palette.push_back({layout.paletteRgb[i], layout.paletteRgb[i + 1], layout.paletteRgb[i + 2]});
   }
   if (!palette.empty()) png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
-  if (!spec.paletteAlpha.empty()) {
-    png_set_tRNS(png, info, spec.paletteAlpha.data(), static_cast<int>(spec.paletteAlpha.size()),
+  if (!layout.paletteAlpha.empty()) {
+    png_set_tRNS(png, info, layout.paletteAlpha.data(), static_cast<int>(layout.paletteAlpha.size()),
                  nullptr);
   }
-  if (spec.hasKey) {
+  if (layout.hasKey) {
     png_color_16 key{};
-    key.gray = spec.keyGrey;
-    key.red = spec.keyRed;
-    key.green = spec.keyGreen;
-    key.blue = spec.keyBlue;
+    key.gray = layout.keyGrey;
+    key.red = layout.keyRed;
+    key.green = layout.keyGreen;
+    key.blue = layout.keyBlue;
     png_set_tRNS(png, info, nullptr, 0, &key);
   }
-  if (spec.hasPhys) png_set_pHYs(png, info, spec.physX, spec.physY, spec.physUnit);
+  if (layout.hasPhys) png_set_pHYs(png, info, layout.physX, layout.physY, layout.physUnit);
   png_write_info(png, info);
   const int passes = png_set_interlace_handling(png);
   for (int pass = 0; pass < passes; ++pass) {

@@ -41,6 +41,6 @@ struct PngSpec {
 };
 
 // rows: top row first, each in PNG's packed sample layout (16-bit samples big-endian).
-std::vector<uint8_t> MakePng(const PngSpec& spec, const std::vector<std::vector<uint8_t>>& rows);
+std::vector<uint8_t> MakePng(const PngSpec& layout, const std::vector<std::vector<uint8_t>>& rows);
 
 }  // namespace pngjpgtest

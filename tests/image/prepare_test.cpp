@@ -14,19 +14,19 @@
 
 namespace {
 
-using imagetest::BmpSpec;
+using imagetest::BmpLayout;
 using imagetest::BuildBmp;
 
 // A 24-bit BMP of one row: white, grey 241, grey 240, black.
 std::vector<uint8_t> GreyRowBmp(int32_t pixelsPerMetre) {
-  BmpSpec spec;
-  spec.width = 4;
-  spec.height = 1;
-  spec.bitCount = 24;
-  spec.xPelsPerMeter = pixelsPerMetre;
-  spec.yPelsPerMeter = pixelsPerMetre;
-  spec.pixels = {255, 255, 255, 241, 241, 241, 240, 240, 240, 0, 0, 0};
-  return BuildBmp(spec);
+  BmpLayout layout;
+  layout.width = 4;
+  layout.height = 1;
+  layout.bitCount = 24;
+  layout.xPelsPerMeter = pixelsPerMetre;
+  layout.yPelsPerMeter = pixelsPerMetre;
+  layout.pixels = {255, 255, 255, 241, 241, 241, 240, 240, 240, 0, 0, 0};
+  return BuildBmp(layout);
 }
 
 struct TempCleanup {
@@ -65,16 +65,16 @@ TEST(Prepare, ResolutionRules) {
   EXPECT_EQ(LoadU32LE(&b[38]), 197u);
 
   // The same resolution at 1 bit per pixel is corrected to 300 dpi; the palette stays.
-  BmpSpec spec;
-  spec.width = 8;
-  spec.height = 1;
-  spec.bitCount = 1;
-  spec.xPelsPerMeter = 197;
-  spec.yPelsPerMeter = 100000;  // 2540 dpi: too high as well
-  spec.palette = {RgbQuad{255, 255, 255, 0}, RgbQuad{0, 0, 0, 0}};
-  spec.pixels = {0x0F, 0, 0, 0};
+  BmpLayout layout;
+  layout.width = 8;
+  layout.height = 1;
+  layout.bitCount = 1;
+  layout.xPelsPerMeter = 197;
+  layout.yPelsPerMeter = 100000;  // 2540 dpi: too high as well
+  layout.palette = {RgbQuad{255, 255, 255, 0}, RgbQuad{0, 0, 0, 0}};
+  layout.pixels = {0x0F, 0, 0, 0};
   const std::string bitonal = dir.file("bits.bmp");
-  testsupport::WriteBytes(bitonal, BuildBmp(spec));
+  testsupport::WriteBytes(bitonal, BuildBmp(layout));
   list.clear();
   ASSERT_EQ(PrepareBitonal(bitonal, ".bmp", list, 240), 1);
   ASSERT_EQ(list.size(), 1u);

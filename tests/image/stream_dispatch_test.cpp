@@ -13,18 +13,18 @@
 
 namespace {
 
-using imagetest::BmpSpec;
+using imagetest::BmpLayout;
 using imagetest::BuildBmp;
 
 std::vector<uint8_t> SmallBmp() {
-  BmpSpec spec;
-  spec.width = 2;
-  spec.height = 2;
-  spec.bitCount = 8;
-  spec.palette = {RgbQuad{0, 0, 0, 0}, RgbQuad{255, 255, 255, 0}};
-  spec.clrUsed = 2;
-  spec.pixels = {1, 0, 0, 0, 0, 1, 0, 0};
-  return BuildBmp(spec);
+  BmpLayout layout;
+  layout.width = 2;
+  layout.height = 2;
+  layout.bitCount = 8;
+  layout.palette = {RgbQuad{0, 0, 0, 0}, RgbQuad{255, 255, 255, 0}};
+  layout.clrUsed = 2;
+  layout.pixels = {1, 0, 0, 0, 0, 1, 0, 0};
+  return BuildBmp(layout);
 }
 
 TEST(ImageStream, MemoryStreamBehavesLikeAFile) {

@@ -25,35 +25,35 @@ struct TifSpec {
 };
 
 // Writes a one-page file whose rows come from `row(t, buffer)` and returns its bytes.
-std::vector<uint8_t> MakeTif(const TifSpec& spec,
+std::vector<uint8_t> MakeTif(const TifSpec& layout,
                              const std::function<void(uint32_t, uint8_t*)>& row) {
   testsupport::ScratchDir dir;
   const std::string path = dir.file("t.tif");
   TIFF* tif = TIFFOpen(path.c_str(), "w");
   if (tif == nullptr) return {};
-  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, spec.width);
-  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, spec.height);
-  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, spec.bits);
-  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, spec.samples);
-  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, spec.photometric);
-  TIFFSetField(tif, TIFFTAG_ORIENTATION, spec.orientation);
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, layout.width);
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, layout.height);
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, layout.bits);
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, layout.samples);
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, layout.photometric);
+  TIFFSetField(tif, TIFFTAG_ORIENTATION, layout.orientation);
   TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-  const size_t rowBytes = (static_cast<size_t>(spec.width) * spec.bits * spec.samples + 7) / 8;
+  const size_t rowBytes = (static_cast<size_t>(layout.width) * layout.bits * layout.samples + 7) / 8;
   std::vector<uint8_t> buffer(rowBytes);
-  if (spec.tile == 0) {
+  if (layout.tile == 0) {
     TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 1u);
-    for (uint32_t t = 0; t < spec.height; ++t) {
+    for (uint32_t t = 0; t < layout.height; ++t) {
       std::fill(buffer.begin(), buffer.end(), 0);
       row(t, buffer.data());
       TIFFWriteScanline(tif, buffer.data(), t, 0);
     }
   } else {
     // One tile covering the whole (small) picture.
-    TIFFSetField(tif, TIFFTAG_TILEWIDTH, spec.tile);
-    TIFFSetField(tif, TIFFTAG_TILELENGTH, spec.tile);
-    const size_t tileRow = static_cast<size_t>(spec.tile) * spec.bits * spec.samples / 8;
-    std::vector<uint8_t> tileData(tileRow * spec.tile, 0);
-    for (uint32_t t = 0; t < spec.height; ++t) {
+    TIFFSetField(tif, TIFFTAG_TILEWIDTH, layout.tile);
+    TIFFSetField(tif, TIFFTAG_TILELENGTH, layout.tile);
+    const size_t tileRow = static_cast<size_t>(layout.tile) * layout.bits * layout.samples / 8;
+    std::vector<uint8_t> tileData(tileRow * layout.tile, 0);
+    for (uint32_t t = 0; t < layout.height; ++t) {
       row(t, buffer.data());
       memcpy(tileData.data() + t * tileRow, buffer.data(), rowBytes);
     }
@@ -124,14 +124,14 @@ TEST(TifCodec, PagesAreCountedAndAMissingPageIsReported) {
 }
 
 TEST(TifCodec, BilevelPaletteFollowsPhotometric) {
-  TifSpec spec;
-  spec.width = 8;
-  spec.height = 2;
-  spec.bits = 1;
+  TifSpec layout;
+  layout.width = 8;
+  layout.height = 2;
+  layout.bits = 1;
   for (uint16_t photometric : {PHOTOMETRIC_MINISWHITE, PHOTOMETRIC_MINISBLACK}) {
     SCOPED_TRACE(photometric);
-    spec.photometric = photometric;
-    const auto bytes = MakeTif(spec, [](uint32_t t, uint8_t* row) { row[0] = t == 0 ? 0xF0 : 0x0F; });
+    layout.photometric = photometric;
+    const auto bytes = MakeTif(layout, [](uint32_t t, uint8_t* row) { row[0] = t == 0 ? 0xF0 : 0x0F; });
     CxImageTIF image;
     ASSERT_TRUE(Decode(bytes, image)) << image.LastErrorText();
     ASSERT_EQ(image.Bpp(), 1u);
@@ -149,17 +149,17 @@ TEST(TifCodec, BilevelPaletteFollowsPhotometric) {
 }
 
 TEST(TifCodec, SixteenBitGreyIsScaledToOneScale) {
-  TifSpec spec;
-  spec.width = 2;
-  spec.height = 3;
-  spec.bits = 16;
+  TifSpec layout;
+  layout.width = 2;
+  layout.height = 3;
+  layout.bits = 16;
   const uint16_t values[3][2] = {{0x0100, 0x0080}, {0x1000, 0x0800}, {0, 0}};
   const auto fill = [&](uint32_t t, uint8_t* row) {
     PutU16(row, values[t][0]);
     PutU16(row + 2, values[t][1]);
   };
   CxImageTIF strips;
-  ASSERT_TRUE(Decode(MakeTif(spec, fill), strips)) << strips.LastErrorText();
+  ASSERT_TRUE(Decode(MakeTif(layout, fill), strips)) << strips.LastErrorText();
   ASSERT_EQ(strips.Bpp(), 8u);
   // Row 1 has the largest value: its top bit becomes bit 7 and every row shares its shift.
   EXPECT_EQ(IndexTop(strips, 0, 1), 0x80);
@@ -169,11 +169,11 @@ TEST(TifCodec, SixteenBitGreyIsScaledToOneScale) {
   EXPECT_EQ(IndexTop(strips, 0, 2), 0);
 
   // Tiles keep the high byte.
-  spec.width = 16;
-  spec.height = 3;
-  spec.tile = 16;
+  layout.width = 16;
+  layout.height = 3;
+  layout.tile = 16;
   CxImageTIF tiles;
-  ASSERT_TRUE(Decode(MakeTif(spec, fill), tiles)) << tiles.LastErrorText();
+  ASSERT_TRUE(Decode(MakeTif(layout, fill), tiles)) << tiles.LastErrorText();
   EXPECT_EQ(IndexTop(tiles, 0, 1), 0x10);
   EXPECT_EQ(IndexTop(tiles, 1, 1), 0x08);
   EXPECT_EQ(IndexTop(tiles, 0, 0), 0x01);
@@ -182,13 +182,13 @@ TEST(TifCodec, SixteenBitGreyIsScaledToOneScale) {
 
 TEST(TifCodec, GreyDepthsOrientationAndProbe) {
   // 2-bit grey: 8-bit storage over a four-entry ramp, falling for min-is-white.
-  TifSpec spec;
-  spec.width = 4;
-  spec.height = 1;
-  spec.bits = 2;
-  spec.photometric = PHOTOMETRIC_MINISWHITE;
+  TifSpec layout;
+  layout.width = 4;
+  layout.height = 1;
+  layout.bits = 2;
+  layout.photometric = PHOTOMETRIC_MINISWHITE;
   CxImageTIF grey2;
-  ASSERT_TRUE(Decode(MakeTif(spec, [](uint32_t, uint8_t* row) { row[0] = 0x1B; }), grey2));
+  ASSERT_TRUE(Decode(MakeTif(layout, [](uint32_t, uint8_t* row) { row[0] = 0x1B; }), grey2));
   ASSERT_EQ(grey2.Bpp(), 8u);
   for (uint32_t x = 0; x < 4; ++x) EXPECT_EQ(IndexTop(grey2, x, 0), x);
   EXPECT_EQ(grey2.PaletteEntry(0).red, 255);
@@ -196,11 +196,11 @@ TEST(TifCodec, GreyDepthsOrientationAndProbe) {
   EXPECT_EQ(grey2.PaletteEntry(3).red, 0);
 
   // Orientation 6: file row 0 is the right-hand side of the picture.
-  spec = TifSpec{};
-  spec.width = 3;
-  spec.height = 2;
-  spec.orientation = ORIENTATION_RIGHTTOP;
-  const auto turned = MakeTif(spec, [](uint32_t t, uint8_t* row) {
+  layout = TifSpec{};
+  layout.width = 3;
+  layout.height = 2;
+  layout.orientation = ORIENTATION_RIGHTTOP;
+  const auto turned = MakeTif(layout, [](uint32_t t, uint8_t* row) {
     for (uint8_t x = 0; x < 3; ++x) row[x] = static_cast<uint8_t>(1 + x + 3 * t);
   });
   CxImageTIF image;
@@ -226,12 +226,12 @@ TEST(TifCodec, GreyDepthsOrientationAndProbe) {
 }
 
 TEST(TifCodec, GreyWithAlphaAndLab) {
-  TifSpec spec;
-  spec.width = 2;
-  spec.height = 1;
-  spec.samples = 2;
+  TifSpec layout;
+  layout.width = 2;
+  layout.height = 1;
+  layout.samples = 2;
   CxImageTIF grey;
-  ASSERT_TRUE(Decode(MakeTif(spec, [](uint32_t, uint8_t* row) {
+  ASSERT_TRUE(Decode(MakeTif(layout, [](uint32_t, uint8_t* row) {
                        const uint8_t v[4] = {200, 17, 50, 255};
                        memcpy(row, v, 4);
                      }),
@@ -241,10 +241,10 @@ TEST(TifCodec, GreyWithAlphaAndLab) {
   EXPECT_EQ(grey.AlphaGet(0, 0), 17);
   EXPECT_EQ(grey.AlphaGet(1, 0), 255);
 
-  spec.samples = 3;
-  spec.photometric = PHOTOMETRIC_CIELAB;
+  layout.samples = 3;
+  layout.photometric = PHOTOMETRIC_CIELAB;
   CxImageTIF lab;
-  ASSERT_TRUE(Decode(MakeTif(spec, [](uint32_t, uint8_t* row) {
+  ASSERT_TRUE(Decode(MakeTif(layout, [](uint32_t, uint8_t* row) {
                        const uint8_t v[6] = {255, 0, 0, 0, 0, 0};  // white, black
                        memcpy(row, v, 6);
                      }),
@@ -306,10 +306,10 @@ TEST(TifCodec, DamagedInputFailsWithMessage) {
   EXPECT_FALSE(none.Decode(nullptr));
 
   // Every cut of a small file either decodes or fails with a message.
-  TifSpec spec;
-  spec.width = 20;
-  spec.height = 20;
-  const auto whole = MakeTif(spec, [](uint32_t t, uint8_t* row) { memset(row, static_cast<int>(t), 20); });
+  TifSpec layout;
+  layout.width = 20;
+  layout.height = 20;
+  const auto whole = MakeTif(layout, [](uint32_t t, uint8_t* row) { memset(row, static_cast<int>(t), 20); });
   for (size_t cut = 0; cut < whole.size(); cut += 7) {
     const std::vector<uint8_t> part(whole.begin(), whole.begin() + static_cast<long>(cut));
     CxImageTIF image;

@@ -1,4 +1,4 @@
-#include "despeckle.h"
+#include "small_regions.h"
 
 #include <cmath>
 #include <utility>
