@@ -420,7 +420,6 @@ TEST_F(PageripTest, RendersEveryPageOfThePublicPdfs) {
       {"debian-groff-base/slide-demo.pdf", {27, 792}},
       {"debian-groff-base/mom-pdf.pdf", {8, 842}},
       {"debian-groff-base/penguin.pdf", {1, 96}},
-      {"debian-shared-mime-info/shared-mime-info-spec.pdf", {17, 790}},
       {"debian-libtasn1-doc/libtasn1.pdf", {36, 792}},
       {"debian-gnucobol3/gnucobol.pdf", {93, 842}},
       {"debian-gnuplot-doc/gnuplot.pdf", {311, 792}},
