@@ -74,7 +74,9 @@ TEST(JpgCorpus, BadFilesFailCleanlyOrDecodeWhatTheyCan) {
     CxImageJPG image;
     const bool ok = pngjpgtest::DecodeBytes(
         testsupport::ReadBytes(corpus + "/" + row.localPath), image);
-    if (!ok) EXPECT_STRNE(image.LastErrorText(), "");
+    if (!ok) {
+      EXPECT_STRNE(image.LastErrorText(), "");
+    }
   }
   // A file cut short is completed by the library, not refused.
   CxImageJPG truncated;

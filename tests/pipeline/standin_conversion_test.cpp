@@ -117,7 +117,7 @@ TEST(StandInConversion, SecondMethodAndRendererCommandLines) {
   EXPECT_EQ(render[2], install.work("doc.pdf"));
   for (int page = 1; page <= 3; ++page) {
     const auto args = Tail(install.CallArgs(1 + page));
-    char suffix[16];
+    char suffix[32];
     std::snprintf(suffix, sizeof(suffix), "-%04d.png", page);
     EXPECT_NE(args.back().find(suffix), std::string::npos) << args.back();
   }
