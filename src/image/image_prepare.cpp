@@ -45,20 +45,56 @@ bool SaveByExtension(const std::string& path, CxImage& image) {
   return false;
 }
 
+namespace {
+
+// Saves frame images in order; false when no temporary name could be made.
+bool SaveFrame(CxImage& frame, const char* suffix, std::vector<std::string>& list) {
+  const std::string name = NewTempName(suffix);
+  if (name.empty()) return false;
+  SaveByExtension(name, frame);
+  list.push_back(name);
+  return true;
+}
+
+// Decoding frame i of an animation composes frames 0 to i, so asking for each frame in turn
+// costs time quadratic in the frame count. Where the decoder can keep every frame in one
+// pass, the frames are taken from that pass instead. False when it could not (a decoder that
+// kept no frame array, or too many frames to hold at once): the caller goes frame by frame.
+bool SaveFramesFromOnePass(const std::string& inputPath, ImageFormat format, int32_t frameCount,
+                           const char* suffix, std::vector<std::string>& list) {
+  CxImage all(FORMAT_UNKNOWN);
+  all.SetRetrieveAllFrames(true);
+  all.SetFrameToLoad(frameCount - 1);
+  if (!all.Load(inputPath.c_str(), format) || all.FrameArraySize() != frameCount) return false;
+  for (int32_t i = 0; i < frameCount; ++i) {
+    if (all.FrameAt(i) == nullptr || !all.FrameAt(i)->HasPixels()) return false;
+  }
+  for (int32_t i = 0; i < frameCount; ++i) {
+    if (!SaveFrame(*all.FrameAt(i), suffix, list)) break;
+  }
+  return true;
+}
+
+}  // namespace
+
 size_t SplitIntoFrames(const std::string& inputPath, const char* suffix,
                        std::vector<std::string>& list) {
   const ImageFormat format = DetectFormat(inputPath);
   CxImage image(FORMAT_UNKNOWN);
   image.SetFrameToLoad(0);
+  if (!image.Load(inputPath.c_str(), format)) return list.size();
+  const int32_t frameCount = image.FrameCount();
+  // Only the GIF decoder keeps a frame array; for others a second pass would be wasted.
+  if (frameCount > 1 && image.FormatType() == FORMAT_GIF &&
+      SaveFramesFromOnePass(inputPath, format, frameCount, suffix, list)) {
+    return list.size();
+  }
   for (int32_t frame = 0;;) {
-    if (!image.Load(inputPath.c_str(), format)) break;
-    const std::string name = NewTempName(suffix);
-    if (name.empty()) break;
-    SaveByExtension(name, image);
-    list.push_back(name);
+    if (!SaveFrame(image, suffix, list)) break;
     ++frame;
     if (frame >= image.FrameCount()) break;
     image.SetFrameToLoad(frame);
+    if (!image.Load(inputPath.c_str(), format)) break;
   }
   image.FreeFrames();
   image.FreeStorage();

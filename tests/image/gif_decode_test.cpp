@@ -376,18 +376,28 @@ TEST(GifDecode, AnAnimationSplitsIntoOneFilePerFrame) {
   } cleanup;
   testsupport::ScratchDir dir;
   const std::string input = dir.file("anim.gif");
-  ASSERT_TRUE(testsupport::WriteBytes(input, ThreeFrames(1, 1)));
-  std::vector<std::string> list;
-  // BMP frames keep the test off the PNG writer; the frames are the composed ones.
-  EXPECT_EQ(SplitIntoFrames(input, ".bmp", list), 3u);
-  ASSERT_EQ(list.size(), 3u);
-  const std::vector<int> expected[] = {{1, 1, 1, 1}, {1, 2, 1, 1}, {1, 2, 1, 0}};
-  for (size_t i = 0; i < 3; ++i) {
-    CxImage frame;
-    ASSERT_TRUE(frame.Load(list[i].c_str(), FORMAT_BMP)) << i;
-    std::vector<int> greys;
-    for (uint32_t x = 0; x < 4; ++x) greys.push_back(frame.ColourAt(x, 0).red);
-    EXPECT_EQ(greys, expected[i]) << i;
+  // Every disposal: the split, done in one pass, gives the frames a decode of each one gives.
+  const uint8_t disposals[][2] = {{1, 1}, {0, 1}, {2, 2}, {1, 3}};
+  for (const auto& d : disposals) {
+    SCOPED_TRACE(std::to_string(d[0]) + "/" + std::to_string(d[1]));
+    const auto gif = ThreeFrames(d[0], d[1]);
+    ASSERT_TRUE(testsupport::WriteBytes(input, gif));
+    std::vector<std::string> list;
+    // BMP frames keep the test off the PNG writer.
+    EXPECT_EQ(SplitIntoFrames(input, ".bmp", list), 3u);
+    ASSERT_EQ(list.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+      CxImage split;
+      ASSERT_TRUE(split.Load(list[static_cast<size_t>(i)].c_str(), FORMAT_BMP)) << i;
+      CxImageGIF alone;
+      ASSERT_TRUE(DecodeBytes(gif, alone, i));
+      std::vector<int> splitGreys, aloneGreys;
+      for (uint32_t x = 0; x < 4; ++x) {
+        splitGreys.push_back(split.ColourAt(x, 0).red);
+        aloneGreys.push_back(alone.ColourAt(x, 0).red);
+      }
+      EXPECT_EQ(splitGreys, aloneGreys) << i;
+    }
   }
 }
 
