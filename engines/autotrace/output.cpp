@@ -41,7 +41,36 @@ std::string WriteDrawing(const Drawing& drawing, Format format) {
   return {};
 }
 
+namespace {
+
+bool WriteAll(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// A device or pipe named as the output (/dev/null, /dev/stdout, a FIFO) is written in place:
+// renaming a file over it would replace the device node itself.
+bool WriteToSpecialFile(const std::string& path, const std::string& bytes, std::string& error) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  bool ok = fd >= 0 && WriteAll(fd, bytes);
+  if (fd >= 0 && ::close(fd) != 0) ok = false;
+  if (!ok) error = "cannot write \"" + path + "\": " + std::strerror(errno);
+  return ok;
+}
+
+}  // namespace
+
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string& error) {
+  struct stat existing;
+  if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISDIR(existing.st_mode)) {
+    return WriteToSpecialFile(path, bytes, error);
+  }
   const size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
   std::string name = folder + ".at-XXXXXX";
@@ -53,17 +82,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes, std:
     return false;
   }
   const std::string temp = buf.data();
-  size_t done = 0;
-  bool ok = true;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
+  bool ok = WriteAll(fd, bytes);
   // mkstemp makes the file private; give it the usual permissions of a new file.
   const mode_t mask = umask(0);
   umask(mask);

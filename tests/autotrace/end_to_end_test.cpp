@@ -1,8 +1,12 @@
 // Runs the built autotrace program and renders its files back with the usual viewers.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
 #include <set>
 #include <sstream>
 
@@ -190,3 +194,40 @@ TEST(AutotraceRun, ColourCountLimitsTheColoursDrawn) {
 }
 
 }  // namespace
+
+namespace {
+
+class FifoReader {
+ public:
+  explicit FifoReader(const std::string& path) : thread_([this, path] {
+      std::ifstream in(path, std::ios::binary);
+      text_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }) {}
+  std::string Finish() {
+    thread_.join();
+    return text_;
+  }
+
+ private:
+  std::string text_;
+  std::thread thread_;
+};
+
+}  // namespace
+
+TEST_F(AutotraceProgram, AnOutputThatIsNotAFileIsWrittenInPlace) {
+  // Renaming a finished file over a pipe or a device (think /dev/null as root) would
+  // replace the node itself.
+  const std::string in = dir.file("logo.png");
+  ASSERT_TRUE(attest::WritePng(in, attest::Logo()));
+  const std::string fifo = dir.file("out.svg");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  FifoReader reader(fifo);
+  const auto r = testsupport::RunCommand({Tool(), "-output-file", fifo, in});
+  const std::string text = reader.Finish();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(text.find("<svg"), std::string::npos);
+  struct stat st;
+  ASSERT_EQ(stat(fifo.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
