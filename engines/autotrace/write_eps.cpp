@@ -2,47 +2,9 @@
 
 #include "numfmt.h"
 #include "output.h"
+#include "ps_operators.h"
 
 namespace at {
-namespace {
-
-void AppendPoint(std::string& out, Point p) {
-  AppendNumber(out, p.x);
-  out += ' ';
-  AppendNumber(out, p.y);
-  out += ' ';
-}
-
-void AppendPath(std::string& out, const Shape& shape) {
-  for (const Contour& c : shape.contours) {
-    AppendPoint(out, c.start);
-    out += "m\n";
-    for (const Segment& s : c.segs) {
-      if (!s.line) {
-        AppendPoint(out, s.c1);
-        AppendPoint(out, s.c2);
-      }
-      AppendPoint(out, s.end);
-      out += s.line ? "l\n" : "c\n";
-    }
-    if (c.segs.empty()) {
-      AppendPoint(out, c.start);
-      out += "l\n";
-    }
-    if (c.closed) out += "cp\n";
-  }
-}
-
-void AppendColor(std::string& out, Rgb c) {
-  AppendNumber(out, c.r / 255.0, 4);
-  out += ' ';
-  AppendNumber(out, c.g / 255.0, 4);
-  out += ' ';
-  AppendNumber(out, c.b / 255.0, 4);
-  out += " rgb\n";
-}
-
-}  // namespace
 
 // One pixel is 72/dpi points; the picture is drawn in pixel units under a matrix that
 // flips y, so that the coordinates are the tracer's own.
@@ -67,9 +29,9 @@ std::string WriteEps(const Drawing& drawing, bool document) {
   out += "gsave\n0 " + Num(h) + " translate " + Num(s, 6) + " " + Num(-s, 6) + " scale\n";
   out += "1 setlinecap 1 setlinejoin\n";
   for (const Shape& shape : drawing.shapes) {
-    AppendColor(out, shape.color);
+    AppendRgb(out, shape.color, " rgb\n");
     out += "newpath\n";
-    AppendPath(out, shape);
+    AppendContours(out, shape, "cp");
     if (shape.stroked) {
       AppendNumber(out, shape.width);
       out += " setlinewidth stroke\n";

@@ -4,47 +4,16 @@
 
 #include "numfmt.h"
 #include "output.h"
+#include "ps_operators.h"
 
 namespace at {
 namespace {
 
-void AppendPoint(std::string& out, Point p) {
-  AppendNumber(out, p.x);
-  out += ' ';
-  AppendNumber(out, p.y);
-  out += ' ';
-}
-
-void AppendColor(std::string& out, Rgb c, const char* op) {
-  AppendNumber(out, c.r / 255.0, 4);
-  out += ' ';
-  AppendNumber(out, c.g / 255.0, 4);
-  out += ' ';
-  AppendNumber(out, c.b / 255.0, 4);
-  out += op;
-}
-
 std::string Content(const Drawing& drawing, double s) {
   std::string out = "q " + Num(s, 6) + " 0 0 " + Num(-s, 6) + " 0 " + Num(drawing.height * s) + " cm 1 J 1 j\n";
   for (const Shape& shape : drawing.shapes) {
-    AppendColor(out, shape.color, shape.stroked ? " RG\n" : " rg\n");
-    for (const Contour& c : shape.contours) {
-      AppendPoint(out, c.start);
-      out += "m\n";
-      for (const Segment& seg : c.segs) {
-        if (!seg.line) {
-          AppendPoint(out, seg.c1);
-          AppendPoint(out, seg.c2);
-        }
-        AppendPoint(out, seg.end);
-        out += seg.line ? "l\n" : "c\n";
-      }
-      if (c.segs.empty()) {
-        AppendPoint(out, c.start);
-        out += "l\n";
-      }
-      if (c.closed) out += "h\n";
-    }
+    AppendRgb(out, shape.color, shape.stroked ? " RG\n" : " rg\n");
+    AppendContours(out, shape, "h");
     if (shape.stroked) {
       AppendNumber(out, shape.width);
       out += " w S\n";
