@@ -65,3 +65,16 @@ uint64_t JasByteReader::Remaining() {
   const uint64_t inStream = size > at && at >= 0 ? static_cast<uint64_t>(size - at) : 0;
   return inStream + (end_ - pos_);
 }
+
+bool ReadDecimal(JasByteReader& in, uint32_t limit, uint32_t& out) {
+  int c = in.Peek();
+  if (c < '0' || c > '9') return false;
+  uint64_t value = 0;
+  while ((c = in.Peek()) >= '0' && c <= '9') {
+    value = value * 10 + static_cast<uint32_t>(c - '0');
+    if (value > limit) return false;
+    in.Get();
+  }
+  out = static_cast<uint32_t>(value);
+  return true;
+}

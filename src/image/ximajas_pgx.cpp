@@ -14,16 +14,7 @@ void SkipBlanks(JasByteReader& in) {
 
 bool ReadNumber(JasByteReader& in, uint32_t limit, uint32_t& out) {
   SkipBlanks(in);
-  int c = in.Peek();
-  if (c < '0' || c > '9') return false;
-  uint64_t value = 0;
-  while ((c = in.Peek()) >= '0' && c <= '9') {
-    value = value * 10 + static_cast<uint32_t>(c - '0');
-    if (value > limit) return false;
-    in.Get();
-  }
-  out = static_cast<uint32_t>(value);
-  return true;
+  return ReadDecimal(in, limit, out);
 }
 
 struct PgxHeader {

@@ -29,16 +29,7 @@ bool SkipFiller(JasByteReader& in) {
 // An unsigned decimal number no larger than limit.
 bool ReadNumber(JasByteReader& in, uint32_t limit, uint32_t& out) {
   if (!SkipFiller(in)) return false;
-  int c = in.Peek();
-  if (c < '0' || c > '9') return false;
-  uint64_t value = 0;
-  while ((c = in.Peek()) >= '0' && c <= '9') {
-    value = value * 10 + static_cast<uint32_t>(c - '0');
-    if (value > limit) return false;
-    in.Get();
-  }
-  out = static_cast<uint32_t>(value);
-  return true;
+  return ReadDecimal(in, limit, out);
 }
 
 struct PnmHeader {

@@ -82,3 +82,7 @@ class JasByteReader {
   size_t pos_ = 0;
   size_t end_ = 0;
 };
+
+// Reads an unsigned decimal number that starts at the current byte and is no larger than
+// limit; false when there is no digit or the value is too large.
+bool ReadDecimal(JasByteReader& in, uint32_t limit, uint32_t& out);
