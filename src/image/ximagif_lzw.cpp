@@ -199,40 +199,65 @@ int GifLineWriter::Write(uint8_t* line, uint32_t pixels) {
 
 namespace {
 
+// Code width bookkeeping shared by decoding and skimming: the width depends only on how many
+// codes have come since the last clear.
+struct CodeWidth {
+  explicit CodeWidth(int minimumSize) : rootSize(minimumSize), firstFree((1 << minimumSize) + 2) {
+    Reset();
+  }
+  void Reset() {
+    codeSize = rootSize + 1;
+    topSlot = 1 << codeSize;
+    nextSlot = firstFree;
+  }
+  // After a code that adds (or would add) a table entry.
+  void Widen() {
+    if (nextSlot >= topSlot && codeSize < kMaxCodeSize) {
+      topSlot <<= 1;
+      ++codeSize;
+    }
+  }
+  int rootSize;
+  int firstFree;
+  int codeSize = 0;
+  int topSlot = 0;
+  int nextSlot = 0;
+};
+
+// Restarts the table after a clear code and returns the first code that is not another
+// clear (negative or the end code when the data ends there).
+int FirstCodeAfterClear(CodeReader& codes, CodeWidth& width, int clearCode) {
+  width.Reset();
+  int c;
+  do {
+    c = codes.Next(width.codeSize);
+  } while (c == clearCode);
+  return c;
+}
+
 // Reads the codes of an image without building pixels: the code width only depends on how
 // many codes came since the last clear, so no table is needed to find the data's end.
 GifLzwOutcome SkimCodes(GifByteReader& reader, int size) {
   GifLzwOutcome out;
   const int clearCode = 1 << size;
   const int endCode = clearCode + 1;
-  const int firstFree = clearCode + 2;
-  int codeSize = size + 1;
-  int topSlot = 1 << codeSize;
-  int nextSlot = firstFree;
+  CodeWidth width(size);
   bool havePrevious = false;
   CodeReader codes(reader, endCode);
   for (;;) {
-    int c = codes.Next(codeSize);
+    int c = codes.Next(width.codeSize);
     if (c < 0 || c == endCode) break;
     if (c == clearCode || !havePrevious) {
       if (c == clearCode) {
-        codeSize = size + 1;
-        nextSlot = firstFree;
-        topSlot = 1 << codeSize;
-        do {
-          c = codes.Next(codeSize);
-        } while (c == clearCode);
+        c = FirstCodeAfterClear(codes, width, clearCode);
         if (c < 0 || c == endCode) break;
       }
       havePrevious = true;
       continue;
     }
-    if (c > nextSlot) ++out.badCodes;
-    if (nextSlot < topSlot) ++nextSlot;
-    if (nextSlot >= topSlot && codeSize < kMaxCodeSize) {
-      topSlot <<= 1;
-      ++codeSize;
-    }
+    if (c > width.nextSlot) ++out.badCodes;
+    if (width.nextSlot < width.topSlot) ++width.nextSlot;
+    width.Widen();
   }
   return out;
 }
@@ -263,10 +288,8 @@ GifLzwOutcome GifDecodeLzw(GifByteReader& reader, uint32_t lineWidth, GifLineWri
 
   const int clearCode = 1 << size;
   const int endCode = clearCode + 1;
-  const int firstFree = clearCode + 2;
-  int codeSize = size + 1;
-  int topSlot = 1 << codeSize;
-  int nextSlot = firstFree;
+  CodeWidth width(size);
+  const int firstFree = width.firstFree;
   int oldCode = 0;
   uint8_t firstChar = 0;
   // A stream that does not open with a clear code starts like one that does.
@@ -275,19 +298,14 @@ GifLzwOutcome GifDecodeLzw(GifByteReader& reader, uint32_t lineWidth, GifLineWri
   CodeReader codes(reader, endCode);
   LineAssembler lines(writer, line.get(), lineWidth);
   for (;;) {
-    int c = codes.Next(codeSize);
+    int c = codes.Next(width.codeSize);
     if (c < 0 || c == endCode) break;
     if (c == clearCode || !havePrevious) {
       if (c == clearCode) {
-        codeSize = size + 1;
-        nextSlot = firstFree;
-        topSlot = 1 << codeSize;
-        do {
-          c = codes.Next(codeSize);
-        } while (c == clearCode);
+        c = FirstCodeAfterClear(codes, width, clearCode);
         if (c < 0 || c == endCode) break;
       }
-      if (c >= nextSlot) c = 0;
+      if (c >= width.nextSlot) c = 0;
       oldCode = c;
       firstChar = static_cast<uint8_t>(c);
       havePrevious = true;
@@ -296,8 +314,8 @@ GifLzwOutcome GifDecodeLzw(GifByteReader& reader, uint32_t lineWidth, GifLineWri
     }
     int sp = 0;
     int code = c;
-    if (c >= nextSlot) {
-      if (c > nextSlot) ++out.badCodes;
+    if (c >= width.nextSlot) {
+      if (c > width.nextSlot) ++out.badCodes;
       stack[sp++] = firstChar;
       code = oldCode;
     }
@@ -307,16 +325,13 @@ GifLzwOutcome GifDecodeLzw(GifByteReader& reader, uint32_t lineWidth, GifLineWri
     }
     stack[sp++] = static_cast<uint8_t>(code);
     firstChar = static_cast<uint8_t>(code);
-    if (nextSlot < topSlot) {
-      suffix[nextSlot] = firstChar;
-      prefix[nextSlot] = static_cast<uint16_t>(oldCode);
-      ++nextSlot;
+    if (width.nextSlot < width.topSlot) {
+      suffix[width.nextSlot] = firstChar;
+      prefix[width.nextSlot] = static_cast<uint16_t>(oldCode);
+      ++width.nextSlot;
     }
     oldCode = c;
-    if (nextSlot >= topSlot && codeSize < kMaxCodeSize) {
-      topSlot <<= 1;
-      ++codeSize;
-    }
+    width.Widen();
     lines.Emit(stack, sp);
   }
   out.status = lines.Finish();
