@@ -1,5 +1,7 @@
 #include "image/ref_png.h"
 
+#include <gtest/gtest.h>
+
 #include <png.h>
 
 #include <cstdio>
@@ -75,6 +77,15 @@ int64_t CountPixelDifferences(const CxImage& image, const RefImage& ref, int tol
     }
   }
   return differences;
+}
+
+void ExpectMatchWithin(const CxImage& image, const std::string& refPath, int tolerance) {
+  RefImage ref;
+  ASSERT_TRUE(LoadRefPng(refPath, &ref));
+  EXPECT_EQ(CountPixelDifferences(image, ref, tolerance), 0);
+  if (tolerance > 0) {
+    EXPECT_NE(CountPixelDifferences(image, ref, 0), 0) << "listed as different but matches now";
+  }
 }
 
 }  // namespace imagetest

@@ -34,4 +34,8 @@ std::vector<ReferenceRow> ReferenceRows(const std::string& prefix);
 // the reference by more than tolerance in any channel; -1 when the sizes differ.
 int64_t CountPixelDifferences(const CxImage& image, const RefImage& ref, int tolerance = 0);
 
+// Expects the image to match the reference PNG at refPath within tolerance; a file listed
+// with a tolerance above 0 must also still differ at 0, so stale entries are noticed.
+void ExpectMatchWithin(const CxImage& image, const std::string& refPath, int tolerance);
+
 }  // namespace imagetest
