@@ -6,6 +6,7 @@
 
 #include "image/image_format.h"
 #include "image/ximapcx.h"
+#include "image/codec_test_util.h"
 #include "image/xstream.h"
 
 namespace {
@@ -72,34 +73,12 @@ Bytes VgaPalette(uint8_t marker = 12) {
   return p;
 }
 
-struct Result {
-  bool ok;
-  std::string message;
-};
+using codectest::At;
+using codectest::Decode;
+using codectest::ExpectRgb;
+using codectest::Result;
 
-Result Decode(const Bytes& file, CxImagePCX& image, int32_t escape = 0) {
-  CxMemStream s(file.data(), file.size());
-  image.SetEscape(escape);
-  const bool ok = image.Decode(&s);
-  return {ok, image.LastErrorText()};
-}
-
-std::string Fails(const Bytes& file, int32_t escape = 0) {
-  CxImagePCX image;
-  const Result r = Decode(file, image, escape);
-  return r.ok ? "(decoded)" : r.message;
-}
-
-// Colour of picture pixel (x, t), t counted from the top.
-RgbQuad At(const CxImage& image, uint32_t x, uint32_t t) {
-  return image.ColourAt(x, image.Height() - 1 - t, true);
-}
-
-void ExpectRgb(const RgbQuad& c, int r, int g, int b) {
-  EXPECT_EQ(c.red, r);
-  EXPECT_EQ(c.green, g);
-  EXPECT_EQ(c.blue, b);
-}
+std::string Fails(const Bytes& file, int32_t escape = 0) { return codectest::Fails<CxImagePCX>(file, escape); }
 
 TEST(PcxDecode, FailureMessages) {
   CxImagePCX none;

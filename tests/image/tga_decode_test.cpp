@@ -7,6 +7,7 @@
 
 #include "image/image_format.h"
 #include "image/ximatga.h"
+#include "image/codec_test_util.h"
 #include "image/xstream.h"
 
 namespace {
@@ -50,34 +51,12 @@ Bytes TgaFile(const TgaFields& f, const Bytes& rest) {
   return b;
 }
 
-struct Result {
-  bool ok;
-  std::string message;
-};
+using codectest::At;
+using codectest::Decode;
+using codectest::ExpectRgb;
+using codectest::Result;
 
-Result Decode(const Bytes& file, CxImageTGA& image, int32_t escape = 0) {
-  CxMemStream s(file.data(), file.size());
-  image.SetEscape(escape);
-  const bool ok = image.Decode(&s);
-  return {ok, image.LastErrorText()};
-}
-
-std::string Fails(const Bytes& file, int32_t escape = 0) {
-  CxImageTGA image;
-  const Result r = Decode(file, image, escape);
-  return r.ok ? "(decoded)" : r.message;
-}
-
-// Colour with alpha of picture pixel (x, t), t counted from the top.
-RgbQuad At(const CxImage& image, uint32_t x, uint32_t t) {
-  return image.ColourAt(x, image.Height() - 1 - t, true);
-}
-
-void ExpectRgb(const RgbQuad& c, int r, int g, int b) {
-  EXPECT_EQ(c.red, r);
-  EXPECT_EQ(c.green, g);
-  EXPECT_EQ(c.blue, b);
-}
+std::string Fails(const Bytes& file, int32_t escape = 0) { return codectest::Fails<CxImageTGA>(file, escape); }
 
 TEST(TgaDecode, FailureMessages) {
   CxImageTGA none;
