@@ -12,7 +12,7 @@ int ExpandInputPattern(const std::string& pattern, std::vector<FilePair>& jobs) 
     const PathParts found = SplitPath(name);
     const std::string path = MakePath(parts.drive, parts.dir, found.fname, found.ext);
     if (path.size() >= kPathLimit) {
-      std::fprintf(stderr, "path too long, skipped: %s\n", path.c_str());
+      std::fprintf(stderr, "tracewright: %s: the path is too long, skipped\n", path.c_str());
       continue;
     }
     const FileAttributes attributes = QueryFileAttributes(path);
@@ -34,7 +34,6 @@ void AssignOutputNames(const std::string& outputArgument, std::vector<FilePair>&
     std::string candidate = folder + in.fname + extension;
     if (candidate.size() >= kPathLimit) {
       // Left unnamed: the driver reports the job as failed instead of writing elsewhere.
-      std::fprintf(stderr, "output path too long for %s\n", job.input.c_str());
       continue;
     }
     job.output = std::move(candidate);

@@ -154,7 +154,12 @@ int ParseCommandLine(ConversionSettings& settings, int& argc, char** argv) {
     PrintHelp(table, programDisplayName);
     return 0;
   }
-  if (input.empty()) return 0;
+  // An empty word would name the current folder's parent or the root: refused, not guessed.
+  if (input.empty() || (argc == 3 && output.empty())) {
+    std::fprintf(stderr, "tracewright: %s: the %s name is empty\n", input.c_str(),
+                 input.empty() ? "input" : "output");
+    return 0;
+  }
 
   if (argc != 3) {
     const PathParts in = SplitPath(input);

@@ -33,25 +33,42 @@ ImageFormat DetectFormat(const std::string& path) {
   return FormatFromSignature(path.c_str());
 }
 
-bool SaveByExtension(const std::string& path, CxImage& image) {
+namespace {
+
+void SetReason(std::string* why, const std::string& text) {
+  if (why != nullptr && why->empty()) *why = text;
+}
+
+// The image's own reason, or a plain one when it kept none.
+std::string ImageReason(const CxImage& image, const char* fallback) {
+  const char* text = image.LastErrorText();
+  return text != nullptr && *text != '\0' ? text : fallback;
+}
+
+}  // namespace
+
+bool SaveByExtension(const std::string& path, CxImage& image, std::string* why) {
   const ImageFormat format = FormatFromExtension(ExtensionOf(path).c_str());
   if (format == FORMAT_UNKNOWN) {
-    std::fprintf(stderr, "unknown extension for %s\n", path.c_str());
+    SetReason(why, "unknown extension for " + path);
     return false;
   }
   if (image.Save(path.c_str(), format)) return true;
-  std::fprintf(stderr, "%s\n", image.LastErrorText());
-  std::fprintf(stderr, "error saving %s\n", path.c_str());
+  SetReason(why, ImageReason(image, "error saving") + " (saving " + path + ")");
   return false;
 }
 
 namespace {
 
 // Saves frame images in order; false when no temporary name could be made.
-bool SaveFrame(CxImage& frame, const char* suffix, std::vector<std::string>& list) {
+bool SaveFrame(CxImage& frame, const char* suffix, std::vector<std::string>& list,
+               std::string* why) {
   const std::string name = NewTempName(suffix);
-  if (name.empty()) return false;
-  SaveByExtension(name, frame);
+  if (name.empty()) {
+    SetReason(why, "cannot make a temporary file");
+    return false;
+  }
+  SaveByExtension(name, frame, why);
   list.push_back(name);
   return true;
 }
@@ -61,7 +78,8 @@ bool SaveFrame(CxImage& frame, const char* suffix, std::vector<std::string>& lis
 // pass, the frames are taken from that pass instead. False when it could not (a decoder that
 // kept no frame array, or too many frames to hold at once): the caller goes frame by frame.
 bool SaveFramesFromOnePass(const std::string& inputPath, ImageFormat format, int32_t frameCount,
-                           const char* suffix, std::vector<std::string>& list) {
+                           const char* suffix, std::vector<std::string>& list,
+                           std::string* why) {
   CxImage all(FORMAT_UNKNOWN);
   all.SetRetrieveAllFrames(true);
   all.SetFrameToLoad(frameCount - 1);
@@ -70,7 +88,7 @@ bool SaveFramesFromOnePass(const std::string& inputPath, ImageFormat format, int
     if (all.FrameAt(i) == nullptr || !all.FrameAt(i)->HasPixels()) return false;
   }
   for (int32_t i = 0; i < frameCount; ++i) {
-    if (!SaveFrame(*all.FrameAt(i), suffix, list)) break;
+    if (!SaveFrame(*all.FrameAt(i), suffix, list, why)) break;
   }
   return true;
 }
@@ -78,23 +96,29 @@ bool SaveFramesFromOnePass(const std::string& inputPath, ImageFormat format, int
 }  // namespace
 
 size_t SplitIntoFrames(const std::string& inputPath, const char* suffix,
-                       std::vector<std::string>& list) {
+                       std::vector<std::string>& list, std::string* why) {
   const ImageFormat format = DetectFormat(inputPath);
   CxImage image(FORMAT_UNKNOWN);
   image.SetFrameToLoad(0);
-  if (!image.Load(inputPath.c_str(), format)) return list.size();
+  if (!image.Load(inputPath.c_str(), format)) {
+    SetReason(why, ImageReason(image, "not a picture this program reads"));
+    return list.size();
+  }
   const int32_t frameCount = image.FrameCount();
   // Only the GIF decoder keeps a frame array; for others a second pass would be wasted.
   if (frameCount > 1 && image.FormatType() == FORMAT_GIF &&
-      SaveFramesFromOnePass(inputPath, format, frameCount, suffix, list)) {
+      SaveFramesFromOnePass(inputPath, format, frameCount, suffix, list, why)) {
     return list.size();
   }
   for (int32_t frame = 0;;) {
-    if (!SaveFrame(image, suffix, list)) break;
+    if (!SaveFrame(image, suffix, list, why)) break;
     ++frame;
     if (frame >= image.FrameCount()) break;
     image.SetFrameToLoad(frame);
-    if (!image.Load(inputPath.c_str(), format)) break;
+    if (!image.Load(inputPath.c_str(), format)) {
+      SetReason(why, ImageReason(image, "a frame could not be read"));
+      break;
+    }
   }
   image.FreeFrames();
   image.FreeStorage();
@@ -102,8 +126,11 @@ size_t SplitIntoFrames(const std::string& inputPath, const char* suffix,
 }
 
 int PrepareBitonal(const std::string& inputPath, const char* suffix,
-                   std::vector<std::string>& list, int level) {
-  if (inputPath.empty() || !QueryFileAttributes(inputPath).exists) return 0;
+                   std::vector<std::string>& list, int level, std::string* why) {
+  if (inputPath.empty() || !QueryFileAttributes(inputPath).exists) {
+    SetReason(why, "the image to trace is missing");
+    return 0;
+  }
   const char* saveExtension = suffix == nullptr ? "" : suffix;
   if (*saveExtension == '.') ++saveExtension;
   const ImageFormat saveFormat = FormatFromExtension(saveExtension);
@@ -112,7 +139,10 @@ int PrepareBitonal(const std::string& inputPath, const char* suffix,
   image.SetFrameToLoad(0);
   int result = 0;
   for (int32_t frame = 0;;) {
-    if (!image.Load(inputPath.c_str(), FORMAT_UNKNOWN) || !image.HasPixels()) break;
+    if (!image.Load(inputPath.c_str(), FORMAT_UNKNOWN) || !image.HasPixels()) {
+      SetReason(why, ImageReason(image, "not a picture this program reads"));
+      break;
+    }
     const int32_t dpiX = image.ResolutionX();
     const int32_t dpiY = image.ResolutionY();
     if (!ResolutionPlausible(dpiX)) image.SetResolutionX(300);
@@ -125,7 +155,13 @@ int PrepareBitonal(const std::string& inputPath, const char* suffix,
       image.SetResolutionY(dpiY);
     }
     const std::string name = NewTempName(suffix);
-    if (!name.empty() && image.Save(name.c_str(), saveFormat)) list.push_back(name);
+    if (name.empty()) {
+      SetReason(why, "cannot make a temporary file");
+    } else if (image.Save(name.c_str(), saveFormat)) {
+      list.push_back(name);
+    } else {
+      SetReason(why, ImageReason(image, "error saving") + " (saving " + name + ")");
+    }
     ++frame;
     if (frame >= image.FrameCount()) {
       result = 1;
@@ -136,4 +172,15 @@ int PrepareBitonal(const std::string& inputPath, const char* suffix,
   image.FreeFrames();
   image.FreeStorage();
   return result;
+}
+
+bool RewritePnmAsPng(const std::string& pnmPath, const std::string& pngPath, std::string* why) {
+  CxImage image(FORMAT_UNKNOWN);
+  if (!image.Load(pnmPath.c_str(), FORMAT_PNM) || !image.HasPixels()) {
+    SetReason(why, ImageReason(image, "the traced picture could not be read back"));
+    return false;
+  }
+  if (image.Save(pngPath.c_str(), FORMAT_PNG)) return true;
+  SetReason(why, ImageReason(image, "error saving") + " (saving " + pngPath + ")");
+  return false;
 }

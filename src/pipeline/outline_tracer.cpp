@@ -6,6 +6,8 @@
 
 #include "image/image_prepare.h"
 #include "pipeline/child_runner.h"
+#include "pipeline/delivery.h"
+#include "pipeline/diagnostics.h"
 #include "pipeline/engine_paths.h"
 #include "platform/files.h"
 #include "platform/path.h"
@@ -64,30 +66,71 @@ bool BuildOutlineOptions(const ConversionSettings& s, const std::string& extensi
   return true;
 }
 
-int RunOutlineTracer(const ConversionSettings& settings, const std::string& imagePath,
-                     const std::string& outputPath) {
-  if (!FileExists(imagePath)) return 0;
-  const std::string tool = ToolPath("potrace");
-  if (tool.empty() || !FileExists(tool)) return 0;
+namespace {
 
-  std::string options;
-  if (!BuildOutlineOptions(settings, OutputExtension(outputPath), options)) {
-    std::fprintf(stderr, "potrace options too long for %s\n", outputPath.c_str());
-    return 0;
+// Extensions of formats potrace has no backend for: writing its default EPS under such a name
+// would only mislabel the file.
+constexpr const char* kForeignExtensions[] = {"emf", "bmp", "gif", "jpg", "jpeg", "tif", "tiff",
+                                              "tga", "pcx", "pbm", "ppm", "pnm", "jp2", "j2k"};
+
+bool IsForeignExtension(const std::string& extension) {
+  for (const char* foreign : kForeignExtensions) {
+    if (EqualNoCase(extension, foreign)) return true;
   }
+  return false;
+}
 
+int Fail(std::string* why, const std::string& reason) {
+  if (why != nullptr) *why = reason;
+  return 0;
+}
+
+}  // namespace
+
+int RunOutlineTracer(const ConversionSettings& settings, const std::string& imagePath,
+                     const std::string& outputPath, const std::string* baseOutput, std::string* why) {
+  if (!FileExists(imagePath)) return Fail(why, "the image to trace is missing");
+  const std::string tool = ToolPath("potrace");
+  if (tool.empty() || !FileExists(tool)) return Fail(why, "potrace is not available");
+
+  const std::string extension = OutputExtension(outputPath);
+  if (IsForeignExtension(extension)) {
+    return Fail(why, "potrace cannot write ." + extension + " files (-method2 writes emf)");
+  }
+  // A PNG is potrace's own rendering of the curves, which we then encode as PNG.
+  const bool png = EqualNoCase(extension, "png");
+  const std::string backend = png ? "pgm" : extension;
+  std::string options;
+  if (!BuildOutlineOptions(settings, backend, options)) return Fail(why, "potrace options too long");
+
+  std::string reason;
   std::vector<std::string> bitmaps;
-  PrepareBitonal(imagePath, ".bmp", bitmaps, EffectiveThreshold(settings));
-  if (bitmaps.empty()) return 0;
+  PrepareBitonal(imagePath, ".bmp", bitmaps, EffectiveThreshold(settings), &reason);
+  if (bitmaps.empty()) return Fail(why, reason.empty() ? "the image could not be prepared" : reason);
 
+  PendingOutput pending;
+  if (!BeginOutput(baseOutput != nullptr ? *baseOutput : outputPath, outputPath, pending, reason)) {
+    return Fail(why, reason);
+  }
   std::string command;
-  if (!AppendBounded(command, QuoteArgument(tool) + " " + options + " -o " + QuoteArgument(outputPath) +
+  if (!AppendBounded(command, QuoteArgument(tool) + " " + options + " -o " + QuoteArgument(pending.target) +
                                   " " + QuoteArgument(bitmaps.front()),
                      kCommandCapacity)) {
-    std::fprintf(stderr, "potrace command line too long for %s\n", outputPath.c_str());
-    return 0;
+    AbandonOutput(pending);
+    return Fail(why, "potrace command line too long");
   }
   std::string captured;
-  RunChildProcess(command, captured);
-  return FileExists(outputPath) ? 1 : 0;
+  const ProcessResult run = RunEngine(command, captured);
+  reason = EngineFailure("potrace", run, captured, EngineTimeoutSeconds());
+  if (reason.empty() && !pending.inPlace) {
+    if (OutputLooksWhole(pending.target, backend, reason) && png) {
+      RewritePnmAsPng(pending.target, pending.target, &reason);
+    }
+  }
+  if (!reason.empty()) {
+    AbandonOutput(pending);
+    return Fail(why, reason);
+  }
+  if (!PublishOutput(pending, reason)) return Fail(why, reason);
+  return 1;
 }

@@ -3,10 +3,13 @@
 
 #include "frontend/settings.h"
 
-// Traces one raster image into one vector file with potrace. Returns 1 when the output
-// file exists afterwards, else 0.
+// Traces one raster image into one vector file with potrace, delivered whole under
+// outputPath or, when another run took that name meanwhile, the next free name numbered from
+// baseOutput (default: outputPath). A ".png" output is potrace's rendering of the traced
+// curves. Returns 1 when the output was delivered, else 0 with the reason in `why`.
 int RunOutlineTracer(const ConversionSettings& settings, const std::string& imagePath,
-                     const std::string& outputPath);
+                     const std::string& outputPath, const std::string* baseOutput = nullptr,
+                     std::string* why = nullptr);
 
 // potrace's options for these settings and output extension: the backend switch first,
 // then the mapped options in a fixed order, then the extra engine arguments. False when the

@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "pipeline/child_runner.h"
+#include "pipeline/delivery.h"
+#include "pipeline/diagnostics.h"
 #include "pipeline/engine_paths.h"
 #include "platform/files.h"
 #include "platform/folder_search.h"
@@ -31,25 +33,41 @@ bool BuildSecondMethodOptions(const ConversionSettings& s, std::string& options)
 }
 
 int RunSecondMethodTracer(const ConversionSettings& settings, const std::string& imagePath,
-                          const std::string& outputPath) {
-  if (!FileExists(imagePath)) return 0;
+                          const std::string& outputPath, const std::string* baseOutput,
+                          std::string* why) {
+  std::string reason;
+  const auto fail = [why](const std::string& text) {
+    if (why != nullptr) *why = text;
+    return 0;
+  };
+  if (!FileExists(imagePath)) return fail("the image to trace is missing");
   const std::string tool = ToolPath("autotrace");
-  if (tool.empty() || !FileExists(tool)) return 0;
+  if (tool.empty() || !FileExists(tool)) return fail("autotrace is not available");
 
   std::string options;
+  if (!BuildSecondMethodOptions(settings, options)) return fail("autotrace options too long");
+  PendingOutput pending;
+  if (!BeginOutput(baseOutput != nullptr ? *baseOutput : outputPath, outputPath, pending, reason)) {
+    return fail(reason);
+  }
   std::string command;
-  if (!BuildSecondMethodOptions(settings, options) ||
-      !AppendBounded(command,
-                     QuoteArgument(tool) + " " + options + " -output-file " + QuoteArgument(outputPath) +
+  if (!AppendBounded(command,
+                     QuoteArgument(tool) + " " + options + " -output-file " + QuoteArgument(pending.target) +
                          " -output-format " + QuoteArgument(OutputExtension(outputPath)) + " " +
                          QuoteArgument(imagePath),
                      kTracerCommandCapacity)) {
-    std::fprintf(stderr, "autotrace command line too long for %s\n", outputPath.c_str());
-    return 0;
+    AbandonOutput(pending);
+    return fail("autotrace command line too long");
   }
   std::string captured;
-  RunChildProcess(command, captured);
-  return FileExists(outputPath) ? 1 : 0;
+  const ProcessResult run = RunEngine(command, captured);
+  reason = EngineFailure("autotrace", run, captured, EngineTimeoutSeconds());
+  if (!reason.empty()) {
+    AbandonOutput(pending);
+    return fail(reason);
+  }
+  if (!PublishOutput(pending, reason)) return fail(reason);
+  return 1;
 }
 
 int CollectMatchingFiles(const std::string& pattern, std::vector<std::string>& list) {
@@ -64,11 +82,44 @@ int CollectMatchingFiles(const std::string& pattern, std::vector<std::string>& l
   return static_cast<int>(list.size());
 }
 
+namespace {
+
+// Reads the renderer's "pagerip: page 5 of 8 skipped: <reason>" lines and its last word.
+void ReadRenderReport(const std::string& captured, const ProcessResult& run, RenderReport& report) {
+  static const std::string kSkipped = "pagerip: page ";
+  std::size_t start = 0;
+  while (start < captured.size()) {
+    std::size_t end = captured.find('\n', start);
+    if (end == std::string::npos) end = captured.size();
+    const std::string line = captured.substr(start, end - start);
+    start = end + 1;
+    if (line.compare(0, kSkipped.size(), kSkipped) != 0) continue;
+    int page = 0;
+    int count = 0;
+    int used = 0;
+    if (std::sscanf(line.c_str() + kSkipped.size(), "%d of %d skipped: %n", &page, &count, &used) < 2 ||
+        used == 0) {
+      continue;
+    }
+    report.pageCount = count;
+    report.skippedPages.push_back("page " + std::to_string(page) + " of " + std::to_string(count) + ": " +
+                                  line.substr(kSkipped.size() + static_cast<std::size_t>(used)));
+  }
+  report.failure = EngineFailure("pagerip", run, captured, EngineTimeoutSeconds());
+}
+
+}  // namespace
+
 int RenderPdfPages(const std::string& pdfPath, const std::string& baseName,
-                   std::vector<std::string>& pages, int pdfResolution) {
+                   std::vector<std::string>& pages, int pdfResolution, RenderReport* report) {
+  RenderReport local;
+  RenderReport& said = report != nullptr ? *report : local;
   if (!FileExists(pdfPath)) return 0;
   const std::string tool = ToolPath("pagerip");
-  if (tool.empty() || !FileExists(tool)) return 0;
+  if (tool.empty() || !FileExists(tool)) {
+    said.failure = "pagerip is not available";
+    return 0;
+  }
 
   const int resolution = pdfResolution > 0 ? pdfResolution : 150;
   std::string command;
@@ -76,11 +127,12 @@ int RenderPdfPages(const std::string& pdfPath, const std::string& baseName,
                      QuoteArgument(tool) + " -r " + std::to_string(resolution) + " " +
                          QuoteArgument(pdfPath) + " " + QuoteArgument(baseName),
                      kRendererCommandCapacity)) {
-    std::fprintf(stderr, "pagerip command line too long for %s\n", pdfPath.c_str());
+    said.failure = "pagerip command line too long";
     return 0;
   }
   std::string captured;
-  RunChildProcess(command, captured);
+  const ProcessResult run = RunEngine(command, captured);
+  ReadRenderReport(captured, run, said);
 
   const PathParts base = SplitPath(baseName);
   CollectMatchingFiles(MakePath(base.drive, base.dir, base.fname + "*", base.ext), pages);

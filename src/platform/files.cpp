@@ -1,7 +1,10 @@
 #include "platform/files.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -99,4 +102,59 @@ std::string OwnExecutablePath() {
   // A result that fills the buffer may have been cut short.
   if (n <= 0 || static_cast<std::size_t>(n) >= buffer.size()) return "";
   return std::string(buffer.data(), static_cast<std::size_t>(n));
+}
+
+int CreateUniqueFile(const std::string& folder, const std::string& prefix,
+                     const std::string& suffix, std::string& path) {
+  std::string name = folder + prefix + "XXXXXX" + suffix;
+  const int fd = ::mkostemps(name.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
+  if (fd < 0) return errno;
+  // mkstemp makes the file private; the engine keeps the mode when it rewrites the file.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  const int chmodError = ::fchmod(fd, 0666 & ~mask) == 0 ? 0 : errno;
+  ::close(fd);
+  if (chmodError != 0) {
+    ::unlink(name.c_str());
+    return chmodError;
+  }
+  path = std::move(name);
+  return 0;
+}
+
+int RenameNoReplace(const std::string& from, const std::string& to) {
+#ifdef SYS_renameat2
+  if (::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+    return 0;
+  }
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return errno;
+#endif
+  // A hard link fails on an existing name just as atomically.
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    ::unlink(from.c_str());
+    return 0;
+  }
+  if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) return errno;
+  // A file system without links either: the best left is to look before renaming.
+  struct stat st;
+  if (::lstat(to.c_str(), &st) == 0) return EEXIST;
+  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+bool IsSpecialFile(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return false;
+  return S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode);
+}
+
+bool FileSystemFull(const std::string& path) {
+  struct statvfs fs;
+  if (::statvfs(path.c_str(), &fs) != 0) return false;
+  return fs.f_bavail == 0;
+}
+
+long long FileSize(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  return static_cast<long long>(st.st_size);
 }

@@ -24,3 +24,23 @@ bool DeleteFilePath(const std::string& path);
 
 // Absolute path of the running executable (/proc/self/exe), or "" when unknown.
 std::string OwnExecutablePath();
+
+// Creates a new empty file named folder + prefix + six random characters + suffix, with the
+// permissions a new file usually gets (0666 less the umask), and stores its path. Returns 0,
+// or the errno of the failure.
+int CreateUniqueFile(const std::string& folder, const std::string& prefix,
+                     const std::string& suffix, std::string& path);
+
+// Renames `from` to `to` only when nothing has that name, atomically where the file system
+// allows it (renameat2 with RENAME_NOREPLACE, else a hard link and unlink). Returns 0, EEXIST
+// when `to` is taken, or another errno.
+int RenameNoReplace(const std::string& from, const std::string& to);
+
+// True when the path names a device, pipe or socket: written in place, never replaced.
+bool IsSpecialFile(const std::string& path);
+
+// True when the file system holding the path has no free block left for us.
+bool FileSystemFull(const std::string& path);
+
+// Size of a regular file, -1 when it cannot be read.
+long long FileSize(const std::string& path);

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include "platform/memfile_registry.h"
 #include "platform/running_child.h"
@@ -174,18 +175,37 @@ void AppendUpToNul(std::string& captured, const char* data, std::size_t size) {
   captured.append(data, size);
 }
 
+// Milliseconds left until the deadline (-1: none), never below 0.
+int MillisecondsLeft(const timespec& deadline, bool hasDeadline) {
+  if (!hasDeadline) return -1;
+  timespec now;
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  const long long left = (deadline.tv_sec - now.tv_sec) * 1000LL + (deadline.tv_nsec - now.tv_nsec) / 1000000;
+  return left <= 0 ? 0 : static_cast<int>(left > 1 << 30 ? 1 << 30 : left);
+}
+
 // Reads until end of data. When the child has ended but something it left behind still
-// holds the pipe open, stops once nothing more is waiting instead of hanging.
-void Drain(int readEnd, int pidFd, std::string& captured) {
+// holds the pipe open, stops once nothing more is waiting instead of hanging. Returns false
+// when the time limit ran out first.
+bool Drain(int readEnd, int pidFd, std::string& captured, int timeoutSeconds) {
   std::vector<char> buffer(kReadChunk);
+  timespec deadline{};
+  const bool hasDeadline = timeoutSeconds > 0;
+  if (hasDeadline) {
+    ::clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += timeoutSeconds;
+  }
   for (;;) {
     pollfd fds[2] = {{readEnd, POLLIN, 0}, {pidFd, POLLIN, 0}};
     const nfds_t count = pidFd >= 0 ? 2 : 1;
-    if (::poll(fds, count, -1) < 0) {
+    const int wait = MillisecondsLeft(deadline, hasDeadline);
+    const int ready = ::poll(fds, count, wait);
+    if (ready < 0) {
       if (errno == EINTR) continue;
-      return;
+      return true;
     }
-    if (fds[0].revents & POLLNVAL) return;
+    if (ready == 0 && wait == 0) return false;
+    if (fds[0].revents & POLLNVAL) return true;
     if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
       const ssize_t n = ::read(readEnd, buffer.data(), buffer.size());
       if (n > 0) {
@@ -193,15 +213,37 @@ void Drain(int readEnd, int pidFd, std::string& captured) {
         continue;
       }
       if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-      return;
+      return true;
     }
-    if (count == 2 && fds[1].revents != 0) return;
+    if (count == 2 && fds[1].revents != 0) return true;
   }
+}
+
+// Asks a child that ran too long to end, and kills it when it has not after two seconds.
+void EndOverdueChild(pid_t pid, int pidFd) {
+  ::kill(pid, SIGTERM);
+  if (pidFd >= 0) {
+    pollfd fd = {pidFd, POLLIN, 0};
+    while (::poll(&fd, 1, 2000) < 0 && errno == EINTR) {
+    }
+    if (fd.revents != 0) return;
+  } else {
+    for (int i = 0; i < 200; ++i) {
+      siginfo_t info{};
+      if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+          info.si_pid == pid) {
+        return;
+      }
+      timespec pause = {0, 10 * 1000 * 1000};
+      ::nanosleep(&pause, nullptr);
+    }
+  }
+  ::kill(pid, SIGKILL);
 }
 
 // Waits for the child's end without reaping it, so that its pid cannot be reused while the
 // interrupt handler may still signal it; then forgets and reaps it with interrupts blocked.
-int Reap(pid_t pid) {
+int Reap(pid_t pid, int& signal) {
   siginfo_t info;
   while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0 &&
          errno == EINTR) {
@@ -215,13 +257,17 @@ int Reap(pid_t pid) {
   } while (reaped < 0 && errno == EINTR);
   if (reaped != pid) return -1;
   if (WIFEXITED(status)) return WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  if (WIFSIGNALED(status)) {
+    signal = WTERMSIG(status);
+    return 128 + signal;
+  }
   return -1;
 }
 
 }  // namespace
 
-ProcessResult RunProcess(const std::vector<std::string>& argv, std::string& captured) {
+ProcessResult RunProcess(const std::vector<std::string>& argv, std::string& captured,
+                         int timeoutSeconds) {
   ProcessResult result;
   if (argv.empty() || argv[0].empty()) return result;
   int ends[2];
@@ -243,9 +289,12 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, std::string& capt
   }
   result.started = true;
   const int pidFd = OpenPidFd(pid);
-  Drain(readEnd, pidFd, captured);
+  if (!Drain(readEnd, pidFd, captured, timeoutSeconds)) {
+    result.timedOut = true;
+    EndOverdueChild(pid, pidFd);
+  }
   ::close(readEnd);
   if (pidFd >= 0) ::close(pidFd);
-  result.exitStatus = Reap(pid);
+  result.exitStatus = Reap(pid, result.signal);
   return result;
 }

@@ -17,10 +17,16 @@ std::string QuoteArgument(std::string_view arg);
 struct ProcessResult {
   bool started = false;  // false when the pipe or the process could not be created
   int exitStatus = -1;   // as from waitpid: exit code, or 128 + signal
+  std::string error;    // why the program could not be started ("" when it was)
+  int signal = 0;        // the signal that ended the child, 0 when it exited
+  bool timedOut = false; // ended by us because it ran past its time limit
 };
 
 // Starts argv[0] with posix_spawn (no shell), standard input /dev/null, standard output and
 // error into one pipe that is drained with poll() until end of data; appends each chunk
 // read, up to its first NUL byte, to `captured`; reaps the child. The running child is
-// known to the interrupt handler so that Ctrl-C ends it too.
-ProcessResult RunProcess(const std::vector<std::string>& argv, std::string& captured);
+// known to the interrupt handler so that Ctrl-C ends it too. A child still running after
+// timeoutSeconds (0: no limit) is asked to end, killed two seconds later, and reported as
+// timed out.
+ProcessResult RunProcess(const std::vector<std::string>& argv, std::string& captured,
+                         int timeoutSeconds = 0);

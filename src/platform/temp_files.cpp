@@ -116,6 +116,16 @@ void RegisterTempFile(const char* path) {
   AppendToList(path);
 }
 
+void ForgetTempFile(const std::string& path) {
+  InterruptBlock block;
+  for (auto it = g_tempFiles->begin(); it != g_tempFiles->end(); ++it) {
+    if (*it == path) {
+      g_tempFiles->erase(it);
+      return;
+    }
+  }
+}
+
 void DeleteTempFiles() {
   for (const std::string& entry : *g_tempFiles) ::unlink(entry.c_str());
   if (g_folderReady && ::rmdir(g_folder) == 0) {

@@ -15,6 +15,9 @@ int MakeTempFileName(std::size_t capacity, char* buffer, const char* suffix);
 // Lists a path unless an entry equal to it ignoring case is already there. Null: nothing.
 void RegisterTempFile(const char* path);
 
+// Takes a path off the list without deleting the file (an output that has been published).
+void ForgetTempFile(const std::string& path);
+
 // Deletes every listed file in list order (failures ignored), then the private folder when
 // it is empty. The list keeps its entries.
 void DeleteTempFiles();

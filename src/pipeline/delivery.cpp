@@ -1,0 +1,155 @@
+#include "pipeline/delivery.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "pipeline/convert.h"
+#include "pipeline/diagnostics.h"
+#include "platform/files.h"
+#include "platform/path.h"
+#include "platform/temp_files.h"
+
+namespace {
+
+constexpr int kMaxPublishAttempts = 1000;
+
+std::string FolderOf(const std::string& path) {
+  const PathParts parts = SplitPath(path);
+  return parts.dir.empty() ? "./" : parts.dir;
+}
+
+std::string ReadTail(const std::string& path, std::size_t bytes) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return "";
+  std::string tail(bytes, '\0');
+  std::size_t got = 0;
+  if (std::fseek(file, -static_cast<long>(bytes), SEEK_END) != 0) std::fseek(file, 0, SEEK_SET);
+  got = std::fread(tail.data(), 1, bytes, file);
+  std::fclose(file);
+  tail.resize(got);
+  return tail;
+}
+
+bool EndsWithToken(const std::string& path, const char* token) {
+  std::string tail = ReadTail(path, 64);
+  while (!tail.empty() && (tail.back() == '\n' || tail.back() == '\r' || tail.back() == ' ')) tail.pop_back();
+  const std::size_t n = std::strlen(token);
+  return tail.size() >= n && tail.compare(tail.size() - n, n, token) == 0;
+}
+
+// Next header number of a PNM file, skipping blanks and comment lines; -1 at a bad byte.
+long long ReadHeaderNumber(std::FILE* file) {
+  int c = std::fgetc(file);
+  for (;;) {
+    if (c == '#') {
+      while (c != '\n' && c != EOF) c = std::fgetc(file);
+    } else if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+      c = std::fgetc(file);
+    } else {
+      break;
+    }
+  }
+  if (c < '0' || c > '9') return -1;
+  long long value = 0;
+  while (c >= '0' && c <= '9' && value < (1LL << 40)) {
+    value = value * 10 + (c - '0');
+    c = std::fgetc(file);
+  }
+  return value;  // the single blank after the last number has been read as well
+}
+
+// A binary PGM is whole when it holds as many samples as its header promises.
+bool PgmIsWhole(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  const bool magic = std::fgetc(file) == 'P' && std::fgetc(file) == '5';
+  const long long width = magic ? ReadHeaderNumber(file) : -1;
+  const long long height = width >= 0 ? ReadHeaderNumber(file) : -1;
+  const long long maxval = height >= 0 ? ReadHeaderNumber(file) : -1;
+  const long header = std::ftell(file);
+  std::fclose(file);
+  if (maxval <= 0 || maxval > 65535 || header < 0) return false;
+  const long long samples = width * height * (maxval > 255 ? 2 : 1);
+  return FileSize(path) >= header + samples;
+}
+
+}  // namespace
+
+bool BeginOutput(const std::string& base, const std::string& chosen, PendingOutput& pending,
+                 std::string& why) {
+  pending = PendingOutput{base, chosen, chosen, false};
+  if (IsSpecialFile(chosen)) {
+    pending.inPlace = true;
+    return true;
+  }
+  const std::string folder = FolderOf(chosen);
+  const int error = CreateUniqueFile(folder, ".trw-", ".part", pending.target);
+  if (error != 0) {
+    why = "cannot write in " + folder + ": " + SystemError(error);
+    return false;
+  }
+  RegisterTempFile(pending.target.c_str());
+  return true;
+}
+
+void AbandonOutput(PendingOutput& pending) {
+  if (pending.inPlace || pending.target.empty()) return;
+  DeleteFilePath(pending.target);
+  ForgetTempFile(pending.target);
+  pending.target.clear();
+}
+
+bool PublishOutput(PendingOutput& pending, std::string& why) {
+  if (pending.inPlace) return true;
+  if (FileSize(pending.target) <= 0) {
+    why = FileSystemFull(pending.target) ? SystemError(ENOSPC) : "the engine wrote an empty file";
+    AbandonOutput(pending);
+    return false;
+  }
+  std::string name = pending.chosen;
+  for (int attempt = 0; attempt < kMaxPublishAttempts; ++attempt) {
+    const int error = RenameNoReplace(pending.target, name);
+    if (error == 0) {
+      ForgetTempFile(pending.target);
+      pending.target.clear();
+      pending.chosen = name;
+      return true;
+    }
+    if (error != EEXIST) {
+      why = "cannot create " + name + ": " + SystemError(error);
+      break;
+    }
+    // Another run took the name since it was chosen: the next free one by the same rule.
+    name = pending.base;
+    MakeUniqueOutputName(name);
+  }
+  if (why.empty()) why = "no free name for " + pending.base;
+  AbandonOutput(pending);
+  return false;
+}
+
+bool OutputLooksWhole(const std::string& path, const std::string& extension, std::string& why) {
+  const std::string ext = [&] {
+    std::string lower;
+    for (char c : extension) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return lower;
+  }();
+  bool whole = true;
+  if (ext == "svg" || ext == "gimppath") {
+    whole = EndsWithToken(path, "</svg>");
+  } else if (ext == "dxf") {
+    whole = EndsWithToken(path, "EOF");
+  } else if (ext == "pgm") {
+    whole = PgmIsWhole(path);
+  } else if (ext != "xfig") {
+    // PDF and every PostScript flavour, potrace's default, end in %%EOF.
+    whole = EndsWithToken(path, "%%EOF");
+  }
+  // A backend whose ending is not known is trusted unless the disk filled up under it.
+  if (whole && ext == "xfig" && FileSystemFull(path)) whole = false;
+  if (!whole) {
+    why = FileSystemFull(path) ? SystemError(ENOSPC) : "the engine left an incomplete file";
+  }
+  return whole;
+}
