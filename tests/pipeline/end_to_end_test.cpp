@@ -135,18 +135,18 @@ TEST(EndToEnd, InputEqualToOutputConvertsFromACopy) {
   if (!HasPotrace()) GTEST_SKIP() << "potrace is not installed";
   ScratchInstall install;
   install.AddLink("potrace", "/usr/bin/potrace");
-  ASSERT_TRUE(WriteGreyImage(install.work("pic.bmp"), FORMAT_BMP, 120, 60, Shapes));
-  const auto original = testsupport::ReadBytes(install.work("pic.bmp"));
-  auto r = install.Run({"pic.bmp", "pic.bmp"});
+  ASSERT_TRUE(WriteGreyImage(install.work("pic.png"), FORMAT_PNG, 120, 60, Shapes));
+  const auto original = testsupport::ReadBytes(install.work("pic.png"));
+  auto r = install.Run({"pic.png", "pic.png"});
   EXPECT_EQ(r.status, 1) << r.err;
-  EXPECT_EQ(testsupport::ReadBytes(install.work("pic.bmp")), original);
-  EXPECT_TRUE(testsupport::Exists(install.work("pic000.bmp")));
+  EXPECT_EQ(testsupport::ReadBytes(install.work("pic.png")), original);
+  EXPECT_TRUE(testsupport::Exists(install.work("pic000.png")));
   // Names equal but for case count as the same file too; here they are two names, so the
   // output takes its own name and the input stays as it was.
-  r = install.Run({"pic.bmp", "PIC.BMP"});
+  r = install.Run({"pic.png", "PIC.PNG"});
   EXPECT_EQ(r.status, 1) << r.err;
-  EXPECT_EQ(testsupport::ReadBytes(install.work("pic.bmp")), original);
-  EXPECT_TRUE(testsupport::Exists(install.work("PIC.BMP")));
+  EXPECT_EQ(testsupport::ReadBytes(install.work("pic.png")), original);
+  EXPECT_TRUE(testsupport::Exists(install.work("PIC.PNG")));
   EXPECT_TRUE(install.TmpEntries().empty());
 }
 

@@ -35,8 +35,10 @@ void ScratchInstall::AddLink(const std::string& engine, const std::string& targe
 }
 
 testsupport::CommandResult ScratchInstall::Run(const std::vector<std::string>& args,
-                                               const std::vector<std::string>& extraEnv) const {
-  std::vector<std::string> argv = {program()};
+                                               const std::vector<std::string>& extraEnv,
+                                               const std::vector<std::string>& wrapper) const {
+  std::vector<std::string> argv = wrapper;
+  argv.push_back(program());
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<std::string> env = {"TMPDIR=" + tmp(), "TW_STANDIN_DIR=" + records()};
   env.insert(env.end(), extraEnv.begin(), extraEnv.end());

@@ -18,9 +18,13 @@ class ScratchInstall {
   std::string records() const { return dir_.file("rec"); }
   std::string tmp() const { return dir_.file("tmp"); }
 
-  // Runs the copy in the work folder, with TMPDIR and the stand-in's record folder set.
+  std::string root() const { return dir_.path(); }
+
+  // Runs the copy in the work folder, with TMPDIR and the stand-in's record folder set;
+  // `wrapper` (such as setpriv and its options) goes in front of the program.
   testsupport::CommandResult Run(const std::vector<std::string>& args,
-                                 const std::vector<std::string>& extraEnv = {}) const;
+                                 const std::vector<std::string>& extraEnv = {},
+                                 const std::vector<std::string>& wrapper = {}) const;
   // Arguments of the n-th engine call, one per element.
   std::vector<std::string> CallArgs(int n) const;
   std::vector<std::string> TmpEntries() const;

@@ -4,9 +4,13 @@
 //   of the last argument, the image it was given);
 // - as pagerip (-r DPI in.pdf base.png): TW_STANDIN_PAGES copies (default 1) of the PNG named
 //   by TW_STANDIN_PAGE, named base-0001.png, base-0002.png, ...;
-// - otherwise: a small text file at the path after -o or -output-file;
-// - TW_STANDIN_FAIL=1: writes no output;
+// - otherwise: a small file at the path after -o or -output-file, ending the way potrace's
+//   backend (the first argument) ends its files;
+// - TW_STANDIN_FAIL=1: writes no output, says why and ends with status 1; =kill: is killed by
+//   SIGKILL; TW_STANDIN_FAIL_CALL=N: fails so only on its N-th call (from 0);
+// - TW_STANDIN_SKIP=N: as pagerip, leaves out page N and says so as pagerip does;
 // - TW_STANDIN_SLEEP=N: sleeps N seconds first (for interrupt tests).
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,46 +33,74 @@ void CopyFile(const std::string& from, const std::string& to) {
   out << in.rdbuf();
 }
 
-void Record(int argc, char** argv) {
+int Record(int argc, char** argv) {
   const char* dir = std::getenv("TW_STANDIN_DIR");
-  if (dir == nullptr || *dir == '\0') return;
+  if (dir == nullptr || *dir == '\0') return -1;
   int n = 0;
   while (Exists(std::string(dir) + "/call-" + std::to_string(n) + ".args")) ++n;
   const std::string stem = std::string(dir) + "/call-" + std::to_string(n);
   if (argc > 1) CopyFile(argv[argc - 1], stem + ".input");
   std::ofstream args(stem + ".args", std::ios::binary);
   for (int i = 0; i < argc; ++i) args << argv[i] << '\n';
+  return n;
 }
 
 void WritePages(const std::string& base) {
   const char* page = std::getenv("TW_STANDIN_PAGE");
   const char* countText = std::getenv("TW_STANDIN_PAGES");
   const int count = countText ? std::atoi(countText) : 1;
+  const char* skipText = std::getenv("TW_STANDIN_SKIP");
+  const int skip = skipText ? std::atoi(skipText) : 0;
   const std::string stem = base.size() > 4 ? base.substr(0, base.size() - 4) : base;
   for (int i = 1; i <= count; ++i) {
     char suffix[32];
     std::snprintf(suffix, sizeof(suffix), "-%04d.png", i);
-    if (page != nullptr) CopyFile(page, stem + suffix);
+    if (i == skip) {
+      std::fprintf(stderr, "pagerip: page %d of %d skipped: the page is too large\n", i, count);
+    } else if (page != nullptr) {
+      CopyFile(page, stem + suffix);
+    }
   }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  Record(argc, argv);
+  const int call = Record(argc, argv);
   if (const char* pause = std::getenv("TW_STANDIN_SLEEP")) sleep(static_cast<unsigned>(std::atoi(pause)));
   const char* fail = std::getenv("TW_STANDIN_FAIL");
-  if (fail != nullptr && std::strcmp(fail, "1") == 0) return 1;
+  const char* failCall = std::getenv("TW_STANDIN_FAIL_CALL");
+  if (fail != nullptr && (failCall == nullptr || std::atoi(failCall) == call)) {
+    if (std::strcmp(fail, "kill") == 0) raise(SIGKILL);
+    if (std::strcmp(fail, "1") == 0) {
+      const char* slash = std::strrchr(argv[0], '/');
+      const char* name = slash != nullptr ? slash + 1 : argv[0];
+      std::fprintf(stderr, "%s: warming up\n%s: failed on purpose\n", name, name);
+      return 1;
+    }
+  }
   const std::string self = argv[0];
   const bool renderer = self.size() >= 7 && self.compare(self.size() - 7, 7, "pagerip") == 0;
   if (renderer) {
     if (argc == 5) WritePages(argv[4]);
     return 0;
   }
+  const std::string backend = argc > 2 ? std::string(argv[1]) + " " + argv[2] : "";
   for (int i = 1; i + 1 < argc; ++i) {
     if (std::strcmp(argv[i], "-o") == 0 || std::strcmp(argv[i], "-output-file") == 0) {
       std::ofstream out(argv[i + 1], std::ios::binary);
-      out << "stand-in output\n";
+      if (backend.rfind("-g ", 0) == 0) {
+        out << "P5\n1 1\n255\n\xff";
+      } else {
+        out << "stand-in output\n";
+        if (backend.rfind("-s ", 0) == 0 || backend == "-b gimppath") {
+          out << "</svg>\n";
+        } else if (backend == "-b dxf") {
+          out << "EOF\n";
+        } else {
+          out << "%%EOF\n";
+        }
+      }
     }
   }
   return 0;

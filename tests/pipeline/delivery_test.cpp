@@ -1,0 +1,184 @@
+// Outputs delivered whole or not at all, and a reason on standard error for every failure:
+// whole runs of a copy of tracewright with stand-in or real engines.
+#include <gtest/gtest.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "image/image_format.h"
+#include "pipeline/standin_fixture.h"
+#include "support/test_support.h"
+
+namespace {
+
+unsigned char Disc(int x, int y) {
+  const int dx = x - 30, dy = y - 20;
+  return dx * dx + dy * dy < 225 ? 0 : 250;
+}
+
+bool HasPotrace() { return testsupport::Exists("/usr/bin/potrace"); }
+
+
+std::string Text(const std::string& path) {
+  const auto bytes = testsupport::ReadBytes(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+std::vector<std::string> Entries(const std::string& folder) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(folder.c_str())) {
+    while (dirent* e = readdir(d)) {
+      const std::string name = e->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(d);
+  }
+  return names;
+}
+
+// Starts the program `count` times at once with the same arguments; returns their statuses.
+std::vector<int> RunTogether(const ScratchInstall& install, int count, const std::vector<std::string>& args,
+                             const std::vector<std::string>& env = {}) {
+  const std::string program = install.program();
+  std::vector<pid_t> pids;
+  for (int i = 0; i < count; ++i) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      if (chdir(install.work().c_str()) != 0) _exit(126);
+      setenv("TMPDIR", install.tmp().c_str(), 1);
+      for (const std::string& entry : env) putenv(const_cast<char*>(entry.c_str()));
+      const int devnull = open("/dev/null", O_WRONLY);
+      dup2(devnull, 1);
+      std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+      for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    pids.push_back(pid);
+  }
+  std::vector<int> statuses;
+  for (pid_t pid : pids) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    statuses.push_back(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+  }
+  return statuses;
+}
+
+}  // namespace
+
+TEST(Delivery, ConcurrentRunsIntoOneNameEachDeliverWholeOutputs) {
+  if (!HasPotrace()) GTEST_SKIP() << "potrace is not installed";
+  ScratchInstall install;
+  install.AddLink("potrace", "/usr/bin/potrace");
+  ASSERT_TRUE(WriteGreyImage(install.work("disc.png"), FORMAT_PNG, 60, 40, Disc));
+  ASSERT_EQ(mkdir(install.work("out").c_str(), 0755), 0);
+  for (int status : RunTogether(install, 16, {"disc.png", "out/same.svg"})) EXPECT_EQ(status, 1);
+  const auto names = Entries(install.work("out"));
+  EXPECT_EQ(names.size(), 16u);
+  for (const std::string& name : names) {
+    EXPECT_TRUE(name == "same.svg" || (name.rfind("same", 0) == 0 && name.size() == 11)) << name;
+    EXPECT_TRUE(EndsWith(Text(install.work("out/" + name)), "</svg>\n")) << name;
+  }
+
+  // Four runs of a three-page document: every page of every run is delivered.
+  install.AddStandIn("pagerip");
+  testsupport::WriteText(install.work("doc.pdf"), "%PDF-1.4 stand-in");
+  ASSERT_EQ(mkdir(install.work("pages").c_str(), 0755), 0);
+  const std::vector<std::string> pdf = {"TW_STANDIN_PAGES=3", "TW_STANDIN_PAGE=" + install.work("disc.png")};
+  for (int status : RunTogether(install, 4, {"doc.pdf", "pages/p.svg"}, pdf)) EXPECT_EQ(status, 1);
+  const auto pageNames = Entries(install.work("pages"));
+  EXPECT_EQ(pageNames.size(), 12u);
+  for (const std::string& name : pageNames) EXPECT_TRUE(EndsWith(Text(install.work("pages/" + name)), "</svg>\n"));
+  EXPECT_TRUE(install.TmpEntries().empty());
+}
+
+TEST(Diagnostics, EveryFailureSaysWhyInOneLineAndStandardOutputStaysAsDesigned) {
+  ScratchInstall install;
+  install.AddStandIn("potrace");
+  install.AddStandIn("pagerip");
+  ASSERT_TRUE(WriteGreyImage(install.work("a.png"), FORMAT_PNG, 60, 40, Disc));
+  const auto line = [&](const std::string& input, const std::string& reason) {
+    return "tracewright: " + install.work(input) + ": " + reason + "\n";
+  };
+  // A missing input; its name is shown as given.
+  auto r = install.Run({"missing.png", "x.svg"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "tracewright: missing.png: No such file or directory\n");
+  // Not a picture, an unsupported variant, an oversized picture: the image layer's reason.
+  testsupport::WriteText(install.work("text.jpg"), "hello, world");
+  r = install.Run({"text.jpg", "x.svg"});
+  EXPECT_EQ(r.out, install.work("text.jpg") + " ==> " + install.work("x.svg") + "\n");
+  EXPECT_EQ(r.err.rfind("tracewright: " + install.work("text.jpg") + ": Not a JPEG file", 0), 0u) << r.err;
+  const std::vector<uint8_t> bmpHead = {'B', 'M', 70, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0};
+  auto bmp = [&](uint32_t side, uint32_t compression) {
+    std::vector<uint8_t> bytes = bmpHead;
+    for (uint32_t v : {side, side, 1u | 24u << 16, compression, 0u, 2835u, 2835u, 0u, 0u}) {
+      for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    }
+    bytes.resize(70, 0);
+    return bytes;
+  };
+  testsupport::WriteBytes(install.work("huge.bmp"), bmp(60000, 0));
+  testsupport::WriteBytes(install.work("odd.bmp"), bmp(2, 7));
+  r = install.Run({"-method2", "huge.bmp", "x.svg"});
+  EXPECT_EQ(r.err, line("huge.bmp", "CXIMAGE_MAX_MEMORY exceeded"));
+  r = install.Run({"odd.bmp", "x.svg"});
+  EXPECT_EQ(r.err, line("odd.bmp", "unknown compression"));
+  // A format the engine cannot write.
+  r = install.Run({"a.png", "x.emf"});
+  EXPECT_EQ(r.err, line("a.png", "potrace cannot write .emf files (-method2 writes emf)"));
+  // An engine that fails says its own last line; one ended by a signal says which.
+  r = install.Run({"a.png", "x.svg"}, {"TW_STANDIN_FAIL=1"});
+  EXPECT_EQ(r.err, line("a.png", "potrace failed with status 1: failed on purpose"));
+  r = install.Run({"a.png", "x.svg"}, {"TW_STANDIN_FAIL=kill"});
+  EXPECT_EQ(r.err, line("a.png", "potrace was ended by signal 9 (Killed)"));
+  // An engine past its time limit is stopped and the batch goes on, ending with a summary.
+  ASSERT_TRUE(WriteGreyImage(install.work("b.png"), FORMAT_PNG, 8, 8, Disc));
+  ASSERT_EQ(mkdir(install.work("t").c_str(), 0755), 0);
+  r = install.Run({"*.png", "t/*.svg"}, {"TW_STANDIN_SLEEP=5", "TRACEWRIGHT_ENGINE_TIMEOUT=1"});
+  EXPECT_EQ(r.err, "tracewright: a.png: potrace ran longer than 1 s and was stopped\n"
+                   "tracewright: b.png: potrace ran longer than 1 s and was stopped\n"
+                   "tracewright: 2 of 2 jobs failed\n");
+  EXPECT_EQ(r.out, "a.png ==> " + install.work("t/a.svg") + "\nProcessing 1 of 1...\nb.png ==> " +
+                       install.work("t/b.svg") + "\nProcessing 1 of 1...\n");
+  // A document: no page at all, a page the renderer skipped, a page whose tracing failed.
+  testsupport::WriteText(install.work("doc.pdf"), "%PDF-1.4 stand-in");
+  r = install.Run({"doc.pdf", "d.svg"}, {"TW_STANDIN_PAGES=0"});
+  EXPECT_EQ(r.err, line("doc.pdf", "the renderer wrote no page"));
+  // Calls are counted over the whole test: the renderer's is the next, the third page's two later.
+  const std::string thirdPage = std::to_string(Entries(install.records()).size() / 2 + 2);
+  r = install.Run({"doc.pdf", "d.svg"}, {"TW_STANDIN_PAGES=3", "TW_STANDIN_SKIP=2", "TW_STANDIN_FAIL=1",
+                                          "TW_STANDIN_FAIL_CALL=" + thirdPage, "TW_STANDIN_PAGE=" + install.work("a.png")});
+  EXPECT_EQ(r.out, install.work("doc.pdf") + " ==> " + install.work("d.svg") +
+                       "\nProcessing 1 of 2...\nProcessing 2 of 2...\n");
+  EXPECT_EQ(r.err, line("doc.pdf", "page 2 of 3: the page is too large") +
+                       line("doc.pdf", "page 3 of 3: potrace failed with status 1: failed on purpose"));
+  EXPECT_EQ(r.status, 0);
+  // No output folder to write in; a folder we may not write in (checked as an ordinary user).
+  r = install.Run({"a.png", "nowhere/x.svg"});
+  EXPECT_EQ(r.err, line("a.png", "cannot write in " + install.work("nowhere/") + ": No such file or directory"));
+  if (geteuid() == 0 && testsupport::Exists("/usr/bin/setpriv")) {
+    for (const std::string& folder : {install.root(), install.work(), install.tmp()}) chmod(folder.c_str(), 0777);
+    ASSERT_EQ(mkdir(install.work("locked").c_str(), 0555), 0);
+    testsupport::WriteText(install.work("secret.png"), "");
+    chmod(install.work("secret.png").c_str(), 0);
+    const std::vector<std::string> nobody = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    r = install.Run({"a.png", "locked/x.svg"}, {}, nobody);
+    EXPECT_EQ(r.err, line("a.png", "cannot write in " + install.work("locked/") + ": Permission denied"));
+    r = install.Run({"secret.png", "x.svg"}, {}, nobody);
+    EXPECT_EQ(r.err, line("secret.png", "Permission denied"));
+  }
+  EXPECT_TRUE(install.TmpEntries().empty());
+}
