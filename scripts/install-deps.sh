@@ -15,6 +15,8 @@ packages=(
   potrace
   # tests: GoogleTest and renderers that read the vector outputs back
   libgtest-dev librsvg2-bin poppler-utils ghostscript emf2svg
+  # tests: spreading a batch over several jobs
+  parallel
 )
 installed=$(dpkg-query -W -f='${Status}\n' "${packages[@]}" 2>/dev/null | grep -c 'install ok installed' || true)
 if [ "$installed" = "${#packages[@]}" ]; then

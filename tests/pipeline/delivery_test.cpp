@@ -182,3 +182,76 @@ TEST(Diagnostics, EveryFailureSaysWhyInOneLineAndStandardOutputStaysAsDesigned) 
   }
   EXPECT_TRUE(install.TmpEntries().empty());
 }
+
+TEST(Delivery, MendsEmptyOutputWordAndPngOutputs) {
+  if (!HasPotrace()) GTEST_SKIP() << "potrace is not installed";
+  ScratchInstall install;
+  install.AddLink("potrace", "/usr/bin/potrace");
+  ASSERT_TRUE(WriteGreyImage(install.work("pic.tif"), FORMAT_TIF, 60, 40, Disc));
+  // An empty output word is refused like an empty input word, and nothing is written.
+  auto r = install.Run({"pic.tif", ""});
+  EXPECT_EQ(r.status, 254);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "tracewright: pic.tif: the output name is empty\n");
+  EXPECT_EQ(Entries(install.work()), std::vector<std::string>{"pic.tif"});
+  // The default output, pic.png, is a PNG of the traced curves: black disc, white corners.
+  r = install.Run({"pic.tif"});
+  EXPECT_EQ(r.status, 1) << r.err;
+  const auto png = testsupport::ReadBytes(install.work("pic.png"));
+  ASSERT_GT(png.size(), 8u);
+  EXPECT_EQ(std::vector<uint8_t>(png.begin(), png.begin() + 4), (std::vector<uint8_t>{0x89, 'P', 'N', 'G'}));
+  r = install.Run({"-method2", "pic.tif", "x.pgm"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("unsupported output format"), std::string::npos) << r.err;
+  EXPECT_EQ(Entries(install.work()).size(), 2u);
+}
+
+TEST(Delivery, FullDiskLeavesNothingAndSaysWhy) {
+  if (!HasPotrace()) GTEST_SKIP() << "potrace is not installed";
+  ScratchInstall install;
+  install.AddLink("potrace", "/usr/bin/potrace");
+  install.AddLink("autotrace", std::string(TW_BINARY_DIR) + "/autotrace");
+  const std::string disk = install.work("disk");
+  ASSERT_EQ(mkdir(disk.c_str(), 0755), 0);
+  if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") != 0) {
+    GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+  }
+  // Filled up to the last block.
+  std::vector<uint8_t> block(4096, 0);
+  std::FILE* fill = std::fopen((disk + "/fill").c_str(), "wb");
+  while (fill != nullptr && std::fwrite(block.data(), 1, block.size(), fill) == block.size() && std::fflush(fill) == 0) {
+  }
+  if (fill != nullptr) std::fclose(fill);
+  truncate((disk + "/fill").c_str(), 60 * 1024);
+  ASSERT_TRUE(WriteGreyImage(install.work("big.png"), FORMAT_PNG, 400, 300, [](int x, int y) -> unsigned char {
+    return ((x / 3 + y / 2) % 3 == 0 || (x * 7 + y * 13) % 11 == 0) ? 0 : 255;
+  }));
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"big.png", "disk/x.svg"},
+                                               std::vector<std::string>{"-method2", "big.png", "disk/x.svg"}}) {
+    const auto r = install.Run(args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+    EXPECT_EQ(Entries(disk), std::vector<std::string>{"fill"});
+  }
+  umount(disk.c_str());
+  EXPECT_TRUE(install.TmpEntries().empty());
+}
+
+TEST(Delivery, GnuParallelJobsShareOneOutputFolder) {
+  if (!HasPotrace() || !testsupport::Exists("/usr/bin/parallel")) GTEST_SKIP() << "needs potrace and GNU parallel";
+  ScratchInstall install;
+  install.AddLink("potrace", "/usr/bin/potrace");
+  // As the README's recipe: status 1 is a delivered output, so the job maps it to success.
+  std::vector<std::string> args = {"/usr/bin/parallel", "-j8", install.program() + " {} out/page.svg; test $? = 1", ":::"};
+  for (int i = 0; i < 8; ++i) {
+    const std::string name = "in" + std::to_string(i) + ".png";
+    ASSERT_TRUE(WriteGreyImage(install.work(name), FORMAT_PNG, 60, 40, Disc));
+    args.push_back(name);
+  }
+  ASSERT_EQ(mkdir(install.work("out").c_str(), 0755), 0);
+  const auto r = testsupport::RunCommand(args, install.work(), {"TMPDIR=" + install.tmp(), "HOME=" + install.tmp()});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const auto names = Entries(install.work("out"));
+  EXPECT_EQ(names.size(), 8u);
+  for (const std::string& name : names) EXPECT_TRUE(EndsWith(Text(install.work("out/" + name)), "</svg>\n")) << name;
+}

@@ -1,6 +1,7 @@
 // Whole runs of a copy of tracewright with recording stand-in engines: the exact engine
 // command lines, the bitmap handed to potrace, naming, cleanup.
 #include <gtest/gtest.h>
+#include <dirent.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -184,4 +185,11 @@ TEST(StandInConversion, InterruptEndsEngineAndRemovesTemporaryFiles) {
   ASSERT_TRUE(WIFSIGNALED(status));
   EXPECT_EQ(WTERMSIG(status), SIGINT);
   EXPECT_TRUE(install.TmpEntries().empty());
+  // Nor is the output's private file left beside the input.
+  int entries = 0;
+  if (DIR* d = opendir(install.work().c_str())) {
+    while (dirent* e = readdir(d)) entries += std::string(e->d_name) != "." && std::string(e->d_name) != "..";
+    closedir(d);
+  }
+  EXPECT_EQ(entries, 1);
 }
