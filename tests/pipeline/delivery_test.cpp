@@ -200,6 +200,9 @@ TEST(Delivery, MendsEmptyOutputWordAndPngOutputs) {
   const auto png = testsupport::ReadBytes(install.work("pic.png"));
   ASSERT_GT(png.size(), 8u);
   EXPECT_EQ(std::vector<uint8_t>(png.begin(), png.begin() + 4), (std::vector<uint8_t>{0x89, 'P', 'N', 'G'}));
+  // A device named as the output is written in place, not replaced or renumbered.
+  r = install.Run({"pic.tif", "/dev/null"});
+  EXPECT_EQ(r.status, 1) << r.err;
   r = install.Run({"-method2", "pic.tif", "x.pgm"});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.err.find("unsupported output format"), std::string::npos) << r.err;
