@@ -76,28 +76,37 @@ bool PgmIsWhole(const std::string& path) {
 
 }  // namespace
 
-bool BeginOutput(const std::string& base, const std::string& chosen, PendingOutput& pending,
-                 std::string& why) {
-  pending = PendingOutput{base, chosen, chosen, false};
-  if (IsSpecialFile(chosen)) {
+bool BeginOutput(const std::string& outputPath, PendingOutput& pending, std::string& why) {
+  pending = PendingOutput{outputPath, outputPath, outputPath, false, -1};
+  if (IsSpecialFile(outputPath)) {
     pending.inPlace = true;
     return true;
   }
-  const std::string folder = FolderOf(chosen);
+  const std::string folder = FolderOf(outputPath);
   const int error = CreateUniqueFile(folder, ".trw-", ".part", pending.target);
   if (error != 0) {
     why = "cannot write in " + folder + ": " + SystemError(error);
     return false;
   }
-  RegisterTempFile(pending.target.c_str());
+  pending.slot = ListPendingOutput(pending.target);
   return true;
 }
 
 void AbandonOutput(PendingOutput& pending) {
   if (pending.inPlace || pending.target.empty()) return;
   DeleteFilePath(pending.target);
-  ForgetTempFile(pending.target);
+  UnlistPendingOutput(pending.slot);
   pending.target.clear();
+}
+
+int DeliverOutput(PendingOutput& pending, const std::string& chosen, const std::string& base,
+                  std::string* why) {
+  pending.chosen = chosen;
+  pending.base = base;
+  std::string reason;
+  if (PublishOutput(pending, reason)) return 1;
+  if (why != nullptr) *why = reason;
+  return 0;
 }
 
 bool PublishOutput(PendingOutput& pending, std::string& why) {
@@ -111,7 +120,7 @@ bool PublishOutput(PendingOutput& pending, std::string& why) {
   for (int attempt = 0; attempt < kMaxPublishAttempts; ++attempt) {
     const int error = RenameNoReplace(pending.target, name);
     if (error == 0) {
-      ForgetTempFile(pending.target);
+      UnlistPendingOutput(pending.slot);
       pending.target.clear();
       pending.chosen = name;
       return true;

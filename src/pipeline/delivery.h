@@ -7,19 +7,26 @@
 
 struct PendingOutput {
   std::string base;    // the job's output path, from which numbered candidates are made
-  std::string chosen;  // the free name picked before the engine ran
+  std::string chosen;  // the free name picked for it
   std::string target;  // where the engine writes
   bool inPlace = false;
+  int slot = -1;       // its place among the files an interrupt deletes
 };
 
-// Makes the private file beside `chosen` and lists it for deletion should the run be
-// interrupted. False, with the reason, when the folder cannot take it.
-bool BeginOutput(const std::string& base, const std::string& chosen, PendingOutput& pending,
-                 std::string& why);
+// Makes the private file in the folder of `outputPath` and lists it for deletion should the
+// run be interrupted; a device or pipe is written in place. False, with the reason, when the
+// folder cannot take it.
+bool BeginOutput(const std::string& outputPath, PendingOutput& pending, std::string& why);
 
-// Puts the finished file under its name. False, with the reason, when it is empty or cannot be
-// renamed; the private file is gone either way.
+// Puts the finished file under pending.chosen, or under the next free name numbered from
+// pending.base when another run took that name meanwhile. False, with the reason, when it is
+// empty or cannot be renamed; the private file is gone either way.
 bool PublishOutput(PendingOutput& pending, std::string& why);
+
+// PublishOutput under `chosen`, numbered from `base`: 1 when delivered, else 0 with the reason
+// in `why` when given.
+int DeliverOutput(PendingOutput& pending, const std::string& chosen, const std::string& base,
+                  std::string* why);
 
 // Deletes the private file of a failed run.
 void AbandonOutput(PendingOutput& pending);

@@ -87,8 +87,8 @@ int Fail(std::string* why, const std::string& reason) {
 
 }  // namespace
 
-int RunOutlineTracer(const ConversionSettings& settings, const std::string& imagePath,
-                     const std::string& outputPath, const std::string* baseOutput, std::string* why) {
+int TraceOutline(const ConversionSettings& settings, const std::string& imagePath,
+                 const std::string& outputPath, PendingOutput& pending, std::string* why) {
   if (!FileExists(imagePath)) return Fail(why, "the image to trace is missing");
   const std::string tool = ToolPath("potrace");
   if (tool.empty() || !FileExists(tool)) return Fail(why, "potrace is not available");
@@ -108,10 +108,7 @@ int RunOutlineTracer(const ConversionSettings& settings, const std::string& imag
   PrepareBitonal(imagePath, ".bmp", bitmaps, EffectiveThreshold(settings), &reason);
   if (bitmaps.empty()) return Fail(why, reason.empty() ? "the image could not be prepared" : reason);
 
-  PendingOutput pending;
-  if (!BeginOutput(baseOutput != nullptr ? *baseOutput : outputPath, outputPath, pending, reason)) {
-    return Fail(why, reason);
-  }
+  if (!BeginOutput(outputPath, pending, reason)) return Fail(why, reason);
   std::string command;
   if (!AppendBounded(command, QuoteArgument(tool) + " " + options + " -o " + QuoteArgument(pending.target) +
                                   " " + QuoteArgument(bitmaps.front()),
@@ -121,6 +118,8 @@ int RunOutlineTracer(const ConversionSettings& settings, const std::string& imag
   }
   std::string captured;
   const ProcessResult run = RunEngine(command, captured);
+  // The bitmap has served; a long batch should not keep every one of them until its end.
+  DeleteFilePath(bitmaps.front());
   reason = EngineFailure("potrace", run, captured, EngineTimeoutSeconds());
   if (reason.empty() && !pending.inPlace) {
     if (OutputLooksWhole(pending.target, backend, reason) && png) {
@@ -131,6 +130,12 @@ int RunOutlineTracer(const ConversionSettings& settings, const std::string& imag
     AbandonOutput(pending);
     return Fail(why, reason);
   }
-  if (!PublishOutput(pending, reason)) return Fail(why, reason);
   return 1;
+}
+
+int RunOutlineTracer(const ConversionSettings& settings, const std::string& imagePath,
+                     const std::string& outputPath, const std::string* baseOutput, std::string* why) {
+  PendingOutput pending;
+  if (TraceOutline(settings, imagePath, outputPath, pending, why) == 0) return 0;
+  return DeliverOutput(pending, outputPath, baseOutput != nullptr ? *baseOutput : outputPath, why);
 }

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "frontend/settings.h"
+#include "pipeline/delivery.h"
 
 // Traces one raster image into one vector file with potrace, delivered whole under
 // outputPath or, when another run took that name meanwhile, the next free name numbered from
@@ -16,3 +17,8 @@ int RunOutlineTracer(const ConversionSettings& settings, const std::string& imag
 // text would not fit its 4,096-byte buffer.
 bool BuildOutlineOptions(const ConversionSettings& settings, const std::string& extension,
                          std::string& options);
+
+// The engine run alone: the output is left, whole, in pending's private file beside outputPath
+// for DeliverOutput to put under its name. 1 on success, else 0 with the reason in `why`.
+int TraceOutline(const ConversionSettings& settings, const std::string& imagePath,
+                 const std::string& outputPath, PendingOutput& pending, std::string* why);

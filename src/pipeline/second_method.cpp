@@ -32,9 +32,8 @@ bool BuildSecondMethodOptions(const ConversionSettings& s, std::string& options)
   return true;
 }
 
-int RunSecondMethodTracer(const ConversionSettings& settings, const std::string& imagePath,
-                          const std::string& outputPath, const std::string* baseOutput,
-                          std::string* why) {
+int TraceSecondMethod(const ConversionSettings& settings, const std::string& imagePath,
+                      const std::string& outputPath, PendingOutput& pending, std::string* why) {
   std::string reason;
   const auto fail = [why](const std::string& text) {
     if (why != nullptr) *why = text;
@@ -46,10 +45,7 @@ int RunSecondMethodTracer(const ConversionSettings& settings, const std::string&
 
   std::string options;
   if (!BuildSecondMethodOptions(settings, options)) return fail("autotrace options too long");
-  PendingOutput pending;
-  if (!BeginOutput(baseOutput != nullptr ? *baseOutput : outputPath, outputPath, pending, reason)) {
-    return fail(reason);
-  }
+  if (!BeginOutput(outputPath, pending, reason)) return fail(reason);
   std::string command;
   if (!AppendBounded(command,
                      QuoteArgument(tool) + " " + options + " -output-file " + QuoteArgument(pending.target) +
@@ -66,8 +62,15 @@ int RunSecondMethodTracer(const ConversionSettings& settings, const std::string&
     AbandonOutput(pending);
     return fail(reason);
   }
-  if (!PublishOutput(pending, reason)) return fail(reason);
   return 1;
+}
+
+int RunSecondMethodTracer(const ConversionSettings& settings, const std::string& imagePath,
+                          const std::string& outputPath, const std::string* baseOutput,
+                          std::string* why) {
+  PendingOutput pending;
+  if (TraceSecondMethod(settings, imagePath, outputPath, pending, why) == 0) return 0;
+  return DeliverOutput(pending, outputPath, baseOutput != nullptr ? *baseOutput : outputPath, why);
 }
 
 int CollectMatchingFiles(const std::string& pattern, std::vector<std::string>& list) {

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "frontend/settings.h"
+#include "pipeline/delivery.h"
 
 // Traces one image with the second-method tracer (autotrace), delivered as
 // RunOutlineTracer delivers. Returns 1 when the output was delivered, else 0 with the reason
@@ -32,3 +33,8 @@ int RenderPdfPages(const std::string& pdfPath, const std::string& baseName,
 // Appends the full path of every file (not folder) matching the pattern's last component,
 // in name order; returns the size of the list afterwards.
 int CollectMatchingFiles(const std::string& pattern, std::vector<std::string>& list);
+
+// The engine run alone: the output is left, whole, in pending's private file beside outputPath
+// for DeliverOutput to put under its name. 1 on success, else 0 with the reason in `why`.
+int TraceSecondMethod(const ConversionSettings& settings, const std::string& imagePath,
+                      const std::string& outputPath, PendingOutput& pending, std::string* why);

@@ -1,14 +1,20 @@
 #pragma once
-// The one child process that is running, shared with the interrupt handler. Reading it is
-// async-signal-safe; writers block the interrupt signals around the update.
+// The child processes that are running, shared with the interrupt handler: one slot per
+// thread that runs an engine. Reading is async-signal-safe; writers block the interrupt
+// signals around the update.
 #include <signal.h>
 #include <sys/types.h>
 
-// 0 when no child runs.
+// The calling thread's child, 0 when it runs none.
 pid_t RunningChild();
+// Records (pid > 0) or forgets (0) the calling thread's child.
 void SetRunningChild(pid_t pid);
 
-// The signals whose handler ends the child and deletes the temporary files.
+// For the interrupt handler: asks every running child to end, gives them two seconds, kills
+// the rest, and reaps them all. Async-signal-safe.
+void EndRunningChildren();
+
+// The signals whose handler ends the children and deletes the temporary files.
 sigset_t InterruptSignals();
 
 // Blocks the interrupt signals for the lifetime of the object, so that state shared with

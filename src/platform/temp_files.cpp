@@ -13,27 +13,40 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <atomic>
+#include <mutex>
 
 #include "platform/path.h"
 #include "platform/running_child.h"
 
 namespace {
 
-// Shared with the interrupt handler: changed only with the interrupt signals blocked, and
-// never destroyed, so that a late signal never walks freed memory.
+// The list is shared by the threads of a batch; the interrupt handler does not walk it, it
+// sweeps the private folder, where every listed file lives, and the pending outputs below.
+std::mutex g_listMutex;
 std::vector<std::string>* const g_tempFiles = new std::vector<std::string>();
 char g_folder[kPathLimit] = {};
 volatile sig_atomic_t g_folderReady = 0;
 
-// Numbers for the four hex digits; each is handed out once per run.
+// Numbers for the hex digits; each is handed out once per run. The first 65,536 names have
+// four digits from a random start, later ones count on from 0x10000 with more digits.
 std::uint32_t g_nextNumber = 0;
 std::uint32_t g_numbersUsed = 0;
 bool g_numbersSeeded = false;
-constexpr std::uint32_t kNumberCount = 0x10000;
+constexpr std::uint32_t kShortNumbers = 0x10000;
+constexpr std::uint32_t kNumberCount = 0xFFFFFFF0u;
+
+// Private output files in the outputs' own folders, outside the private folder: each in a
+// slot the interrupt handler can read without locks (0 free, 1 being filled, 2 listed).
+constexpr int kPendingSlots = 512;
+struct PendingSlot {
+  std::atomic<int> state{0};
+  char path[kPathLimit] = {};
+};
+PendingSlot g_pending[kPendingSlots];
 
 void AppendToList(const char* path) {
   std::string copy(path);
-  InterruptBlock block;
   g_tempFiles->push_back(std::move(copy));
 }
 
@@ -70,8 +83,8 @@ bool EnsureFolder() {
 }
 
 std::string NumberedName(std::uint32_t number, const char* suffix) {
-  char name[16];
-  std::snprintf(name, sizeof name, "/trw%04X.tmp", static_cast<unsigned>(number & 0xFFFFu));
+  char name[24];
+  std::snprintf(name, sizeof name, "/trw%04X.tmp", static_cast<unsigned>(number));
   std::string path = std::string(g_folder) + name;
   if (suffix != nullptr) path += suffix;
   return path;
@@ -87,6 +100,7 @@ int FailName(char* buffer, const char* why) {
 
 int MakeTempFileName(std::size_t capacity, char* buffer, const char* suffix) {
   if (capacity == 0 || buffer == nullptr) return 0;
+  std::lock_guard<std::mutex> lock(g_listMutex);
   if (!EnsureFolder()) {
     buffer[0] = '\0';
     return 0;
@@ -96,7 +110,8 @@ int MakeTempFileName(std::size_t capacity, char* buffer, const char* suffix) {
     g_numbersSeeded = true;
   }
   while (g_numbersUsed < kNumberCount) {
-    const std::string path = NumberedName(g_nextNumber++, suffix);
+    const std::uint32_t number = g_numbersUsed < kShortNumbers ? (g_nextNumber++ & 0xFFFFu) : g_numbersUsed;
+    const std::string path = NumberedName(number, suffix);
     ++g_numbersUsed;
     if (path.size() + 1 > capacity) return FailName(buffer, "the name does not fit");
     struct stat st;
@@ -110,23 +125,40 @@ int MakeTempFileName(std::size_t capacity, char* buffer, const char* suffix) {
 
 void RegisterTempFile(const char* path) {
   if (path == nullptr) return;
+  std::lock_guard<std::mutex> lock(g_listMutex);
   for (const std::string& entry : *g_tempFiles) {
     if (EqualNoCase(entry, path)) return;
   }
   AppendToList(path);
 }
 
-void ForgetTempFile(const std::string& path) {
-  InterruptBlock block;
-  for (auto it = g_tempFiles->begin(); it != g_tempFiles->end(); ++it) {
-    if (*it == path) {
-      g_tempFiles->erase(it);
-      return;
-    }
+int ListPendingOutput(const std::string& path) {
+  if (path.size() >= kPathLimit) return -1;
+  for (int i = 0; i < kPendingSlots; ++i) {
+    int expected = 0;
+    if (!g_pending[i].state.compare_exchange_strong(expected, 1)) continue;
+    std::memcpy(g_pending[i].path, path.c_str(), path.size() + 1);
+    g_pending[i].state.store(2);
+    return i;
   }
+  return -1;
+}
+
+void UnlistPendingOutput(int slot) {
+  if (slot < 0 || slot >= kPendingSlots) return;
+  g_pending[slot].state.store(0);
+}
+
+std::vector<std::string> PendingOutputsSnapshot() {
+  std::vector<std::string> paths;
+  for (const PendingSlot& slot : g_pending) {
+    if (slot.state.load() == 2) paths.emplace_back(slot.path);
+  }
+  return paths;
 }
 
 void DeleteTempFiles() {
+  std::lock_guard<std::mutex> lock(g_listMutex);
   for (const std::string& entry : *g_tempFiles) ::unlink(entry.c_str());
   if (g_folderReady && ::rmdir(g_folder) == 0) {
     InterruptBlock block;
@@ -135,32 +167,16 @@ void DeleteTempFiles() {
   }
 }
 
-std::vector<std::string> TempFileListSnapshot() { return *g_tempFiles; }
+std::vector<std::string> TempFileListSnapshot() {
+  std::lock_guard<std::mutex> lock(g_listMutex);
+  return *g_tempFiles;
+}
 
 std::string TempFolderPath() { return g_folderReady ? std::string(g_folder) : std::string(); }
 
 // ---- Interrupt cleanup. Everything below runs in a signal handler: system calls only.
 
 namespace {
-
-void SleepBriefly() {
-  timespec pause = {0, 10 * 1000 * 1000};
-  ::nanosleep(&pause, nullptr);
-}
-
-// Asks the child to end, gives it two seconds, then kills it; it is reaped either way so
-// that nothing of the run outlives the process.
-void EndChild(pid_t child) {
-  ::kill(child, SIGTERM);
-  for (int i = 0; i < 200; ++i) {
-    const pid_t r = ::waitpid(child, nullptr, WNOHANG);
-    if (r == child || (r < 0 && errno != EINTR)) return;
-    SleepBriefly();
-  }
-  ::kill(child, SIGKILL);
-  while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
-  }
-}
 
 struct DirEntry64 {
   std::uint64_t ino;
@@ -197,9 +213,10 @@ void SweepFolder(const char* folder) {
 }
 
 void OnInterrupt(int sig) {
-  const pid_t child = RunningChild();
-  if (child > 0) EndChild(child);
-  for (const std::string& entry : *g_tempFiles) ::unlink(entry.c_str());
+  EndRunningChildren();
+  for (PendingSlot& slot : g_pending) {
+    if (slot.state.load() == 2) ::unlink(slot.path);
+  }
   if (g_folderReady) {
     SweepFolder(g_folder);
     ::rmdir(g_folder);

@@ -15,8 +15,11 @@ int MakeTempFileName(std::size_t capacity, char* buffer, const char* suffix);
 // Lists a path unless an entry equal to it ignoring case is already there. Null: nothing.
 void RegisterTempFile(const char* path);
 
-// Takes a path off the list without deleting the file (an output that has been published).
-void ForgetTempFile(const std::string& path);
+// A private output file outside the private folder, deleted should the run be interrupted
+// before UnlistPendingOutput. Returns its slot, -1 when none is free.
+int ListPendingOutput(const std::string& path);
+void UnlistPendingOutput(int slot);
+std::vector<std::string> PendingOutputsSnapshot();  // for tests
 
 // Deletes every listed file in list order (failures ignored), then the private folder when
 // it is empty. The list keeps its entries.
@@ -28,6 +31,7 @@ std::vector<std::string> TempFileListSnapshot();
 // Path of the private folder, "" when none has been made yet.
 std::string TempFolderPath();
 
-// Installs handlers for SIGINT, SIGTERM and SIGHUP that end the running child, delete the
-// temporary files and then end the process with the signal's usual status.
+// Installs handlers for SIGINT, SIGTERM and SIGHUP that end the running children, delete the
+// temporary files and the pending outputs, and then end the process with the signal's usual
+// status. Safe to use from several threads at once, as is the rest of this file.
 void InstallInterruptCleanup();
