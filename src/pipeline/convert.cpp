@@ -19,16 +19,8 @@ namespace {
 
 constexpr int kMaxCounter = 999999;
 
-// The images of one job and what went wrong while making them.
-struct PageImages {
-  std::vector<std::string> paths;
-  std::vector<std::string> skipped;  // "page 5 of 8: <reason>" from the renderer
-  std::string failure;               // why there is no image at all
-  bool pages = false;                // PDF pages rather than frames
-  int pageCount = 0;                 // the document's own count, when the renderer said it
-};
+}  // namespace
 
-// The ordered list of PNG images one job is traced from.
 PageImages BuildPageImageList(const ConversionSettings& settings, const std::string& input) {
   PageImages images;
   const std::string extension = SplitPath(input).ext;
@@ -57,6 +49,8 @@ PageImages BuildPageImageList(const ConversionSettings& settings, const std::str
   return images;
 }
 
+namespace {
+
 // The page number the renderer put into a page image's name ("...-0005.png"), else 0.
 int PageNumberOf(const std::string& path) {
   const std::string stem = SplitPath(path).fname;
@@ -70,7 +64,8 @@ int PageNumberOf(const std::string& path) {
   return number;
 }
 
-// "page 5 of 8: " or "frame 2 of 3: " in front of a reason, nothing for a single image.
+}  // namespace
+
 std::string ImageLabel(const PageImages& images, int index) {
   const int count = static_cast<int>(images.paths.size());
   if (images.pages) {
@@ -83,7 +78,6 @@ std::string ImageLabel(const PageImages& images, int index) {
   return "frame " + std::to_string(index + 1) + " of " + std::to_string(count) + ": ";
 }
 
-// Why the input cannot be read, "" when it can.
 std::string InputProblem(const char* inputPath) {
   const FileAttributes input = QueryFileAttributes(inputPath);
   if (!input.exists) return SystemError(ENOENT);
@@ -94,7 +88,11 @@ std::string InputProblem(const char* inputPath) {
   return "";
 }
 
-}  // namespace
+int TraceImage(const ConversionSettings& settings, const std::string& imagePath,
+               const std::string& outputPath, PendingOutput& pending, std::string* why) {
+  return settings.secondMethod ? TraceSecondMethod(settings, imagePath, outputPath, pending, why)
+                               : TraceOutline(settings, imagePath, outputPath, pending, why);
+}
 
 std::string& MakeUniqueOutputName(std::string& path) {
   if (!FileExists(path) || IsSpecialFile(path)) return path;
@@ -133,8 +131,9 @@ int ConvertFile(const ConversionSettings& settings, const char* inputPath, const
     std::string output = outputPath;
     MakeUniqueOutputName(output);
     std::string why;
-    result = settings.secondMethod ? RunSecondMethodTracer(settings, images.paths[i], output, &base, &why)
-                                   : RunOutlineTracer(settings, images.paths[i], output, &base, &why);
+    PendingOutput pending;
+    result = TraceImage(settings, images.paths[i], output, pending, &why);
+    if (result != 0) result = DeliverOutput(pending, output, base, &why);
     if (result == 0) report(ImageLabel(images, i) + (why.empty() ? "no output was written" : why));
   }
   return result;

@@ -1,7 +1,9 @@
 #pragma once
 #include <string>
+#include <vector>
 
 #include "frontend/settings.h"
+#include "pipeline/delivery.h"
 
 // Converts one (input, output) pair; 1 when the tracer run for the last page or frame image
 // delivered its output, else 0. Every failure, of the job or of one of its pages or frames,
@@ -13,3 +15,28 @@ int ConvertFile(const ConversionSettings& settings, const char* inputPath, const
 // Rewrites path to the first of path, stem000, stem001, ... at which nothing exists, or that
 // names a device or pipe (written in place).
 std::string& MakeUniqueOutputName(std::string& path);
+
+// The images one job is traced from, and what went wrong while making them.
+struct PageImages {
+  std::vector<std::string> paths;
+  std::vector<std::string> skipped;  // "page 5 of 8: <reason>" from the renderer
+  std::string failure;               // why there is no image at all
+  bool pages = false;                // PDF pages rather than frames
+  int pageCount = 0;                 // the document's own count, when the renderer said it
+};
+
+// The ordered list of PNG images one job is traced from: the input itself, its rendered
+// pages or its frames written as temporary PNGs.
+PageImages BuildPageImageList(const ConversionSettings& settings, const std::string& input);
+
+// "page 5 of 8: " or "frame 2 of 3: " to put in front of the reason image `index` failed,
+// "" for a job of one image.
+std::string ImageLabel(const PageImages& images, int index);
+
+// Why the input cannot be read ("No such file or directory"), "" when it can.
+std::string InputProblem(const char* inputPath);
+
+// Traces one image with the chosen engine into pending's private file beside outputPath; 1 on
+// success, else 0 with the reason in `why`. DeliverOutput then puts it under its name.
+int TraceImage(const ConversionSettings& settings, const std::string& imagePath,
+               const std::string& outputPath, PendingOutput& pending, std::string* why);

@@ -8,6 +8,7 @@
 #include "pipeline/diagnostics.h"
 #include "platform/files.h"
 #include "platform/path.h"
+#include "platform/running_child.h"
 #include "platform/temp_files.h"
 
 namespace {
@@ -83,12 +84,19 @@ bool BeginOutput(const std::string& outputPath, PendingOutput& pending, std::str
     return true;
   }
   const std::string folder = FolderOf(outputPath);
+  // Made and listed in one step, so that an interrupt deletes it or finds nothing made.
+  InterruptBlock block;
+  if (!EnterGuardedStep()) {
+    why = "interrupted";
+    return false;
+  }
   const int error = CreateUniqueFile(folder, ".trw-", ".part", pending.target);
+  if (error == 0) pending.slot = ListPendingOutput(pending.target);
+  LeaveGuardedStep();
   if (error != 0) {
     why = "cannot write in " + folder + ": " + SystemError(error);
     return false;
   }
-  pending.slot = ListPendingOutput(pending.target);
   return true;
 }
 

@@ -280,7 +280,15 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, std::string& capt
     return result;
   }
   pid_t pid = 0;
-  const bool started = Spawn(argv, writeEnd, pid);
+  bool started = false;
+  {
+    // An interrupt under way in another thread must not find a child it does not know of.
+    InterruptBlock block;
+    if (EnterGuardedStep()) {
+      started = Spawn(argv, writeEnd, pid);
+      LeaveGuardedStep();
+    }
+  }
   // Only the child may hold the write end, or the pipe never reports end of data.
   ::close(writeEnd);
   if (!started) {

@@ -27,7 +27,27 @@ bool Reaped(pid_t child) {
   return r == child || (r < 0 && errno != EINTR);
 }
 
+std::atomic<bool> g_closing{false};
+std::atomic<int> g_inside{0};
+
 }  // namespace
+
+bool EnterGuardedStep() {
+  g_inside.fetch_add(1);
+  if (!g_closing.load()) return true;
+  g_inside.fetch_sub(1);
+  return false;
+}
+
+void LeaveGuardedStep() { g_inside.fetch_sub(1); }
+
+void CloseGuardedSteps() {
+  g_closing.store(true);
+  for (int i = 0; i < 100 && g_inside.load() > 0; ++i) {
+    timespec pause = {0, 10 * 1000 * 1000};
+    ::nanosleep(&pause, nullptr);
+  }
+}
 
 pid_t RunningChild() { return t_owner.slot < 0 ? 0 : g_children[t_owner.slot].load(); }
 

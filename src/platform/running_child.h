@@ -14,6 +14,15 @@ void SetRunningChild(pid_t pid);
 // the rest, and reaps them all. Async-signal-safe.
 void EndRunningChildren();
 
+// Steps that must be finished or not begun when an interrupt cleans up: starting a child,
+// making a file the handler is to delete. Enter fails once the run is being interrupted;
+// enter and leave with the interrupt signals blocked (InterruptBlock).
+bool EnterGuardedStep();
+void LeaveGuardedStep();
+// For the interrupt handler: refuses new steps and waits (at most a second) for those under
+// way in other threads. Async-signal-safe.
+void CloseGuardedSteps();
+
 // The signals whose handler ends the children and deletes the temporary files.
 sigset_t InterruptSignals();
 

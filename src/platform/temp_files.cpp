@@ -213,6 +213,7 @@ void SweepFolder(const char* folder) {
 }
 
 void OnInterrupt(int sig) {
+  CloseGuardedSteps();
   EndRunningChildren();
   for (PendingSlot& slot : g_pending) {
     if (slot.state.load() == 2) ::unlink(slot.path);

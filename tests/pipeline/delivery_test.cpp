@@ -8,7 +8,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "image/image_format.h"
@@ -158,9 +161,12 @@ TEST(Diagnostics, EveryFailureSaysWhyInOneLineAndStandardOutputStaysAsDesigned) 
   r = install.Run({"doc.pdf", "d.svg"}, {"TW_STANDIN_PAGES=0"});
   EXPECT_EQ(r.err, line("doc.pdf", "the renderer wrote no page"));
   // Calls are counted over the whole test: the renderer's is the next, the third page's two later.
-  const std::string thirdPage = std::to_string(Entries(install.records()).size() / 2 + 2);
+  int calls = 0;
+  for (const std::string& name : Entries(install.records())) calls += EndsWith(name, ".claim");
+  const std::string thirdPage = std::to_string(calls + 2);
   r = install.Run({"doc.pdf", "d.svg"}, {"TW_STANDIN_PAGES=3", "TW_STANDIN_SKIP=2", "TW_STANDIN_FAIL=1",
-                                          "TW_STANDIN_FAIL_CALL=" + thirdPage, "TW_STANDIN_PAGE=" + install.work("a.png")});
+                                          "TW_STANDIN_FAIL_CALL=" + thirdPage, "TW_STANDIN_PAGE=" + install.work("a.png"),
+                                          "TRACEWRIGHT_JOBS=1"});
   EXPECT_EQ(r.out, install.work("doc.pdf") + " ==> " + install.work("d.svg") +
                        "\nProcessing 1 of 2...\nProcessing 2 of 2...\n");
   EXPECT_EQ(r.err, line("doc.pdf", "page 2 of 3: the page is too large") +
@@ -257,4 +263,72 @@ TEST(Delivery, GnuParallelJobsShareOneOutputFolder) {
   const auto names = Entries(install.work("out"));
   EXPECT_EQ(names.size(), 8u);
   for (const std::string& name : names) EXPECT_TRUE(EndsWith(Text(install.work("out/" + name)), "</svg>\n")) << name;
+}
+
+TEST(Batch, ManyEnginesAtOnceLookLikeOneAfterAnother) {
+  if (!HasPotrace()) GTEST_SKIP() << "potrace is not installed";
+  ScratchInstall install;
+  install.AddLink("potrace", "/usr/bin/potrace");
+  // 50 inputs in several formats, some not pictures, many sharing a stem (x.tif and x.png both
+  // become x.svg), and one GIF of two frames.
+  const unsigned formats[] = {FORMAT_PNG, FORMAT_BMP, FORMAT_TIF, FORMAT_TGA, FORMAT_PCX};
+  const char* extensions[] = {"png", "bmp", "tif", "tga", "pcx"};
+  ASSERT_EQ(mkdir(install.work("in").c_str(), 0755), 0);
+  for (int i = 0; i < 45; ++i) {
+    const std::string name = "in/" + std::string(1, static_cast<char>('a' + i / 5)) + "." + extensions[i % 5];
+    ASSERT_TRUE(WriteGreyImage(install.work(name), formats[i % 5], 20 + i, 16, Disc));
+  }
+  for (int i = 0; i < 5; ++i) testsupport::WriteText(install.work("in/z" + std::to_string(i) + ".jpg"), "no picture");
+  const auto run = [&](const char* jobs, const std::string& out) {
+    EXPECT_EQ(mkdir(install.work(out).c_str(), 0755), 0);
+    auto r = install.Run({"in/*", out + "/*.svg"}, {std::string("TRACEWRIGHT_JOBS=") + jobs});
+    std::string shown = r.out;
+    for (std::size_t at; (at = shown.find(install.work(out))) != std::string::npos;) shown.replace(at, install.work(out).size(), "OUT");
+    std::vector<std::string> names = Entries(install.work(out));
+    std::sort(names.begin(), names.end());
+    std::vector<std::string> contents;
+    for (const std::string& name : names) contents.push_back(Text(install.work(out + "/" + name)));
+    return std::make_tuple(r.status, shown, names, contents, r.err.substr(r.err.rfind("tracewright: ")));
+  };
+  const auto one = run("1", "one");
+  const auto eight = run("8", "eight");
+  EXPECT_EQ(std::get<0>(one), 0);  // the last job, z4.jpg, fails
+  EXPECT_EQ(std::get<2>(one).size(), 45u);
+  EXPECT_EQ(std::get<0>(eight), std::get<0>(one));
+  EXPECT_EQ(std::get<1>(eight), std::get<1>(one));
+  EXPECT_EQ(std::get<2>(eight), std::get<2>(one));
+  EXPECT_EQ(std::get<3>(eight), std::get<3>(one));
+  EXPECT_EQ(std::get<4>(eight), "tracewright: 5 of 50 jobs failed\n");
+  EXPECT_EQ(std::get<4>(one), std::get<4>(eight));
+  EXPECT_TRUE(install.TmpEntries().empty());
+}
+
+TEST(Batch, InterruptDuringAParallelBatchLeavesNothingBehind) {
+  ScratchInstall install;
+  install.AddStandIn("potrace");
+  ASSERT_EQ(mkdir(install.work("out").c_str(), 0755), 0);
+  for (int i = 0; i < 6; ++i) {
+    ASSERT_TRUE(WriteGreyImage(install.work("p" + std::to_string(i) + ".bmp"), FORMAT_BMP, 8, 8, Disc));
+  }
+  const std::string program = install.program();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setenv("TMPDIR", install.tmp().c_str(), 1);
+    setenv("TW_STANDIN_DIR", install.records().c_str(), 1);
+    setenv("TW_STANDIN_SLEEP", "20", 1);
+    setenv("TRACEWRIGHT_JOBS", "4", 1);
+    if (chdir(install.work().c_str()) != 0) _exit(126);
+    execl(program.c_str(), "tracewright", "*.bmp", "out/*.eps", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Wait until four engines run at once, then interrupt.
+  for (int i = 0; i < 500 && !testsupport::Exists(install.records() + "/call-3.args"); ++i) usleep(20000);
+  EXPECT_TRUE(testsupport::Exists(install.records() + "/call-3.args"));
+  kill(pid, SIGINT);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGINT);
+  EXPECT_TRUE(install.TmpEntries().empty());
+  EXPECT_TRUE(Entries(install.work("out")).empty());
 }

@@ -116,13 +116,14 @@ TEST(StandInConversion, SecondMethodAndRendererCommandLines) {
                                       install.work("page.png")}));
   EXPECT_TRUE(testsupport::Exists(install.work("out.EMF")));
 
-  // Three rendered pages become three outputs in page order, with three progress lines.
+  // Three rendered pages become three outputs in page order, with three progress lines;
+  // one engine at a time, so that the calls are recorded in page order too.
   r = install.Run({"-method2", "-pdfres", "-5", "doc.pdf", "doc.svg"},
                   {"TW_STANDIN_PAGES=3", "TW_STANDIN_PAGE=" + install.work("page.png")});
   EXPECT_EQ(r.status, 0) << "doc.pdf does not exist yet";
   testsupport::WriteText(install.work("doc.pdf"), "%PDF-1.4 stand-in");
   r = install.Run({"-method2", "-pdfres", "-5", "doc.pdf", "doc.svg"},
-                  {"TW_STANDIN_PAGES=3", "TW_STANDIN_PAGE=" + install.work("page.png")});
+                  {"TW_STANDIN_PAGES=3", "TW_STANDIN_PAGE=" + install.work("page.png"), "TRACEWRIGHT_JOBS=1"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, install.work("doc.pdf") + " ==> " + install.work("doc.svg") +
                        "\nProcessing 1 of 3...\nProcessing 2 of 3...\nProcessing 3 of 3...\n");

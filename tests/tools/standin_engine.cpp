@@ -17,15 +17,11 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-
-bool Exists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
-}
 
 void CopyFile(const std::string& from, const std::string& to) {
   std::ifstream in(from, std::ios::binary);
@@ -36,12 +32,18 @@ void CopyFile(const std::string& from, const std::string& to) {
 int Record(int argc, char** argv) {
   const char* dir = std::getenv("TW_STANDIN_DIR");
   if (dir == nullptr || *dir == '\0') return -1;
+  // Stand-ins may run side by side: a number is claimed by creating its file exclusively.
   int n = 0;
-  while (Exists(std::string(dir) + "/call-" + std::to_string(n) + ".args")) ++n;
+  while (open((std::string(dir) + "/call-" + std::to_string(n) + ".claim").c_str(),
+              O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644) < 0) {
+    ++n;
+  }
   const std::string stem = std::string(dir) + "/call-" + std::to_string(n);
   if (argc > 1) CopyFile(argv[argc - 1], stem + ".input");
-  std::ofstream args(stem + ".args", std::ios::binary);
+  std::ofstream args(stem + ".args.part", std::ios::binary);
   for (int i = 0; i < argc; ++i) args << argv[i] << '\n';
+  args.close();
+  std::rename((stem + ".args.part").c_str(), (stem + ".args").c_str());
   return n;
 }
 
