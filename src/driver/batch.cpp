@@ -17,6 +17,7 @@
 #include "platform/path.h"
 #include "platform/running_child.h"
 #include "platform/temp_files.h"
+#include "settings/output_names.h"
 
 namespace {
 

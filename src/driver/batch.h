@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "driver/input_expansion.h"
-#include "frontend/settings.h"
+#include "settings/conversion_settings.h"
 
 struct BatchOutcome {
   int result = 0;      // the last job's: 1 when its last image was delivered

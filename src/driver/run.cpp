@@ -6,6 +6,7 @@
 
 #include "driver/batch.h"
 #include "driver/input_expansion.h"
+#include "settings/output_names.h"
 #include "frontend/options.h"
 #include "platform/files.h"
 #include "platform/path.h"

@@ -7,6 +7,7 @@
 
 #include "platform/files.h"
 #include "platform/path.h"
+#include "settings/output_names.h"
 
 namespace {
 
@@ -101,14 +102,6 @@ bool StoreText(char (&buffer)[N], const std::string& text) {
 
 }  // namespace
 
-int EffectiveThreshold(const ConversionSettings& settings) {
-  return (settings.bwThreshold >= 11 && settings.bwThreshold <= 254) ? settings.bwThreshold : 240;
-}
-
-int EffectivePdfResolution(const ConversionSettings& settings) {
-  return settings.pdfResolution > 0 ? settings.pdfResolution : 150;
-}
-
 const OptionDescriptor* BuildOptionTable(ConversionSettings& settings) {
   std::call_once(g_tableOnce, [&settings] { FillTable(settings); });
   return g_table;
@@ -161,10 +154,7 @@ int ParseCommandLine(ConversionSettings& settings, int& argc, char** argv) {
     return 0;
   }
 
-  if (argc != 3) {
-    const PathParts in = SplitPath(input);
-    output = MakePath(in.drive, in.dir, in.fname, ".png");
-  }
+  if (argc != 3) output = DefaultOutputName(input);
   if (!IsAbsolutePath(input) && FileExists(input)) {
     std::string full;
     if (!FullPath(input, full)) {

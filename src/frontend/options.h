@@ -1,6 +1,6 @@
 #pragma once
 #include "frontend/option_table.h"
-#include "frontend/settings.h"
+#include "settings/conversion_settings.h"
 
 // The program's option table; built on the first call, whose settings record the targets
 // point into. Later calls return the same table.

@@ -14,10 +14,9 @@
 #include "platform/files.h"
 #include "platform/path.h"
 #include "platform/temp_files.h"
+#include "settings/output_names.h"
 
 namespace {
-
-constexpr int kMaxCounter = 999999;
 
 }  // namespace
 
@@ -92,18 +91,6 @@ int TraceImage(const ConversionSettings& settings, const std::string& imagePath,
                const std::string& outputPath, PendingOutput& pending, std::string* why) {
   return settings.secondMethod ? TraceSecondMethod(settings, imagePath, outputPath, pending, why)
                                : TraceOutline(settings, imagePath, outputPath, pending, why);
-}
-
-std::string& MakeUniqueOutputName(std::string& path) {
-  if (!FileExists(path) || IsSpecialFile(path)) return path;
-  const PathParts parts = SplitPath(path);
-  char number[16];
-  for (int counter = 0; counter <= kMaxCounter; ++counter) {
-    std::snprintf(number, sizeof(number), "%03d", counter);
-    path = MakePath(parts.drive, parts.dir, parts.fname + number, parts.ext);
-    if (!FileExists(path)) break;
-  }
-  return path;
 }
 
 int ConvertFile(const ConversionSettings& settings, const char* inputPath, const char* outputPath,

@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/settings.h"
+#include "settings/conversion_settings.h"
 #include "pipeline/delivery.h"
 
 // Converts one (input, output) pair; 1 when the tracer run for the last page or frame image
@@ -12,9 +12,6 @@
 int ConvertFile(const ConversionSettings& settings, const char* inputPath, const char* outputPath,
                 const std::string* shownInput = nullptr, bool* anyFailure = nullptr);
 
-// Rewrites path to the first of path, stem000, stem001, ... at which nothing exists, or that
-// names a device or pipe (written in place).
-std::string& MakeUniqueOutputName(std::string& path);
 
 // The images one job is traced from, and what went wrong while making them.
 struct PageImages {

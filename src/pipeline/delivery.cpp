@@ -4,12 +4,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "pipeline/convert.h"
 #include "pipeline/diagnostics.h"
 #include "platform/files.h"
 #include "platform/path.h"
 #include "platform/running_child.h"
 #include "platform/temp_files.h"
+#include "settings/output_names.h"
 
 namespace {
 

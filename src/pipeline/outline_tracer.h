@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-#include "frontend/settings.h"
+#include "settings/conversion_settings.h"
 #include "pipeline/delivery.h"
 
 // Traces one raster image into one vector file with potrace, delivered whole under

@@ -10,6 +10,7 @@
 #include "platform/folder_search.h"
 #include "platform/path.h"
 #include "platform/process.h"
+#include "settings/conversion_settings.h"
 
 namespace {
 
@@ -74,14 +75,7 @@ int RunSecondMethodTracer(const ConversionSettings& settings, const std::string&
 }
 
 int CollectMatchingFiles(const std::string& pattern, std::vector<std::string>& list) {
-  const PathParts parts = SplitPath(pattern);
-  for (const std::string& name : FindMatchingNames(pattern)) {
-    const PathParts found = SplitPath(name);
-    const std::string path = MakePath(parts.drive, parts.dir, found.fname, found.ext);
-    const FileAttributes attributes = QueryFileAttributes(path);
-    if (!attributes.exists || attributes.isFolder) continue;
-    list.push_back(path);
-  }
+  for (std::string& path : FindMatchingFiles(pattern)) list.push_back(std::move(path));
   return static_cast<int>(list.size());
 }
 
@@ -124,7 +118,7 @@ int RenderPdfPages(const std::string& pdfPath, const std::string& baseName,
     return 0;
   }
 
-  const int resolution = pdfResolution > 0 ? pdfResolution : 150;
+  const int resolution = EffectivePdfResolution(pdfResolution);
   std::string command;
   if (!AppendBounded(command,
                      QuoteArgument(tool) + " -r " + std::to_string(resolution) + " " +

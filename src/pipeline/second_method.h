@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/settings.h"
+#include "settings/conversion_settings.h"
 #include "pipeline/delivery.h"
 
 // Traces one image with the second-method tracer (autotrace), delivered as

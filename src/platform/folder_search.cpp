@@ -3,8 +3,10 @@
 #include <dirent.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
+#include "platform/files.h"
 #include "platform/path.h"
 
 namespace {
@@ -68,4 +70,20 @@ std::vector<std::string> FindMatchingNames(const std::string& pattern) {
     return c != 0 ? c < 0 : a < b;
   });
   return names;
+}
+
+std::vector<std::string> FindMatchingFiles(const std::string& pattern) {
+  const PathParts parts = SplitPath(pattern);
+  std::vector<std::string> files;
+  for (const std::string& name : FindMatchingNames(pattern)) {
+    const PathParts found = SplitPath(name);
+    const std::string path = MakePath(parts.drive, parts.dir, found.fname, found.ext);
+    if (path.size() >= kPathLimit) {
+      std::fprintf(stderr, "tracewright: %s: the path is too long, skipped\n", path.c_str());
+      continue;
+    }
+    const FileAttributes attributes = QueryFileAttributes(path);
+    if (attributes.exists && !attributes.isFolder) files.push_back(path);
+  }
+  return files;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "pipeline/convert.h"
+#include "settings/output_names.h"
 #include "pipeline/engine_paths.h"
 #include "pipeline/outline_tracer.h"
 #include "pipeline/second_method.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/settings.h"
+#include "settings/conversion_settings.h"
 #include "pipeline/convert.h"
 #include "platform/files.h"
 #include "platform/memfile_registry.h"

@@ -34,7 +34,10 @@ struct ConversionSettings {
   int32_t pdfResolution;
 };
 
+// The values the options stand for, where the record keeps them as typed; computed here and
+// nowhere else.
 // Threshold actually used: bwThreshold when from 11 to 254, else 240.
 int EffectiveThreshold(const ConversionSettings& settings);
 // PDF rendering resolution actually used: pdfResolution when above 0, else 150.
 int EffectivePdfResolution(const ConversionSettings& settings);
+int EffectivePdfResolution(int pdfResolution);
