@@ -193,6 +193,7 @@ TEST(Delivery, MendsEmptyOutputWordAndPngOutputs) {
   if (!HasPotrace()) GTEST_SKIP() << "potrace is not installed";
   ScratchInstall install;
   install.AddLink("potrace", "/usr/bin/potrace");
+  install.AddLink("autotrace", std::string(TW_BINARY_DIR) + "/autotrace");
   ASSERT_TRUE(WriteGreyImage(install.work("pic.tif"), FORMAT_TIF, 60, 40, Disc));
   // An empty output word is refused like an empty input word, and nothing is written.
   auto r = install.Run({"pic.tif", ""});
