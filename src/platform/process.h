@@ -17,6 +17,7 @@ std::string QuoteArgument(std::string_view arg);
 struct ProcessResult {
   bool started = false;  // false when the pipe or the process could not be created
   int exitStatus = -1;   // as from waitpid: exit code, or 128 + signal
+  std::string error;    // why the program could not be started ("" when it was)
 };
 
 // Starts argv[0] with posix_spawn (no shell), standard input /dev/null, standard output and

@@ -113,6 +113,8 @@ TEST(EngineInstall, InstalledProgramConvertsFromReadOnlyFolderWithNothingBesideI
 
   const std::string work = scratch.file("work");
   ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
+  const std::string tmp = scratch.file("tmp");
+  ASSERT_EQ(mkdir(tmp.c_str(), 0700), 0);
   ASSERT_TRUE(testsupport::WriteText(work + "/square.pdf", SquarePdf()));
   const std::vector<Conversion> conversions = {
       {"PNG to SVG with potrace", {}, kLogo, "logo.svg", {"potrace"}},
@@ -126,15 +128,22 @@ TEST(EngineInstall, InstalledProgramConvertsFromReadOnlyFolderWithNothingBesideI
       skipped += std::string(skipped.empty() ? "" : "; ") + c.what;
       continue;
     }
-    std::vector<std::string> argv = {bin + "/tracewright"};
-    argv.insert(argv.end(), c.options.begin(), c.options.end());
-    argv.push_back(c.input);
-    argv.push_back(work + "/" + c.outputName);
-    const CommandResult run = RunCommand(argv, work);
-    EXPECT_EQ(run.status, 1) << c.what << "\n" << run.out << run.err;
-    EXPECT_TRUE(testsupport::Exists(work + "/" + c.outputName)) << c.what;
+    // In memory, and from copies in the temporary folder as where in-memory files may not run.
+    for (const bool onDisk : {false, true}) {
+      const std::string output = work + "/" + (onDisk ? "disk-" : "") + c.outputName;
+      std::vector<std::string> argv = {bin + "/tracewright"};
+      argv.insert(argv.end(), c.options.begin(), c.options.end());
+      argv.push_back(c.input);
+      argv.push_back(output);
+      std::vector<std::string> env;
+      if (onDisk) env = {"TRACEWRIGHT_ENGINES_ON_DISK=1", "TMPDIR=" + tmp};
+      const CommandResult run = RunCommand(argv, work, env);
+      EXPECT_EQ(run.status, 1) << c.what << (onDisk ? " (on disk)\n" : "\n") << run.out << run.err;
+      EXPECT_TRUE(testsupport::Exists(output)) << c.what << (onDisk ? " (on disk)" : "");
+    }
   }
   EXPECT_EQ(ListFolder(bin), before) << "nothing may be written beside the program";
+  EXPECT_TRUE(ListFolder(tmp).empty()) << "the copies go with the run's other temporary files";
   chmod(bin.c_str(), 0755);
   if (!skipped.empty()) {
     GTEST_SKIP() << "not converting yet, even with the engines beside the program: " << skipped;
