@@ -113,7 +113,7 @@ if command -v hyperfine >/dev/null; then
     local label=$1; shift
     local cmd="" arg
     for arg in "$@"; do cmd+="${cmd:+ }$arg"; done
-    hyperfine -N --style none --warmup 1 --runs "$runs" --prepare "$work/reset" \
+    hyperfine -N -i --style none --warmup 1 --runs "$runs" --prepare "$work/reset" \
       --export-json "$work/h.json" -- "$cmd" >/dev/null 2>&1 || { echo "$label failed" >&2; return 0; }
     python3 - "$work/h.json" "$label" >>"$results" <<'PY'
 import json, sys
