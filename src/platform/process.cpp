@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include "platform/memfile_registry.h"
 #include "platform/running_child.h"
@@ -177,6 +178,8 @@ bool RefusedInMemory(int status) {
   return status == EACCES || status == EPERM || status == ENOENT;
 }
 
+constexpr int kBusyRetries = 100;
+
 bool Spawn(const std::vector<std::string>& argv, int writeEnd, pid_t& pid, std::string& error) {
   const std::string& program = argv[0];
   MemFileStart start = PrepareMemFileStart(program);
@@ -185,6 +188,14 @@ bool Spawn(const std::vector<std::string>& argv, int writeEnd, pid_t& pid, std::
     return false;
   }
   int status = SpawnFrom(argv, start, writeEnd, pid);
+  // An engine file written a moment ago may still be open for writing in a child that
+  // another thread is starting (until that child's exec closes it): the kernel then says
+  // "text file busy" for a short while.
+  for (int retry = 0; status == ETXTBSY && start.registered && retry < kBusyRetries; ++retry) {
+    const timespec pause = {0, 1000000};
+    nanosleep(&pause, nullptr);
+    status = SpawnFrom(argv, start, writeEnd, pid);
+  }
   if (status != 0 && start.fd >= 0 && RefusedInMemory(status)) {
     start = MemFileStartRefused(program);
     if (start.diskPath.empty()) {
