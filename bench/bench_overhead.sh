@@ -15,7 +15,8 @@
 #
 # Usage: bench/bench_overhead.sh [build-folder]
 #   RUNS (default 10) runs per measurement; POTRACE (default /usr/bin/potrace).
-#   Uses hyperfine when it is installed, else its own loop over /usr/bin/time.
+#   Uses hyperfine when it is installed (and NO_HYPERFINE is not set), else its own loop over
+#   /usr/bin/time.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
@@ -107,7 +108,7 @@ chmod 755 "$work/folder.potrace" "$work/reset"
 # measure LABEL COMMAND... : appends "LABEL wall_ms cpu_ms" (means over the runs) to results.
 results=$work/results
 : >"$results"
-if command -v hyperfine >/dev/null; then
+if [ -z "${NO_HYPERFINE:-}" ] && command -v hyperfine >/dev/null; then
   echo "measuring with hyperfine, $runs runs each"
   measure() {
     local label=$1; shift
