@@ -1,8 +1,11 @@
 /* pagerip -r DPI in.pdf base.png
  *
- * Renders every page of a PDF into its own PNG, in colour on a white background, named
+ * Renders every page of a PDF into its own PNG on a white background, named
  * <folder of base><stem of base>-<page number>.png with the page number zero-padded to
- * the same width throughout the document. Exit status: 0 when every page of a sound
+ * the same width throughout the document. A page without colour is written in 8-bit grey,
+ * any other in RGB. A page that cannot be written is reported on standard error as
+ * "pagerip: page N of M skipped: <reason>"; a document that cannot be opened as
+ * "pagerip: cannot render <path>: <reason>". Exit status: 0 when every page of a sound
  * file was written, 1 otherwise, 2 for a usage error.
  */
 #include "input.h"
@@ -20,7 +23,9 @@
 #include <stdlib.h>
 #include <string.h>
 
-enum { EXIT_USAGE = 2, MIN_DPI = 1, MAX_DPI = 2400 };
+/* The page-size limit decides what is too large for a given page; MAX_DPI only keeps
+ * absurd values out of the arithmetic. */
+enum { EXIT_USAGE = 2, MIN_DPI = 1, MAX_DPI = 100000 };
 
 struct options {
 	int dpi;
@@ -115,9 +120,9 @@ static int cache_page_tree(fz_context *ctx, pdf_document *doc)
 
 static int write_page_png(fz_context *ctx, const fz_pixmap *pix, const char *path, char *err, size_t err_size)
 {
-	struct rgb_image image = {
+	struct page_image image = {
 		fz_pixmap_samples(ctx, pix), fz_pixmap_width(ctx, pix), fz_pixmap_height(ctx, pix),
-		fz_pixmap_stride(ctx, pix)};
+		fz_pixmap_stride(ctx, pix), fz_pixmap_components(ctx, pix)};
 	struct png_settings settings = default_png_settings();
 	struct pending_file pending;
 	if (pending_open(&pending, path, err, err_size) != 0)
@@ -130,19 +135,21 @@ static int write_page_png(fz_context *ctx, const fz_pixmap *pix, const char *pat
 }
 
 /* Renders and writes one page. Returns 0, or -1 after printing why the page was skipped. */
-static int rip_page(fz_context *ctx, pdf_document *doc, const struct options *options, int index, int width)
+static int rip_page(fz_context *ctx, pdf_document *doc, const struct options *options, int index, int page_count,
+	int width)
 {
 	char path[PATH_MAX];
 	char err[512];
+	int result = -1;
 	if (page_file_name(path, sizeof path, options->base, index + 1, width) != 0) {
-		fprintf(stderr, "pagerip: page %d: the output path is too long\n", index + 1);
-		return -1;
+		snprintf(err, sizeof err, "the output path is too long");
+	} else {
+		fz_pixmap *pix = render_page(ctx, doc, index, options->dpi, err, sizeof err);
+		result = pix ? write_page_png(ctx, pix, path, err, sizeof err) : -1;
+		fz_drop_pixmap(ctx, pix);
 	}
-	fz_pixmap *pix = render_page(ctx, doc, index, options->dpi, err, sizeof err);
-	int result = pix ? write_page_png(ctx, pix, path, err, sizeof err) : -1;
-	fz_drop_pixmap(ctx, pix);
 	if (result != 0)
-		fprintf(stderr, "pagerip: page %d skipped: %s\n", index + 1, err);
+		fprintf(stderr, "pagerip: page %d of %d skipped: %s\n", index + 1, page_count, err);
 	return result;
 }
 
@@ -162,7 +169,7 @@ static int rip_document(fz_context *ctx, const struct options *options)
 	int cached = cache_page_tree(ctx, doc);
 	int failed = 0;
 	for (int i = 0; i < page_count; i++)
-		if (rip_page(ctx, doc, options, i, width) != 0)
+		if (rip_page(ctx, doc, options, i, page_count, width) != 0)
 			failed++;
 	if (cached)
 		pdf_drop_page_tree(ctx, doc);

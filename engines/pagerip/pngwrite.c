@@ -33,10 +33,14 @@ static void on_png_warning(png_structp png, png_const_charp message)
 	(void)message;
 }
 
-int encode_png(FILE *file, const struct rgb_image *image, const struct png_settings *settings,
+int encode_png(FILE *file, const struct page_image *image, const struct png_settings *settings,
 	char *err, size_t err_size)
 {
 	struct png_failure failure = {err, err_size};
+	if (image->components != 1 && image->components != 3) {
+		snprintf(err, err_size, "cannot write a page of %d components", image->components);
+		return -1;
+	}
 	png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &failure, on_png_error, on_png_warning);
 	if (!png) {
 		snprintf(err, err_size, "cannot start the PNG encoder");
@@ -57,7 +61,7 @@ int encode_png(FILE *file, const struct rgb_image *image, const struct png_setti
 	png_set_compression_strategy(png, settings->zlib_strategy);
 	png_set_filter(png, PNG_FILTER_TYPE_BASE, settings->filters);
 	png_set_IHDR(png, info, (png_uint_32)image->width, (png_uint_32)image->height, 8,
-		PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
+		image->components == 1 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
 	png_write_info(png, info);
 	for (int y = 0; y < image->height; y++)
 		png_write_row(png, image->samples + (ptrdiff_t)y * image->stride);

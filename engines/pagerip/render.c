@@ -4,7 +4,7 @@
 #include <stdint.h>
 #include <stdio.h>
 
-/* Largest pixel buffer a page may need: width * height * 3 bytes. */
+/* Largest pixel buffer a page may need: width * height * components bytes. */
 static const int64_t max_pixel_bytes = (int64_t)256 * 1024 * 1024;
 
 /* Pixel size of a page at the requested resolution. */
@@ -13,35 +13,68 @@ struct page_extent {
 	double height;
 };
 
-/* Returns 0 when a page of this extent may be allocated, or -1 with the reason in err. */
-static int check_page_extent(struct page_extent extent, char *err, size_t err_size)
+/* Returns 0 when a page of this extent may be allocated with the given bytes per pixel, or
+ * -1 with the reason in err. */
+static int check_page_extent(struct page_extent extent, int components, char *err, size_t err_size)
 {
 	if (!(extent.width >= 1 && extent.height >= 1)) {
 		snprintf(err, err_size, "the page is empty (%.0f x %.0f pixels)", extent.width, extent.height);
 		return -1;
 	}
 	/* Compared in floating point first so that huge boxes cannot overflow an integer. */
-	double bytes = extent.width * extent.height * 3.0;
+	double bytes = extent.width * extent.height * components;
 	if (bytes > (double)max_pixel_bytes) {
-		snprintf(err, err_size, "the page needs %.0f x %.0f pixels (%.0f MiB), more than the %d MiB limit",
+		snprintf(err, err_size, "the page needs %.0f x %.0f pixels (%.0f MiB %s), more than the %d MiB limit",
 			extent.width, extent.height, bytes / (1024.0 * 1024.0),
-			(int)(max_pixel_bytes / (1024 * 1024)));
+			components == 1 ? "in grey" : "in colour", (int)(max_pixel_bytes / (1024 * 1024)));
 		return -1;
 	}
 	return 0;
 }
 
-static fz_pixmap *draw_page(fz_context *ctx, fz_page *page, fz_matrix ctm, fz_irect box)
+/* Records the page once, noting on the way whether anything on it has colour: a colour
+ * that differs from grey by 1/255 or more, or such a pixel in an image or shading. */
+static fz_display_list *record_page(fz_context *ctx, fz_page *page, int *has_colour)
+{
+	fz_display_list *list = NULL;
+	fz_device *list_dev = NULL;
+	fz_device *test_dev = NULL;
+	fz_var(list);
+	fz_var(list_dev);
+	fz_var(test_dev);
+	*has_colour = 0;
+	fz_try(ctx) {
+		list = fz_new_display_list(ctx, fz_bound_page(ctx, page));
+		list_dev = fz_new_list_device(ctx, list);
+		test_dev = fz_new_test_device(ctx, has_colour, 1.0f / 255,
+			FZ_TEST_OPT_IMAGES | FZ_TEST_OPT_SHADINGS, list_dev);
+		fz_run_page(ctx, page, test_dev, fz_identity, NULL);
+		fz_close_device(ctx, test_dev);
+		fz_close_device(ctx, list_dev);
+	}
+	fz_always(ctx) {
+		fz_drop_device(ctx, test_dev);
+		fz_drop_device(ctx, list_dev);
+	}
+	fz_catch(ctx) {
+		fz_drop_display_list(ctx, list);
+		fz_rethrow(ctx);
+	}
+	return list;
+}
+
+static fz_pixmap *draw_page(fz_context *ctx, fz_display_list *list, fz_colorspace *space, fz_matrix ctm,
+	fz_irect box)
 {
 	fz_pixmap *pix = NULL;
 	fz_device *dev = NULL;
 	fz_var(pix);
 	fz_var(dev);
 	fz_try(ctx) {
-		pix = fz_new_pixmap_with_bbox(ctx, fz_device_rgb(ctx), box, NULL, 0);
+		pix = fz_new_pixmap_with_bbox(ctx, space, box, NULL, 0);
 		fz_clear_pixmap_with_value(ctx, pix, 0xff);
-		dev = fz_new_draw_device(ctx, ctm, pix);
-		fz_run_page(ctx, page, dev, fz_identity, NULL);
+		dev = fz_new_draw_device(ctx, fz_identity, pix);
+		fz_run_display_list(ctx, list, dev, ctm, fz_infinite_rect, NULL);
 		fz_close_device(ctx, dev);
 	}
 	fz_always(ctx) {
@@ -57,22 +90,30 @@ static fz_pixmap *draw_page(fz_context *ctx, fz_page *page, fz_matrix ctm, fz_ir
 fz_pixmap *render_page(fz_context *ctx, pdf_document *doc, int index, int dpi, char *err, size_t err_size)
 {
 	fz_page *page = NULL;
+	fz_display_list *list = NULL;
 	fz_pixmap *pix = NULL;
 	fz_var(page);
+	fz_var(list);
 	fz_var(pix);
 	fz_try(ctx) {
 		page = (fz_page *)pdf_load_page(ctx, doc, index);
 		fz_matrix ctm = fz_scale(dpi / 72.0f, dpi / 72.0f);
 		fz_rect area = fz_transform_rect(fz_bound_page(ctx, page), ctm);
 		struct page_extent extent = {ceil(area.x1) - floor(area.x0), ceil(area.y1) - floor(area.y0)};
-		if (check_page_extent(extent, err, err_size) == 0) {
+		/* A page too large even in grey is refused before it is read. */
+		if (check_page_extent(extent, 1, err, err_size) == 0) {
+			int has_colour = 0;
+			list = record_page(ctx, page, &has_colour);
+			int components = has_colour ? 3 : 1;
 			fz_irect box = fz_round_rect(area);
 			struct page_extent pixels = {(double)box.x1 - box.x0, (double)box.y1 - box.y0};
-			if (check_page_extent(pixels, err, err_size) == 0)
-				pix = draw_page(ctx, page, ctm, box);
+			if (check_page_extent(extent, components, err, err_size) == 0 &&
+				check_page_extent(pixels, components, err, err_size) == 0)
+				pix = draw_page(ctx, list, has_colour ? fz_device_rgb(ctx) : fz_device_gray(ctx), ctm, box);
 		}
 	}
 	fz_always(ctx) {
+		fz_drop_display_list(ctx, list);
 		fz_drop_page(ctx, page);
 	}
 	fz_catch(ctx) {

@@ -1,4 +1,5 @@
-/* Rendering one PDF page into an RGB pixmap on a white background. */
+/* Rendering one PDF page into a pixmap on a white background: grey for a page that holds
+ * no colour, RGB otherwise. */
 #ifndef PAGERIP_RENDER_H
 #define PAGERIP_RENDER_H
 
@@ -8,8 +9,9 @@
 #include <stddef.h>
 
 /* Renders page index (0-based) of doc at dpi. Returns the pixmap (drop it with
- * fz_drop_pixmap), or NULL with the reason in err. A page whose pixels would take more
- * than 256 MiB is refused before anything is allocated. */
+ * fz_drop_pixmap), with 1 component for a page without colour and 3 otherwise, or NULL
+ * with the reason in err. A page whose pixels would take more than 256 MiB (1 byte per
+ * pixel for a grey page, 3 for a colour page) is refused before they are allocated. */
 fz_pixmap *render_page(fz_context *ctx, pdf_document *doc, int index, int dpi, char *err, size_t err_size);
 
 #endif

@@ -119,19 +119,21 @@ struct SpawnSetup {
   std::string path;
 };
 
-bool PrepareSpawn(SpawnSetup& setup, const std::string& program, int writeEnd) {
+bool PrepareSpawn(SpawnSetup& setup, const std::string& program, const MemFileStart& start,
+                  int writeEnd) {
   bool ok = posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0) == 0 &&
             posix_spawn_file_actions_adddup2(&setup.actions, writeEnd, 1) == 0 &&
             posix_spawn_file_actions_adddup2(&setup.actions, writeEnd, 2) == 0;
-  int memFd = -1;
-  if (LookupMemFile(program, memFd)) {
+  if (start.fd >= 0) {
     // The in-memory executable is started through its descriptor, kept open across exec.
-    ok = ok && posix_spawn_file_actions_adddup2(&setup.actions, memFd, 3) == 0 &&
+    ok = ok && posix_spawn_file_actions_adddup2(&setup.actions, start.fd, 3) == 0 &&
          posix_spawn_file_actions_addclosefrom_np(&setup.actions, 4) == 0;
     setup.path = "/proc/self/fd/3";
   } else {
     ok = ok && posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3) == 0;
-    setup.path = program;
+    // An in-memory file that may not run from memory runs from its copy on disk; the child
+    // still sees the tool path as its name.
+    setup.path = start.diskPath.empty() ? program : start.diskPath;
   }
   sigset_t none;
   sigemptyset(&none);
@@ -145,28 +147,69 @@ bool PrepareSpawn(SpawnSetup& setup, const std::string& program, int writeEnd) {
 }
 
 // Starts the child and records it for the interrupt handler in one step, so that an
-// interrupt never finds a child that is running but unknown.
-bool Spawn(const std::vector<std::string>& argv, int writeEnd, pid_t& pid) {
+// interrupt never finds a child that is running but unknown. Returns 0 or an errno value.
+int SpawnFrom(const std::vector<std::string>& argv, const MemFileStart& start, int writeEnd,
+              pid_t& pid) {
   SpawnSetup setup;
-  if (posix_spawn_file_actions_init(&setup.actions) != 0) return false;
+  if (posix_spawn_file_actions_init(&setup.actions) != 0) return ENOMEM;
   if (posix_spawnattr_init(&setup.attr) != 0) {
     posix_spawn_file_actions_destroy(&setup.actions);
-    return false;
+    return ENOMEM;
   }
-  bool ok = PrepareSpawn(setup, argv[0], writeEnd);
-  if (ok) {
+  int status = PrepareSpawn(setup, argv[0], start, writeEnd) ? 0 : ENOMEM;
+  if (status == 0) {
     std::vector<char*> args;
     args.reserve(argv.size() + 1);
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
     InterruptBlock block;
-    ok = posix_spawn(&pid, setup.path.c_str(), &setup.actions, &setup.attr, args.data(),
-                     environ) == 0;
-    if (ok) SetRunningChild(pid);
+    status = posix_spawn(&pid, setup.path.c_str(), &setup.actions, &setup.attr, args.data(),
+                         environ);
+    if (status == 0) SetRunningChild(pid);
   }
   posix_spawnattr_destroy(&setup.attr);
   posix_spawn_file_actions_destroy(&setup.actions);
-  return ok;
+  return status;
+}
+
+// The system may refuse to run in-memory files (vm.memfd_noexec, no /proc); such a refusal
+// sends this and every later start to the copies on disk.
+bool RefusedInMemory(int status) {
+  return status == EACCES || status == EPERM || status == ENOENT;
+}
+
+constexpr int kBusyRetries = 100;
+
+bool Spawn(const std::vector<std::string>& argv, int writeEnd, pid_t& pid, std::string& error) {
+  const std::string& program = argv[0];
+  MemFileStart start = PrepareMemFileStart(program);
+  if (start.registered && start.fd < 0 && start.diskPath.empty()) {
+    error = start.error;
+    return false;
+  }
+  int status = SpawnFrom(argv, start, writeEnd, pid);
+  // An engine file written a moment ago may still be open for writing in a child that
+  // another thread is starting (until that child's exec closes it): the kernel then says
+  // "text file busy" for a short while.
+  for (int retry = 0; status == ETXTBSY && start.registered && retry < kBusyRetries; ++retry) {
+    const timespec pause = {0, 1000000};
+    nanosleep(&pause, nullptr);
+    status = SpawnFrom(argv, start, writeEnd, pid);
+  }
+  if (status != 0 && start.fd >= 0 && RefusedInMemory(status)) {
+    start = MemFileStartRefused(program);
+    if (start.diskPath.empty()) {
+      error = start.error;
+      return false;
+    }
+    status = SpawnFrom(argv, start, writeEnd, pid);
+  }
+  if (status != 0) {
+    const std::string& ran = start.diskPath.empty() ? program : start.diskPath;
+    error = "cannot run " + program.substr(program.find_last_of('/') + 1) + ": " + ran + ": " +
+            std::strerror(status);
+  }
+  return status == 0;
 }
 
 void AppendUpToNul(std::string& captured, const char* data, std::size_t size) {
@@ -285,7 +328,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, std::string& capt
     // An interrupt under way in another thread must not find a child it does not know of.
     InterruptBlock block;
     if (EnterGuardedStep()) {
-      started = Spawn(argv, writeEnd, pid);
+      started = Spawn(argv, writeEnd, pid, result.error);
       LeaveGuardedStep();
     }
   }

@@ -1,5 +1,8 @@
 #include "provision/provision.h"
 
+#include <cstdlib>
+#include <cstring>
+
 #include "platform/files.h"
 #include "platform/memfile_registry.h"
 #include "platform/path.h"
@@ -8,21 +11,18 @@ namespace {
 
 bool g_memFileLayerReady = false;
 
+bool EnginesOnDiskWanted() {
+  const char* value = std::getenv("TRACEWRIGHT_ENGINES_ON_DISK");
+  return value != nullptr && *value != '\0' && std::strcmp(value, "0") != 0;
+}
+
 void StartLayerOnce() {
   if (g_memFileLayerReady) return;
   StartMemFileLayer();
   SetMemFileLayerOption(kMemFileAnswerQueries, 1);
   SetMemFileLayerOption(kMemFileStartable, 1);
+  if (EnginesOnDiskWanted()) SetMemFileLayerOption(kMemFileStartFromDisk, 1);
   g_memFileLayerReady = true;
-}
-
-// Neither creation nor writing is checked: a path that is already taken keeps whatever is
-// there, and later conversions run that.
-void CreateTool(const std::string& path, const std::vector<std::uint8_t>& image) {
-  const int handle = CreateMemFile(path);
-  if (handle < 0) return;
-  WriteMemFile(handle, image.data(), image.size());
-  CloseMemFile(handle);
 }
 
 }  // namespace
@@ -33,9 +33,14 @@ int ProvisionEnginesFrom(const StoredToolSet& stored, const std::string& program
   // Without the program's own path there is no folder to put the tools in.
   if (parts.dir.empty()) return 0;
   for (int tool = 0; tool < kToolCount; ++tool) {
-    std::vector<std::uint8_t> image;
-    if (AssembleStoredTool(stored.tools[tool], image) == 0) return 0;
-    CreateTool(MakePath(parts.drive, parts.dir, kStoredToolNames[tool], ""), image);
+    const StoredToolPieces pieces = stored.tools[tool];
+    if (!StoredToolLooksSound(pieces)) return 0;
+    // Registration is not checked: a path that is already taken keeps whatever is there,
+    // and later conversions run that.
+    RegisterMemFileOnDemand(MakePath(parts.drive, parts.dir, kStoredToolNames[tool], ""),
+                            [pieces](const MemFileSink& sink) {
+                              return StreamStoredTool(pieces, sink) > 0;
+                            });
   }
   return 1;
 }

@@ -284,7 +284,7 @@ TEST_F(PageripTest, RefusesBadCommandLines) {
       {"-r", "150", pdf},
       {"-r", "0", pdf, base},
       {"-r", "-5", pdf, base},
-      {"-r", "2401", pdf, base},
+      {"-r", "100001", pdf, base},
       {"-r", "abc", pdf, base},
       {"-r", "150x", pdf, base},
       {"-r", "", pdf, base},
@@ -298,7 +298,11 @@ TEST_F(PageripTest, RefusesBadCommandLines) {
     EXPECT_NE(r.messages.find("usage"), std::string::npos);
   }
   EXPECT_TRUE(ListFolder(out.path()).empty());
-  EXPECT_EQ(Render(2400, WritePdf(in, "tiny.pdf", MakePdf({{1, 1, ""}})), base, in).status, 0);
+  // Resolutions above 2400 are honoured as long as the page stays within the size limit.
+  EXPECT_EQ(Render(3000, WritePdf(in, "tiny.pdf", MakePdf({{1, 1, ""}})), base, in).status, 0);
+  Image tiny;
+  ASSERT_TRUE(DecodePng(out.file("p-0001.png"), &tiny));
+  EXPECT_EQ(tiny.width, 42);
 }
 
 // The input fails as a whole: a message, a failure status, and no file at all in the folder.
@@ -350,16 +354,85 @@ TEST_F(PageripTest, RendersWithAnOwnerPasswordOnly) {
   EXPECT_EQ(ListPages(out.path()), std::vector<std::string>{"p-0001.png"});
 }
 
-TEST_F(PageripTest, SkipsPagesBeyondTheMemoryLimit) {
+TEST_F(PageripTest, SkipsPagesBeyondTheMemoryLimitCountingGreyPagesAtOneBytePerPixel) {
   ScratchDir in, out;
-  // At 72 dpi: 8192 x 10923 x 3 bytes is just over 256 MiB; 8192 x 10922 x 3 is just under.
-  std::string pdf = WritePdf(in, "huge.pdf", MakePdf({{8192, 10923, ""}, {30, 20, ""}, {14400, 14400, ""}}));
+  // At 72 dpi 8192 x 10923 pixels are just over 256 MiB in colour (3 bytes per pixel), a
+  // third of that in grey; 16384 x 16400 are over the limit even in grey.
+  const std::string dot = "1 0 0 rg 0 0 1 1 re f";
+  std::string pdf = WritePdf(in, "huge.pdf",
+                             MakePdf({{8192, 10923, dot}, {30, 20, ""}, {8192, 10923, "0 g 0 0 1 1 re f"},
+                                      {16384, 16400, ""}}));
   RunResult r = Render(72, pdf, out.file("h.png"), in);
   EXPECT_EQ(r.status, 1) << r.messages;
-  EXPECT_NE(r.messages.find("page 1 skipped"), std::string::npos) << r.messages;
-  EXPECT_NE(r.messages.find("page 3 skipped"), std::string::npos) << r.messages;
-  EXPECT_NE(r.messages.find("256 MiB"), std::string::npos) << r.messages;
-  EXPECT_EQ(ListFolder(out.path()), std::vector<std::string>{"h-0002.png"});
+  EXPECT_NE(r.messages.find("pagerip: page 1 of 4 skipped: the page needs 8192 x 10923 pixels (256 MiB in colour), "
+                            "more than the 256 MiB limit\n"),
+            std::string::npos)
+      << r.messages;
+  EXPECT_NE(r.messages.find("pagerip: page 4 of 4 skipped: "), std::string::npos) << r.messages;
+  EXPECT_NE(r.messages.find("in grey), more than the 256 MiB limit"), std::string::npos) << r.messages;
+  EXPECT_EQ(r.messages.find("page 2 of"), std::string::npos) << r.messages;
+  EXPECT_EQ(r.messages.find("page 3 of"), std::string::npos) << r.messages;
+  EXPECT_EQ(ListFolder(out.path()), (std::vector<std::string>{"h-0002.png", "h-0003.png"}));
+
+  // However high the resolution, the limit is what refuses a page.
+  ScratchDir high;
+  r = Render(100000, WritePdf(in, "inch.pdf", MakePdf({{72, 72, ""}})), high.file("i.png"), in);
+  EXPECT_EQ(r.status, 1) << r.messages;
+  EXPECT_NE(r.messages.find("pagerip: page 1 of 1 skipped: the page needs "), std::string::npos) << r.messages;
+  EXPECT_NE(r.messages.find("more than the 256 MiB limit"), std::string::npos) << r.messages;
+  EXPECT_TRUE(ListFolder(high.path()).empty());
+}
+
+bool IsGreyPng(const std::string& path) {
+  png_image png{};
+  png.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&png, path.c_str())) return false;
+  const bool grey = (png.format & PNG_FORMAT_FLAG_COLOR) == 0;
+  png_image_free(&png);
+  return grey;
+}
+
+// Grey level as the image layer computes it from RGB before the bitonal split.
+int GreyLevel(const uint8_t* p) { return (306 * p[0] + 601 * p[1] + 117 * p[2]) >> 10; }
+
+TEST_F(PageripTest, WritesGreyPagesInGreyThatTraceLikeTheirColourRendering) {
+  ScratchDir in, out;
+  // Text, fills on both sides of the default threshold (240), neutral RGB and CMYK-black
+  // strokes, a thin diagonal and a neutral RGB image: nothing with colour.
+  const std::string grey =
+      "0 g BT /F1 28 Tf 12 150 Td (Grey page) Tj ET "
+      "0.5 g 12 100 60 30 re f 0.93 g 80 100 40 30 re f 0.95 g 130 100 40 30 re f "
+      "0.3 0.3 0.3 RG 3 w 12 90 m 180 60 l S 0.4 w 0 0 0 1 K 12 20 m 190 80 l S "
+      "0 0 0 0.6 k 140 20 40 20 re f "
+      "q 60 0 0 40 70 20 cm BI /W 2 /H 2 /CS /RGB /BPC 8 /F /AHx ID 000000808080C8C8C8FFFFFF> EI Q";
+  // The same page with a small red mark in its bottom-left corner, rendered in colour.
+  std::string pdf = WritePdf(in, "grey.pdf",
+                             MakePdf({{200, 200, grey}, {200, 200, grey + " 1 0 0 rg 0 0 4 4 re f"}}));
+  RunResult r = Render(150, pdf, out.file("g.png"), in);
+  ASSERT_EQ(r.status, 0) << r.messages;
+  EXPECT_TRUE(IsGreyPng(out.file("g-0001.png")));
+  EXPECT_FALSE(IsGreyPng(out.file("g-0002.png")));
+  Image greyPage, colourPage;
+  ASSERT_TRUE(DecodePng(out.file("g-0001.png"), &greyPage));
+  ASSERT_TRUE(DecodePng(out.file("g-0002.png"), &colourPage));
+  ASSERT_EQ(greyPage.width, colourPage.width);
+  ASSERT_EQ(greyPage.height, colourPage.height);
+  long compared = 0, agree = 0, dark = 0;
+  for (int y = 0; y < greyPage.height; y++) {
+    for (int x = 0; x < greyPage.width; x++) {
+      if (x < 12 && y >= greyPage.height - 12) continue;  // the red mark
+      const bool greyBlack = GreyLevel(greyPage.At(x, y)) <= 240;
+      const bool colourBlack = GreyLevel(colourPage.At(x, y)) <= 240;
+      compared++;
+      agree += greyBlack == colourBlack;
+      dark += colourBlack;
+    }
+  }
+  EXPECT_GT(dark, compared / 20) << "too little on the page to compare";
+  EXPECT_GE(agree * 1000, compared * 999) << agree << " of " << compared << " pixels agree";
+  std::printf("grey page %lld bytes, colour page %lld bytes; %ld of %ld bitonal pixels agree\n",
+              static_cast<long long>(testsupport::ReadBytes(out.file("g-0001.png")).size()),
+              static_cast<long long>(testsupport::ReadBytes(out.file("g-0002.png")).size()), agree, compared);
 }
 
 TEST_F(PageripTest, ReplacesOldPagesAndLeavesNoTemporaryFiles) {
@@ -374,8 +447,8 @@ TEST_F(PageripTest, ReplacesOldPagesAndLeavesNoTemporaryFiles) {
 
   r = Render(72, pdf, in.file("no-such-folder/p.png"), in);
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.messages.find("page 1 skipped"), std::string::npos) << r.messages;
-  EXPECT_NE(r.messages.find("page 2 skipped"), std::string::npos) << r.messages;
+  EXPECT_NE(r.messages.find("pagerip: page 1 of 2 skipped: "), std::string::npos) << r.messages;
+  EXPECT_NE(r.messages.find("pagerip: page 2 of 2 skipped: "), std::string::npos) << r.messages;
 }
 
 TEST_F(PageripTest, RendersNonEmbeddedCjkFontsAsBoxes) {

@@ -1,5 +1,7 @@
 // In-memory files: create-new rules, visibility, and starting them as programs.
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 #include "platform/files.h"
 #include "platform/memfile_registry.h"
 #include "platform/process.h"
+#include "platform/temp_files.h"
 #include "support/test_support.h"
 
 using testsupport::ScratchDir;
@@ -33,6 +36,27 @@ void StartLayer() {
   StartMemFileLayer();
   SetMemFileLayerOption(kMemFileAnswerQueries, 1);
   SetMemFileLayerOption(kMemFileStartable, 1);
+}
+
+// A producer handing out `bytes` in two stretches and counting its calls.
+MemFileProducer CountingProducer(const std::vector<char>& bytes, int& calls) {
+  return [&bytes, &calls](const MemFileSink& sink) {
+    ++calls;
+    const std::size_t half = bytes.size() / 2;
+    return sink(bytes.data(), half) && sink(bytes.data() + half, bytes.size() - half);
+  };
+}
+
+// Descriptors of this process that are in-memory files named `name`.
+int OpenMemFds(const std::string& name) {
+  std::string captured;
+  RunProcess({"/bin/ls", "-l", "/proc/" + std::to_string(getpid()) + "/fd"}, captured);
+  int count = 0;
+  for (std::size_t at = captured.find("memfd:" + name + " "); at != std::string::npos;
+       at = captured.find("memfd:" + name + " ", at + 1)) {
+    ++count;
+  }
+  return count;
 }
 
 bool NothingOnDisk(const std::string& path) {
@@ -116,4 +140,112 @@ TEST(MemFileRegistry, StartsAsProgramWithoutOtherInMemoryFiles) {
   }
   EXPECT_EQ(memfds, 1u) << captured;
   EXPECT_NE(captured.find("memfd:lister"), std::string::npos) << captured;
+}
+
+TEST(MemFileRegistry, OnDemandFileIsMadeOnceWhenFirstStarted) {
+  StartLayer();
+  ScratchDir dir;
+  const std::vector<char> argdump = ReadProgram(std::string(TW_BINARY_DIR) + "/testtools/argdump");
+  ASSERT_FALSE(argdump.empty());
+  int calls = 0;
+  const std::string path = dir.file("lazytool");
+  ASSERT_TRUE(RegisterMemFileOnDemand(path, CountingProducer(argdump, calls)));
+  EXPECT_TRUE(FileExists(path)) << "the path exists from registration on";
+  EXPECT_TRUE(NothingOnDisk(path));
+  EXPECT_EQ(calls, 0);
+  EXPECT_EQ(OpenMemFds("lazytool"), 0) << "nothing is made before the first start";
+  EXPECT_FALSE(RegisterMemFileOnDemand(path, CountingProducer(argdump, calls)));
+  EXPECT_EQ(CreateMemFile(path), -1);
+
+  for (int run = 0; run < 2; ++run) {
+    std::string captured;
+    const ProcessResult result = RunProcess({path, "x"}, captured);
+    EXPECT_TRUE(result.started) << result.error;
+    EXPECT_EQ(result.error, "");
+    EXPECT_EQ(captured, "78\n");
+  }
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(OpenMemFds("lazytool"), 1);
+
+  // A producer that fails leaves a path that exists but cannot start, and says so.
+  const std::string broken = dir.file("broken");
+  ASSERT_TRUE(RegisterMemFileOnDemand(broken, [](const MemFileSink&) { return false; }));
+  std::string captured;
+  const ProcessResult result = RunProcess({broken}, captured);
+  EXPECT_FALSE(result.started);
+  EXPECT_EQ(result.error.rfind("cannot run broken: ", 0), 0u) << result.error;
+  // Something on disk at the path keeps it.
+  ASSERT_TRUE(testsupport::WriteText(dir.file("real"), "real"));
+  EXPECT_FALSE(RegisterMemFileOnDemand(dir.file("real"), CountingProducer(argdump, calls)));
+}
+
+TEST(MemFileRegistry, StartsFromTemporaryFolderWhereMemoryMayNotRun) {
+  StartLayer();
+  SetMemFileLayerOption(kMemFileStartFromDisk, 1);
+  ScratchDir dir;
+  const std::vector<char> argdump = ReadProgram(std::string(TW_BINARY_DIR) + "/testtools/argdump");
+  int calls = 0;
+  ASSERT_TRUE(RegisterMemFileOnDemand(dir.file("ondisk"), CountingProducer(argdump, calls)));
+  ASSERT_TRUE(CreateWith(dir.file("eager"), argdump));
+  for (const char* name : {"ondisk", "eager", "ondisk"}) {
+    std::string captured;
+    const ProcessResult result = RunProcess({dir.file(name), "x"}, captured);
+    EXPECT_TRUE(result.started) << name << ": " << result.error;
+    EXPECT_EQ(captured, "78\n") << name;
+  }
+  EXPECT_EQ(calls, 1) << "written once, straight to disk";
+  EXPECT_EQ(OpenMemFds("ondisk"), 0);
+  // The copies sit in the run's private folder, listed for deletion, and run nowhere else.
+  const std::string folder = TempFolderPath();
+  ASSERT_FALSE(folder.empty());
+  std::vector<std::string> copies;
+  for (const std::string& listed : TempFileListSnapshot()) {
+    if (listed.size() > 7 && (listed.ends_with(".ondisk") || listed.ends_with(".eager"))) {
+      copies.push_back(listed);
+      EXPECT_EQ(listed.rfind(folder + "/", 0), 0u) << listed;
+      struct stat st;
+      ASSERT_EQ(stat(listed.c_str(), &st), 0) << listed;
+      EXPECT_EQ(st.st_mode & 0777, 0700u) << listed;
+    }
+  }
+  EXPECT_EQ(copies.size(), 2u);
+  EXPECT_TRUE(NothingOnDisk(dir.file("ondisk")));
+  DeleteTempFiles();
+  SetMemFileLayerOption(kMemFileStartFromDisk, 0);
+}
+
+TEST(MemFileRegistry, NoexecTemporaryFolderGivesOneClearReason) {
+  if (!TempFolderPath().empty()) GTEST_SKIP() << "this run's temporary folder is already made";
+  ScratchDir dir;
+  const std::string mountPoint = dir.file("noexec");
+  ASSERT_EQ(mkdir(mountPoint.c_str(), 0700), 0);
+  if (mount("tmpfs", mountPoint.c_str(), "tmpfs", MS_NOEXEC | MS_NOSUID, "size=8m") != 0) {
+    GTEST_SKIP() << "cannot mount a noexec tmpfs here (needs root)";
+  }
+  const char* oldTmp = getenv("TMPDIR");
+  const std::string savedTmp = oldTmp != nullptr ? oldTmp : "";
+  setenv("TMPDIR", mountPoint.c_str(), 1);
+  StartLayer();
+  SetMemFileLayerOption(kMemFileStartFromDisk, 1);
+  const std::vector<char> argdump = ReadProgram(std::string(TW_BINARY_DIR) + "/testtools/argdump");
+  int calls = 0;
+  ASSERT_TRUE(RegisterMemFileOnDemand(dir.file("potrace"), CountingProducer(argdump, calls)));
+  std::string captured;
+  const ProcessResult result = RunProcess({dir.file("potrace"), "x"}, captured);
+  EXPECT_FALSE(result.started);
+  EXPECT_EQ(captured, "");
+  const std::string folder = TempFolderPath();
+  EXPECT_EQ(folder.rfind(mountPoint + "/trw-", 0), 0u) << folder;
+  EXPECT_EQ(result.error, "cannot run potrace: the temporary folder " + folder +
+                              " does not allow programs to run (noexec)");
+  EXPECT_EQ(calls, 0) << "nothing is written where it cannot run";
+
+  DeleteTempFiles();
+  SetMemFileLayerOption(kMemFileStartFromDisk, 0);
+  if (savedTmp.empty()) {
+    unsetenv("TMPDIR");
+  } else {
+    setenv("TMPDIR", savedTmp.c_str(), 1);
+  }
+  EXPECT_EQ(umount(mountPoint.c_str()), 0);
 }

@@ -113,7 +113,24 @@ TEST(EngineInstall, InstalledProgramConvertsFromReadOnlyFolderWithNothingBesideI
 
   const std::string work = scratch.file("work");
   ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
+  const std::string tmp = scratch.file("tmp");
+  ASSERT_EQ(mkdir(tmp.c_str(), 0700), 0);
   ASSERT_TRUE(testsupport::WriteText(work + "/square.pdf", SquarePdf()));
+  struct Mode {
+    std::string name;
+    std::vector<std::string> wrapper;  // runs the program inside it
+    std::vector<std::string> env;
+  };
+  std::vector<Mode> modes = {{"memory", {}, {}},
+                             {"disk", {}, {"TRACEWRIGHT_ENGINES_ON_DISK=1", "TMPDIR=" + tmp}}};
+  const std::vector<std::string> noexecMemory = {
+      "/usr/bin/unshare", "-p", "-f", "--mount-proc", "/bin/sh", "-c",
+      "echo 2 >/proc/sys/vm/memfd_noexec && exec \"$0\" \"$@\""};
+  std::vector<std::string> probe = noexecMemory;
+  probe.push_back("/bin/true");
+  if (testsupport::Exists(noexecMemory[0]) && RunCommand(probe).status == 0) {
+    modes.push_back({"noexec-memfd", noexecMemory, {"TMPDIR=" + tmp}});
+  }
   const std::vector<Conversion> conversions = {
       {"PNG to SVG with potrace", {}, kLogo, "logo.svg", {"potrace"}},
       {"PDF to EPS through pagerip", {}, work + "/square.pdf", "square.eps",
@@ -126,15 +143,22 @@ TEST(EngineInstall, InstalledProgramConvertsFromReadOnlyFolderWithNothingBesideI
       skipped += std::string(skipped.empty() ? "" : "; ") + c.what;
       continue;
     }
-    std::vector<std::string> argv = {bin + "/tracewright"};
-    argv.insert(argv.end(), c.options.begin(), c.options.end());
-    argv.push_back(c.input);
-    argv.push_back(work + "/" + c.outputName);
-    const CommandResult run = RunCommand(argv, work);
-    EXPECT_EQ(run.status, 1) << c.what << "\n" << run.out << run.err;
-    EXPECT_TRUE(testsupport::Exists(work + "/" + c.outputName)) << c.what;
+    // In memory; from copies in the temporary folder when asked to; and where the kernel
+    // refuses executable in-memory files (vm.memfd_noexec=2 in a PID namespace of its own).
+    for (const Mode& mode : modes) {
+      const std::string output = work + "/" + mode.name + "-" + c.outputName;
+      std::vector<std::string> argv = mode.wrapper;
+      argv.push_back(bin + "/tracewright");
+      argv.insert(argv.end(), c.options.begin(), c.options.end());
+      argv.push_back(c.input);
+      argv.push_back(output);
+      const CommandResult run = RunCommand(argv, work, mode.env);
+      EXPECT_EQ(run.status, 1) << c.what << " (" << mode.name << ")\n" << run.out << run.err;
+      EXPECT_TRUE(testsupport::Exists(output)) << c.what << " (" << mode.name << ")";
+    }
   }
   EXPECT_EQ(ListFolder(bin), before) << "nothing may be written beside the program";
+  EXPECT_TRUE(ListFolder(tmp).empty()) << "the copies go with the run's other temporary files";
   chmod(bin.c_str(), 0755);
   if (!skipped.empty()) {
     GTEST_SKIP() << "not converting yet, even with the engines beside the program: " << skipped;

@@ -65,6 +65,20 @@ struct Store {
   StoredToolSet set;
 };
 
+// In-memory files named `name` that this process holds open.
+int OpenMemFds(const std::string& name) {
+  int count = 0;
+  const std::string fdDir = "/proc/self/fd";
+  for (const std::string& entry : ListFolder(fdDir)) {
+    char target[256] = {};
+    const ssize_t n = readlink((fdDir + "/" + entry).c_str(), target, sizeof(target) - 1);
+    if (n > 0 && std::string(target, static_cast<std::size_t>(n)).rfind("/memfd:" + name + " ", 0) == 0) {
+      ++count;
+    }
+  }
+  return count;
+}
+
 std::string FirstLine(const std::string& path) {
   std::ifstream in(path);
   std::string line;
@@ -82,10 +96,15 @@ TEST(Provision, CreatesAllThreeInMemoryAndStartsTheLayerOnce) {
   ScratchDir dir;
   const std::string program = dir.file("tracewright");
 
+  const int pageripsBefore = OpenMemFds("pagerip");
   EXPECT_EQ(ProvisionEnginesFrom(store.set, program), 1);
+  // The paths exist at once; an engine is rebuilt only when it is first needed.
+  EXPECT_TRUE(FileExists(dir.file("pagerip")));
+  EXPECT_EQ(OpenMemFds("pagerip"), pageripsBefore);
   EXPECT_EQ(MemFileContents(dir.file("autotrace")), a);
   EXPECT_EQ(MemFileContents(dir.file("potrace")), p);
   EXPECT_EQ(MemFileContents(dir.file("pagerip")), r);
+  EXPECT_EQ(OpenMemFds("pagerip"), pageripsBefore + 1);
   EXPECT_TRUE(FileExists(dir.file("potrace")));
   EXPECT_FALSE(FolderExists(dir.file("potrace")));
   EXPECT_TRUE(ListFolder(dir.path()).empty()) << "nothing may be written beside the program";
@@ -118,6 +137,14 @@ TEST(Provision, EmptyImageStopsAtThatTool) {
   EXPECT_EQ(ProvisionEnginesFrom(damaged.set, damagedDir.file("tracewright")), 0);
   EXPECT_TRUE(FileExists(damagedDir.file("potrace")));
   EXPECT_FALSE(FileExists(damagedDir.file("pagerip")));
+
+  // So does a stream that does not begin as zlib data: it is caught without rebuilding.
+  ScratchDir rawDir;
+  Store raw(image, image, image);
+  raw.tools[kToolPotrace].Blocks()[0][4] ^= 0x0F;
+  EXPECT_EQ(ProvisionEnginesFrom(raw.set, rawDir.file("tracewright")), 0);
+  EXPECT_TRUE(FileExists(rawDir.file("autotrace")));
+  EXPECT_FALSE(FileExists(rawDir.file("potrace")));
 
   // Without the program's own path there is no folder to create the tools in.
   Store whole(image, image, image);
