@@ -1,6 +1,7 @@
 #include "run.h"
 
 #include <chrono>
+#include <cmath>
 #include <fstream>
 
 #include "small_regions.h"
@@ -56,6 +57,14 @@ FitParams FitFrom(const Options& o) {
   p.removeAdjacentCorners = o.removeAdjacentCorners;
   p.tangentSurround = o.tangentSurround;
   return p;
+}
+
+// Enough decimals that rounding moves a point by at most a quarter of the fitting
+// tolerance: coordinates any finer would only add bytes.
+int DecimalsFor(double tolerance) {
+  int d = 0;
+  while (d < 4 && 0.5 * std::pow(10.0, -d) > tolerance / 4) ++d;
+  return d;
 }
 
 class Reporter {
@@ -153,6 +162,7 @@ int RunTracer(const std::vector<std::string>& args, std::ostream& out, std::ostr
     drawing = TraceOutlines(indexed, FitFrom(o));
   }
   drawing.dpi = o.dpi;
+  drawing.decimals = DecimalsFor(o.errorThreshold / 8.0);
   report.Step(85, "traced " + std::to_string(drawing.shapes.size()) + " shapes, " +
                       std::to_string(CountNodes(drawing)) + " nodes");
 
