@@ -28,7 +28,9 @@ Point StartOf(const Contour& piece, bool reversed) {
 
 }  // namespace
 
-Drawing TraceOutlines(const IndexedImage& image, const FitParams& params) {
+Drawing TraceOutlines(const IndexedImage& image, const FitParams& options) {
+  FitParams params = options;
+  params.pixelEdges = true;
   Drawing drawing;
   drawing.width = image.width;
   drawing.height = image.height;

@@ -116,6 +116,35 @@ TEST(AutotraceFit, LinesCurvesAndTolerances) {
   EXPECT_EQ(back.segs.back().end.x, open.start.x);
 }
 
+TEST(AutotraceFit, PixelOutlinesComeOutSmoothAndFew) {
+  const at::Rgb white{255, 255, 255};
+  at::FitParams p;
+  p.errorThreshold = 0.25;
+  // A disc is a handful of curves and no facets; a slanted bar is its four straight sides,
+  // each one line however many stair steps its pixels make.
+  at::Image img = attest::Blank(300, 200);
+  attest::Disc(img, {0, 0, 0}, 80, 100, 60);
+  attest::Paint(img, {0, 0, 0}, [](double x, double y) {
+    const double t = (x - 170) * 0.8 + (y - 30) * 0.6, n = -(x - 170) * 0.6 + (y - 30) * 0.8;
+    return t >= 0 && t <= 150 && std::fabs(n) < 8;
+  });
+  at::Drawing d = at::TraceOutlines(at::IndexColors(img, 0, &white), p);
+  ASSERT_EQ(d.shapes.size(), 2u);
+  for (const at::Shape& s : d.shapes) {
+    ASSERT_EQ(s.contours.size(), 1u);
+    const at::Contour& c = s.contours[0];
+    size_t curves = 0;
+    for (const at::Segment& seg : c.segs) curves += !seg.line;
+    if (std::fabs(c.start.x - 80) < 62) {  // the disc
+      EXPECT_LE(c.segs.size(), 12u);
+      EXPECT_EQ(curves, c.segs.size());
+    } else {
+      EXPECT_EQ(c.segs.size(), 4u);
+      EXPECT_EQ(curves, 0u);
+    }
+  }
+}
+
 TEST(AutotraceRegions, NeighboursShareOneBoundary) {
   at::Image img = attest::Blank(30, 20);
   attest::Rect(img, {255, 0, 0}, 5, 5, 15, 15);
