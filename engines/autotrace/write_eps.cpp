@@ -39,7 +39,7 @@ std::string WriteEps(const Drawing& drawing, bool document) {
       out += "newpath\n";
       for (size_t i = run.begin; i < run.end; ++i) path.Contours(drawing.shapes[i].underlay);
       AppendNumber(out, kUnderlayWidth);
-      out += " setlinewidth stroke\n";
+      out += " setlinewidth 0 setlinecap stroke 1 setlinecap\n";
     }
     out += "newpath\n";
     for (size_t i = run.begin; i < run.end; ++i) path.Contours(drawing.shapes[i].contours);

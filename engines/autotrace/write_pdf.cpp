@@ -19,7 +19,7 @@ std::string Content(const Drawing& drawing, double s) {
       AppendRgb(out, first.color, " RG\n");
       for (size_t i = run.begin; i < run.end; ++i) path.Contours(drawing.shapes[i].underlay);
       AppendNumber(out, kUnderlayWidth);
-      out += " w S\n";
+      out += " w 0 J S 1 J\n";
     }
     AppendRgb(out, first.color, first.stroked ? " RG\n" : " rg\n");
     for (size_t i = run.begin; i < run.end; ++i) path.Contours(drawing.shapes[i].contours);

@@ -167,6 +167,19 @@ TEST(AutotraceRegions, NeighboursShareOneBoundary) {
     shared += otherTraced;
   }
   EXPECT_EQ(shared, 1);  // the seam between red and blue, from (15,5) to (15,15)
+  // The shape drawn first strokes the seam underneath the other (so that no paper shows
+  // through their anti-aliased edges); the one drawn on top needs no underlay.
+  const at::Drawing d = at::TraceOutlines(idx, at::FitParams{});
+  ASSERT_EQ(d.shapes.size(), 2u);
+  ASSERT_EQ(d.shapes[0].underlay.size(), 1u);
+  EXPECT_TRUE(d.shapes[1].underlay.empty());
+  const at::Contour& under = d.shapes[0].underlay[0];
+  ASSERT_FALSE(under.segs.empty());
+  EXPECT_FALSE(under.closed);
+  const double y0 = std::min(under.start.y, under.segs.back().end.y), y1 = std::max(under.start.y, under.segs.back().end.y);
+  EXPECT_EQ(under.start.x, 15);
+  EXPECT_EQ(y0, 5);
+  EXPECT_EQ(y1, 15);
 }
 
 TEST(AutotraceRegions, HolesAreCutOnlyWhereBackgroundShows) {
