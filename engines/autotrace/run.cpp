@@ -142,24 +142,23 @@ int RunTracer(const std::vector<std::string>& args, std::ostream& out, std::ostr
 
   // Every region costs memory for its outline and its shape; a picture that falls apart into
   // millions of them (noise, an unreduced photograph) is refused rather than exhausting memory.
-  {
-    std::vector<uint32_t> label;
-    const uint32_t regions = LabelRegions(indexed, label);
-    if (regions > kMaxRegions) {
-      err << "autotrace: the picture falls into " << regions << " separate regions, more than "
-          << kMaxRegions << "; reduce it with -color-count or -despeckle-level\n";
-      return 1;
-    }
+  std::vector<uint32_t> label;
+  const uint32_t regions = LabelRegions(indexed, label);
+  if (regions > kMaxRegions) {
+    err << "autotrace: the picture falls into " << regions << " separate regions, more than "
+        << kMaxRegions << "; reduce it with -color-count or -despeckle-level\n";
+    return 1;
   }
   Drawing drawing;
   if (o.centerline) {
+    std::vector<uint32_t>().swap(label);
     CenterlineParams cp;
     cp.preserveWidth = o.preserveWidth;
     cp.widthWeightFactor = o.widthWeightFactor;
     cp.noiseRemoval = o.noiseRemoval;
     drawing = TraceCenterlines(indexed, FitFrom(o), cp);
   } else {
-    drawing = TraceOutlines(indexed, FitFrom(o));
+    drawing = TraceOutlines(indexed, FitFrom(o), std::move(label), regions);
   }
   drawing.dpi = o.dpi;
   drawing.decimals = DecimalsFor(o.errorThreshold / 8.0);

@@ -28,13 +28,21 @@ Point StartOf(const Contour& piece, bool reversed) {
 
 }  // namespace
 
-Drawing TraceOutlines(const IndexedImage& image, const FitParams& options) {
+Drawing TraceOutlines(const IndexedImage& image, const FitParams& params) {
+  std::vector<uint32_t> label;
+  const uint32_t count = LabelRegions(image, label);
+  return TraceOutlines(image, params, std::move(label), count);
+}
+
+Drawing TraceOutlines(const IndexedImage& image, const FitParams& options, std::vector<uint32_t>&& label,
+                      uint32_t count) {
   FitParams params = options;
   params.pixelEdges = true;
   Drawing drawing;
   drawing.width = image.width;
   drawing.height = image.height;
-  RegionMap map = BuildRegions(image);
+  RegionMap map = BuildRegions(image, std::move(label), count);
+  std::vector<uint32_t>().swap(map.label);  // the chains are all that is needed from here
 
   std::vector<Contour> fitted(map.chains.size());
   std::vector<Point> pts;

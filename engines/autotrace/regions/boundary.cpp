@@ -7,6 +7,9 @@ namespace at {
 namespace {
 
 constexpr uint32_t kNoColor = 0xFFFFFFFFu;
+constexpr int kSideShift = 28;
+constexpr uint32_t kLabelMask = (uint32_t{1} << kSideShift) - 1;
+static_assert(kMaxPixels <= kLabelMask, "region ids must leave the top bits of a label free");
 
 // rank[c] < rank[c'] means colour c takes a contested diagonal from c'.
 std::vector<uint32_t> DiagonalRanks(const IndexedImage& image) {
@@ -115,31 +118,35 @@ constexpr int kDy[4] = {0, 1, 0, -1};
 class Tracer {
  public:
   Tracer(const IndexedImage& image, const std::vector<uint32_t>& rank, RegionMap& map)
-      : grid_{image, rank}, map_(map), w_(image.width), h_(image.height),
-        visited_(static_cast<size_t>(w_) * static_cast<size_t>(h_), 0) {}
+      : grid_{image, rank}, map_(map), w_(image.width), h_(image.height) {}
 
   void TraceAll() {
     for (int y = 0; y < h_; ++y) {
       for (int x = 0; x < w_; ++x) {
         const uint32_t r = Lab(x, y);
         if (!map_.regions[r].traced) continue;
-        const uint8_t seen = visited_[Idx(x, y)];
-        if (seen == 0x0F) continue;
+        if (Seen(x, y) == 0x0F) continue;
         // Top first: the first side found of a region is on its outer boundary.
-        if (!(seen & 1) && Lab(x, y - 1) != r) TraceCycle(r, x + 1, y, 2);
-        if (!(visited_[Idx(x, y)] & 2) && Lab(x + 1, y) != r) TraceCycle(r, x + 1, y + 1, 3);
-        if (!(visited_[Idx(x, y)] & 4) && Lab(x, y + 1) != r) TraceCycle(r, x, y + 1, 0);
-        if (!(visited_[Idx(x, y)] & 8) && Lab(x - 1, y) != r) TraceCycle(r, x, y, 1);
+        if (!(Seen(x, y) & 1) && Lab(x, y - 1) != r) TraceCycle(r, x + 1, y, 2);
+        if (!(Seen(x, y) & 2) && Lab(x + 1, y) != r) TraceCycle(r, x + 1, y + 1, 3);
+        if (!(Seen(x, y) & 4) && Lab(x, y + 1) != r) TraceCycle(r, x, y + 1, 0);
+        if (!(Seen(x, y) & 8) && Lab(x - 1, y) != r) TraceCycle(r, x, y, 1);
       }
     }
+    for (uint32_t& l : map_.label) l &= kLabelMask;
   }
 
  private:
   size_t Idx(int x, int y) const { return static_cast<size_t>(y) * static_cast<size_t>(w_) + static_cast<size_t>(x); }
   uint32_t Lab(int x, int y) const {
     if (x < 0 || y < 0 || x >= w_ || y >= h_) return kOutside;
-    return map_.label[Idx(x, y)];
+    return map_.label[Idx(x, y)] & kLabelMask;
   }
+  // Which sides of a pixel have been walked, kept in the spare top bits of its label: a
+  // picture has at most kMaxPixels < 2^28 regions, and a separate array would cost a byte
+  // a pixel more at the peak of the tracer's memory.
+  uint32_t Seen(int x, int y) const { return map_.label[Idx(x, y)] >> kSideShift; }
+  void MarkSeen(int x, int y, uint8_t bit) { map_.label[Idx(x, y)] |= uint32_t{bit} << kSideShift; }
   uint64_t Vertex(int x, int y) const { return static_cast<uint64_t>(y) * static_cast<uint64_t>(w_ + 1) + static_cast<uint64_t>(x); }
 
   bool IsJunction(int vx, int vy) const {
@@ -193,7 +200,7 @@ class Tracer {
       int px, py;
       uint8_t bit;
       LeftPixel(vx, vy, d, px, py, bit);
-      visited_[Idx(px, py)] |= bit;
+      MarkSeen(px, py, bit);
       verts_.push_back(LatticePoint{vx, vy});
       dirs_.push_back(static_cast<uint8_t>(d));
       rights_.push_back(RightRegion(vx, vy, d));
@@ -292,7 +299,6 @@ class Tracer {
   ColorGrid grid_;
   RegionMap& map_;
   int w_, h_;
-  std::vector<uint8_t> visited_;
   std::vector<LatticePoint> verts_;
   std::vector<uint8_t> dirs_;
   std::vector<uint32_t> rights_;
@@ -376,10 +382,16 @@ uint32_t LabelRegions(const IndexedImage& image, std::vector<uint32_t>& label) {
 }
 
 RegionMap BuildRegions(const IndexedImage& image) {
+  std::vector<uint32_t> label;
+  const uint32_t count = LabelRegions(image, label);
+  return BuildRegions(image, std::move(label), count);
+}
+
+RegionMap BuildRegions(const IndexedImage& image, std::vector<uint32_t>&& label, uint32_t count) {
   RegionMap map;
   map.width = image.width;
   map.height = image.height;
-  const uint32_t count = LabelRegions(image, map.label);
+  map.label = std::move(label);
   map.regions.resize(count);
   for (size_t i = 0; i < map.label.size(); ++i) {
     Region& region = map.regions[map.label[i]];

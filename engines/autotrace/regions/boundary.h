@@ -57,6 +57,8 @@ struct RegionMap {
 // by a crossing pair of another colour: the darker colour wins, the background always
 // loses) and traces the boundaries of every region whose colour is not the background.
 RegionMap BuildRegions(const IndexedImage& image);
+// The same from labels LabelRegions gave already (`count` of them), taking them over.
+RegionMap BuildRegions(const IndexedImage& image, std::vector<uint32_t>&& label, uint32_t count);
 
 // Connected-component labels alone, with the same connectivity rule. Returns the count.
 uint32_t LabelRegions(const IndexedImage& image, std::vector<uint32_t>& label);
