@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "large_array.h"
+
 namespace at {
 namespace {
 
@@ -243,7 +245,7 @@ IndexedImage IndexColors(const Image& image, int colorCount, const Rgb* backgrou
   out.width = image.width;
   out.height = image.height;
   const size_t n = static_cast<size_t>(image.width) * static_cast<size_t>(image.height);
-  out.index.resize(n);
+  ResizeLarge(out.index, n);
   ColorTable table;
   uint32_t lastKey = 0xFFFFFFFFu, lastId = 0;
   for (size_t i = 0; i < n; ++i) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <numeric>
 
+#include "large_array.h"
+
 namespace at {
 namespace {
 
@@ -353,7 +355,7 @@ uint32_t LabelRegions(const IndexedImage& image, std::vector<uint32_t>& label) {
   const int w = image.width, h = image.height;
   const size_t n = static_cast<size_t>(w) * static_cast<size_t>(h);
   std::vector<uint32_t>& parent = label;
-  parent.resize(n);
+  ResizeLarge(parent, n);
   std::iota(parent.begin(), parent.end(), 0u);
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
