@@ -361,11 +361,14 @@ uint32_t LabelRegions(const IndexedImage& image, std::vector<uint32_t>& label) {
     for (int x = 0; x < w; ++x) {
       const uint32_t i = static_cast<uint32_t>(static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x));
       const uint32_t c = image.index[i];
-      if (x > 0 && image.index[i - 1] == c) Union(parent, i, i - 1);
+      // Pixel i is still on its own here, so joining its left neighbour is one link.
+      const bool left = x > 0 && image.index[i - 1] == c;
+      if (left) parent[i] = parent[i - 1];
       if (y == 0) continue;
       const uint32_t up = i - static_cast<uint32_t>(w);
       if (image.index[up] == c) {
-        Union(parent, i, up);
+        // Inside a run under a run of the same colour the four are joined already.
+        if (!(left && image.index[up - 1] == c)) Union(parent, i, up);
         continue;
       }
       if (x > 0 && image.index[up - 1] == c && grid.MainJoins(c, image.index[up], image.index[i - 1], c))
