@@ -386,12 +386,12 @@ Line SideLine(const std::vector<Point>& piece, bool atStart, size_t span) {
   return atStart ? FitLine(piece, 0, k) : FitLine(piece, n - k, n);
 }
 
-Point MeetingPoint(const Line& a, const Line& b, Point fallback) {
+Point MeetingPoint(const Line& a, const Line& b, Point fallback, double reach) {
   const double cr = Cross(a.d, b.d);
   if (Len(a.d) == 0 || Len(b.d) == 0 || std::fabs(cr) < std::sin(20.0 * M_PI / 180.0)) return fallback;
   const double t = Cross(b.p - a.p, b.d) / cr;
   const Point meet = a.p + a.d * t;
-  return Len(meet - fallback) <= 3.0 ? meet : fallback;
+  return Len(meet - fallback) <= reach ? meet : fallback;
 }
 
 // Stair steps next to a corner can make a second, false corner a few pixels along a
@@ -528,7 +528,7 @@ Contour FitPoints(std::vector<Point> pts, bool closed, const FitParams& params) 
     if (!closed && (c == 0 || c + 1 == corners.size())) continue;
     const std::vector<Point>& in = parts[(c + parts.size() - 1) % parts.size()];
     const std::vector<Point>& outPart = parts[c % parts.size()];
-    at[c] = MeetingPoint(SideLine(in, false, span), SideLine(outPart, true, span), at[c]);
+    at[c] = MeetingPoint(SideLine(in, false, span), SideLine(outPart, true, span), at[c], params.cornerReach);
   }
   out.start = at[0];
   for (size_t c = 0; c < pieces; ++c) {

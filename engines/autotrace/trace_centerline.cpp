@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 
 #include "centerline/thin.h"
@@ -81,7 +82,12 @@ Drawing TraceCenterlines(const IndexedImage& image, const FitParams& fit, const 
     shape.color = image.palette[path.color];
     shape.stroked = true;
     shape.width = params.preserveWidth ? path.width : 1.0;
-    Contour contour = FitPoints(path.points, path.closed, fit);
+    // Thinning rounds a sharp bend over about the stroke's width: corners are looked for,
+    // and put back where the two sides meet, on that scale.
+    FitParams bend = fit;
+    bend.cornerSurround = std::max(fit.cornerSurround, static_cast<int>(std::lround(0.75 * path.width)));
+    bend.cornerReach = std::max(fit.cornerReach, 1.5 * path.width);
+    Contour contour = FitPoints(path.points, path.closed, bend);
     contour.closed = path.closed;
     shape.contours.push_back(std::move(contour));
     drawing.shapes.push_back(std::move(shape));
