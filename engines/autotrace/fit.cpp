@@ -156,19 +156,26 @@ class Fitter {
     const size_t n = raw.size();
     worst = n / 2;
     if (n < 2) return 0;
-    offsets_.assign(n - 1, 0.0);
+    offsets_.resize(n - 1);
+    const Point a = bez.p1 - bez.p0, b = bez.p2 - bez.p1, c = bez.p3 - bez.p2;
     for (size_t i = 0; i + 1 < n; ++i) {
+      offsets_[i] = 0;
       const Point e = raw[i + 1] - raw[i];
       const double le = Len(e);
       if (le < 1e-9) continue;
       const Point mid = (raw[i] + raw[i + 1]) * 0.5;
-      const double t = 0.5 * (u[i] + u[i + 1]);
-      Point dir = Unit(bez.D1(t));
-      if (Len(dir) == 0) dir = e * (1.0 / le);
+      const double t = 0.5 * (u[i] + u[i + 1]), s = 1 - t;
+      const Point q = bez.p0 * (s * s * s) + bez.p1 * (3 * s * s * t) + bez.p2 * (3 * s * t * t) + bez.p3 * (t * t * t);
+      Point dir = a * (3 * s * s) + b * (6 * s * t) + c * (3 * t * t);  // the derivative
+      double dl = Len(dir);
+      if (dl < 1e-12) {
+        dir = e;
+        dl = le;
+      }
       // Edges running across the path (the risers of its stair steps) have both pixel
       // centres close to it whatever the path does; the edges along it decide.
-      const double along = std::max(std::fabs(Dot(dir, e)) / le, 0.7);
-      offsets_[i] = Cross(dir, mid - bez.At(t)) / along;
+      const double along = std::max(std::fabs(Dot(dir, e)) / (dl * le), 0.7);
+      offsets_[i] = Cross(dir, mid - q) / (dl * along);
     }
     const double mean = params_.errorThreshold + 0.25, single = params_.errorThreshold + 0.35;
     constexpr size_t kReach = 3;
