@@ -114,7 +114,7 @@ class Fitter {
     }
     Bezier bez = Generate(pts, u, t0, t1);
     size_t split = 0;
-    const double limit = Limit(raw);
+    const double limit = params_.errorThreshold;
     double err = Error(pts, raw, u, bez, split);
     for (int i = 0; i < (raw.empty() ? kNewtonRounds : kPixelNewtonRounds) && err > limit && err < 4 * limit + 2; ++i) {
       Reparameterize(pts, u, bez);
@@ -139,8 +139,6 @@ class Fitter {
   }
 
  private:
-  double Limit(Span) const { return params_.errorThreshold; }
-
   double Error(Span pts, Span raw, const std::vector<double>& u, const Bezier& bez, size_t& worst) const {
     return raw.empty() ? MaxError(pts, u, bez, worst) : EdgeError(raw, u, bez, worst);
   }
