@@ -142,15 +142,16 @@ int RunTracer(const std::vector<std::string>& args, std::ostream& out, std::ostr
 
   // Every region costs memory for its outline and its shape; a picture that falls apart into
   // millions of them (noise, an unreduced photograph) is refused rather than exhausting memory.
-  std::vector<uint32_t> label;
-  const uint32_t regions = LabelRegions(indexed, label);
-  if (regions > kMaxRegions) {
+  auto refuse = [&](size_t regions) {
     err << "autotrace: the picture falls into " << regions << " separate regions, more than "
         << kMaxRegions << "; reduce it with -color-count or -despeckle-level\n";
     return 1;
-  }
+  };
   Drawing drawing;
   if (o.centerline) {
+    std::vector<uint32_t> label;
+    const uint32_t regions = LabelRegions(indexed, label);
+    if (regions > kMaxRegions) return refuse(regions);
     std::vector<uint32_t>().swap(label);
     CenterlineParams cp;
     cp.preserveWidth = o.preserveWidth;
@@ -158,7 +159,10 @@ int RunTracer(const std::vector<std::string>& args, std::ostream& out, std::ostr
     cp.noiseRemoval = o.noiseRemoval;
     drawing = TraceCenterlines(indexed, FitFrom(o), cp);
   } else {
-    drawing = TraceOutlines(indexed, FitFrom(o), std::move(label), regions);
+    // Outlines need the colours only region by region: the labels take the index's place.
+    const std::vector<uint32_t> regionColor = LabelRegionsInPlace(indexed);
+    if (regionColor.size() > kMaxRegions) return refuse(regionColor.size());
+    drawing = TraceLabelledOutlines(std::move(indexed), regionColor, FitFrom(o));
   }
   drawing.dpi = o.dpi;
   drawing.decimals = DecimalsFor(o.errorThreshold / 8.0);

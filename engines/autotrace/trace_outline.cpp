@@ -29,19 +29,20 @@ Point StartOf(const Contour& piece, bool reversed) {
 }  // namespace
 
 Drawing TraceOutlines(const IndexedImage& image, const FitParams& params) {
-  std::vector<uint32_t> label;
-  const uint32_t count = LabelRegions(image, label);
-  return TraceOutlines(image, params, std::move(label), count);
+  IndexedImage labelled = image;
+  const std::vector<uint32_t> color = LabelRegionsInPlace(labelled);
+  return TraceLabelledOutlines(std::move(labelled), color, params);
 }
 
-Drawing TraceOutlines(const IndexedImage& image, const FitParams& options, std::vector<uint32_t>&& label,
-                      uint32_t count) {
+Drawing TraceLabelledOutlines(IndexedImage&& labelled, const std::vector<uint32_t>& regionColor,
+                              const FitParams& options) {
   FitParams params = options;
   params.pixelEdges = true;
   Drawing drawing;
-  drawing.width = image.width;
-  drawing.height = image.height;
-  RegionMap map = BuildRegions(image, std::move(label), count);
+  drawing.width = labelled.width;
+  drawing.height = labelled.height;
+  const std::vector<Rgb> palette = labelled.palette;
+  RegionMap map = BuildRegions(std::move(labelled), regionColor);
   std::vector<uint32_t>().swap(map.label);  // the chains are all that is needed from here
 
   std::vector<Contour> fitted(map.chains.size());
@@ -68,7 +69,7 @@ Drawing TraceOutlines(const IndexedImage& image, const FitParams& options, std::
   for (uint32_t r : order) {
     const Region& region = map.regions[r];
     Shape shape;
-    shape.color = image.palette[region.color];
+    shape.color = palette[region.color];
     for (const Cycle& cycle : region.cycles) {
       if (cycle.hole && !cycle.cut) {
         shape.overlaps = true;

@@ -217,6 +217,21 @@ TEST(AutotraceRegions, DiagonalsJoinTheDarkerColour) {
   at::Drawing d = at::TraceOutlines(at::IndexColors(img, 0, &white), at::FitParams{});
   ASSERT_EQ(d.shapes.size(), 1u);
   EXPECT_EQ(d.shapes[0].contours.size(), 1u);  // one outline through the shared corner
+
+  // Labelling in place over the index gives the same regions, numbered alike, on a busy
+  // picture full of crossing diagonals, U shapes and runs that join late.
+  at::Image busy = attest::Blank(61, 37);
+  const at::Rgb colours[3] = {{0, 0, 0}, {200, 0, 0}, {255, 255, 255}};
+  for (int y = 0; y < 37; ++y)
+    for (int x = 0; x < 61; ++x)
+      attest::Rect(busy, colours[(x * 7 + y * 13 + (x * y) % 5 + (x / 9 + y / 6) % 2) % 3], x, y, x + 1, y + 1);
+  at::IndexedImage idx = at::IndexColors(busy, 0, &white);
+  const uint32_t count = at::LabelRegions(idx, label);
+  at::IndexedImage inPlace = idx;
+  const std::vector<uint32_t> regionColour = at::LabelRegionsInPlace(inPlace);
+  ASSERT_EQ(regionColour.size(), count);
+  EXPECT_EQ(inPlace.index, label);
+  for (size_t i = 0; i < label.size(); ++i) ASSERT_EQ(regionColour[label[i]], idx.index[i]) << i;
 }
 
 }  // namespace
