@@ -1,12 +1,16 @@
-// Quality and speed figures for the autotrace engine. Built and run by bench_autotrace.sh:
-// synthetic flat-colour art, a bitonal page and stroke drawings are traced, rendered back
-// with rsvg-convert and compared with their input; node counts are compared with potrace's.
+// Quality and speed figures for the autotrace engine, against the installed potrace. Built
+// and run by bench_autotrace.sh. Generated fixtures (a page of real type set by Ghostscript,
+// synthetic shapes, flat-colour art, a photo-like picture and stroke drawings) are traced,
+// rendered back with rsvg-convert and compared with their input: bytes, segments, share of
+// curves, agreement, seam pixels, colour error, centre-line accuracy, CPU and memory.
 #include <png.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -109,105 +113,6 @@ void WritePbm(const std::string& path, const Raster& r) {
   }
 }
 
-int Run(const std::string& cmd) {
-  int rc = std::system(cmd.c_str());
-  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-}
-
-// CPU seconds used by finished child processes so far: unlike wall time, not inflated when
-// the machine is busy with other work.
-double ChildCpu() {
-  rusage ru{};
-  getrusage(RUSAGE_CHILDREN, &ru);
-  return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
-
-double Now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-// Segments in the path data of an SVG file (each curve or line piece counts once).
-long CountSvgSegments(const std::string& svg) {
-  long count = 0;
-  size_t pos = 0;
-  while ((pos = svg.find(" d=\"", pos)) != std::string::npos) {
-    pos += 4;
-    size_t end = svg.find('"', pos);
-    char cmd = 0;
-    int numbers = 0;
-    auto flush = [&]() {
-      int per = (cmd == 'c' || cmd == 'C') ? 6 : (cmd == 'l' || cmd == 'L') ? 2 : (cmd == 'm' || cmd == 'M') ? 2 : 0;
-      if (per) count += numbers / per - ((cmd == 'm' || cmd == 'M') ? 1 : 0);
-      numbers = 0;
-    };
-    for (size_t i = pos; i < end;) {
-      char ch = svg[i];
-      if (std::isalpha(static_cast<unsigned char>(ch)) && ch != 'e') {
-        flush();
-        cmd = ch;
-        ++i;
-      } else if (std::isdigit(static_cast<unsigned char>(ch)) || ch == '-' || ch == '.') {
-        char* stop;
-        std::strtod(svg.c_str() + i, &stop);
-        ++numbers;
-        i = size_t(stop - svg.c_str());
-      } else {
-        ++i;
-      }
-    }
-    flush();
-    pos = end;
-  }
-  return count;
-}
-
-struct Compare {
-  double agree = 0;    // share of pixels whose rendered colour is nearest to the input's
-  long seamPixels = 0; // pixels between two traced colours
-  long seamLeaks = 0;  // of those, how many show the background colour through
-};
-
-Compare CompareRender(const Raster& in, const Raster& out, Rgb bg) {
-  auto d2 = [](Rgb a, Rgb b) { return (a.r - b.r) * (a.r - b.r) + (a.g - b.g) * (a.g - b.g) + (a.b - b.b) * (a.b - b.b); };
-  Compare c;
-  long good = 0;
-  for (int y = 0; y < in.h; ++y) {
-    for (int x = 0; x < in.w; ++x) {
-      Rgb a = in.At(x, y), r = out.At(x, y);
-      // A pixel agrees when its rendered colour is nearer its own colour than any other
-      // colour around it: an edge pixel rendered as a blend of its two sides still counts
-      // for the side that covers most of it.
-      bool ok = true;
-      for (int dy = -1; dy <= 1 && ok; ++dy)
-        for (int dx = -1; dx <= 1 && ok; ++dx) {
-          int xx = x + dx, yy = y + dy;
-          if (xx < 0 || yy < 0 || xx >= in.w || yy >= in.h) continue;
-          Rgb b = in.At(xx, yy);
-          if (!(b == a) && d2(b, r) < d2(a, r)) ok = false;
-        }
-      if (ok) ++good;
-      if (a == bg) continue;
-      const int nx[4] = {x - 1, x + 1, x, x}, ny[4] = {y, y, y - 1, y + 1};
-      for (int k = 0; k < 4; ++k) {
-        if (nx[k] < 0 || ny[k] < 0 || nx[k] >= in.w || ny[k] >= in.h) continue;
-        Rgb b = in.At(nx[k], ny[k]);
-        if (b == a || b == bg) continue;
-        ++c.seamPixels;
-        // Background shows when the pixel is nearer the background than both colours.
-        if (d2(r, bg) < std::min(d2(r, a), d2(r, b))) ++c.seamLeaks;
-        break;
-      }
-    }
-  }
-  c.agree = double(good) / (double(in.w) * in.h);
-  return c;
-}
-
 const Rgb kColors[] = {{200, 30, 30}, {30, 120, 200}, {240, 190, 20}, {20, 150, 60}, {90, 40, 140}, {0, 0, 0}, {250, 120, 0}, {0, 170, 170}};
 
 Raster Logo() {
@@ -269,59 +174,341 @@ Raster Text(int w, int h, int seed) {
 
 std::string g_tool, g_work;
 
-struct Outcome {
-  Compare cmp;
-  long ours = 0, potrace = -1;
-  double potraceAgree = -1;
-  double seconds = 0;
+// ---- running the tracers ------------------------------------------------------------
+
+struct Cost {
+  int status = -1;
+  double cpu = 0;     // user + system seconds of the process
+  long maxRssKb = 0;  // peak resident memory
 };
 
-Outcome Measure(const std::string& name, const Raster& in, const std::string& extra, bool bitonal) {
-  Outcome o;
-  const std::string png = g_work + "/" + name + ".png", svg = g_work + "/" + name + ".svg", back = g_work + "/" + name + "-back.png";
-  WritePng(png, in);
-  double t0 = Now();
-  if (Run(g_tool + " " + extra + " -output-file " + svg + " " + png) != 0) {
-    std::printf("%s: tracing failed\n", name.c_str());
-    return o;
+// Runs a shell command and measures the process itself (wait4), not the wall clock: CPU
+// time is not inflated when the machine is busy with other work.
+Cost Run(const std::string& cmd) {
+  Cost c;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
   }
-  o.seconds = Now() - t0;
-  Run("rsvg-convert -b white -w " + std::to_string(in.w) + " -h " + std::to_string(in.h) + " " + svg + " -o " + back);
-  Raster out;
-  if (!ReadPng(back, out) || out.w != in.w) return o;
-  o.cmp = CompareRender(in, out, kWhite);
-  if (std::getenv("BENCH_DIFF")) {  // input in grey, mismatching pixels in red
-    Raster diff(in.w, in.h, kWhite);
-    for (int y = 0; y < in.h; ++y)
-      for (int x = 0; x < in.w; ++x) {
-        Rgb a = in.At(x, y), b = out.At(x, y);
-        int d = std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b);
-        uint8_t g = uint8_t(128 + (a.r + a.g + a.b) / 6);
-        diff.Set(size_t(y) * in.w + x, d > 200 ? Rgb{255, 0, 0} : Rgb{g, g, g});
-      }
-    WritePng(g_work + "/" + name + "-diff.png", diff);
-  }
-  o.ours = CountSvgSegments(ReadText(svg));
-  if (bitonal) {
-    const std::string pbm = g_work + "/" + name + ".pbm", psvg = g_work + "/" + name + "-potrace.svg";
-    WritePbm(pbm, in);
-    if (Run("potrace -s -o " + psvg + " " + pbm) == 0) {
-      o.potrace = CountSvgSegments(ReadText(psvg));
-      const std::string pback = g_work + "/" + name + "-potrace.png";
-      Run("rsvg-convert -b white -w " + std::to_string(in.w) + " -h " + std::to_string(in.h) + " " + psvg + " -o " + pback);
-      Raster pr;
-      if (ReadPng(pback, pr) && pr.w == in.w) o.potraceAgree = CompareRender(in, pr, kWhite).agree;
-    }
-  }
-  return o;
+  int status = 0;
+  rusage ru{};
+  if (pid < 0 || wait4(pid, &status, 0, &ru) != pid) return c;
+  c.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  c.cpu = ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+  c.maxRssKb = ru.ru_maxrss;
+  return c;
 }
 
-void Report(const std::string& name, const Outcome& o) {
-  std::printf("%-22s agree %7.3f%%  seam pixels %6ld leaks %4ld  segments %7ld", name.c_str(), 100 * o.cmp.agree, o.cmp.seamPixels,
-              o.cmp.seamLeaks, o.ours);
-  if (o.potrace >= 0)
-    std::printf("  potrace %7ld (ratio %.2f, agree %.3f%%)", o.potrace, double(o.ours) / double(std::max(1L, o.potrace)), 100 * o.potraceAgree);
-  std::printf("  %.3f s\n", o.seconds);
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+// ---- SVG path data, absolute or relative, ours or potrace's -------------------------
+
+struct Polyline {
+  std::vector<std::array<double, 2>> pts;
+  bool closed = false;
+  double width = 1;
+};
+
+struct SvgFigures {
+  long segments = 0, curves = 0;
+  std::vector<Polyline> paths;  // every subpath, curves flattened (in the path's own units)
+};
+
+SvgFigures ParseSvg(const std::string& svg) {
+  SvgFigures f;
+  size_t pos = 0;
+  while ((pos = svg.find("<path", pos)) != std::string::npos) {
+    const size_t tagEnd = svg.find('>', pos);
+    const std::string tag = svg.substr(pos, tagEnd - pos);
+    pos = tagEnd;
+    double width = 1;
+    const size_t sw = tag.find("stroke-width=\"");
+    if (sw != std::string::npos) width = std::atof(tag.c_str() + sw + 14);
+    const bool underlay = tag.find("fill=\"none\"") != std::string::npos && tag.find("stroke-linecap") == std::string::npos;
+    const size_t d = tag.find(" d=\"");
+    if (d == std::string::npos || underlay) continue;
+    const char* p = tag.c_str() + d + 4;
+    char cmd = 'M';
+    std::vector<double> nums;
+    double cx = 0, cy = 0, sx = 0, sy = 0;
+    Polyline cur;
+    cur.width = width;
+    auto finish = [&](bool closed) {
+      cur.closed = closed;
+      if (!cur.pts.empty()) f.paths.push_back(cur);
+      cur.pts.clear();
+    };
+    auto number = [&]() {
+      const char* from = p;
+      if (*p == '-' || *p == '+') ++p;
+      bool dot = false;
+      while (std::isdigit(static_cast<unsigned char>(*p)) || (*p == '.' && !dot)) dot |= *p++ == '.';
+      if (*p == 'e' || *p == 'E') {
+        ++p;
+        if (*p == '-' || *p == '+') ++p;
+        while (std::isdigit(static_cast<unsigned char>(*p))) ++p;
+      }
+      return std::strtod(std::string(from, p).c_str(), nullptr);
+    };
+    while (*p && *p != '"') {
+      if (std::isalpha(static_cast<unsigned char>(*p))) {
+        cmd = *p++;
+        if (cmd == 'z' || cmd == 'Z') {
+          cx = sx;
+          cy = sy;
+          finish(true);
+        }
+        continue;
+      }
+      if (!(std::isdigit(static_cast<unsigned char>(*p)) || *p == '-' || *p == '.' || *p == '+')) {
+        ++p;
+        continue;
+      }
+      nums.push_back(number());
+      const char up = char(std::toupper(cmd));
+      const bool rel = cmd != up;
+      const size_t need = up == 'C' ? 6 : up == 'H' || up == 'V' ? 1 : 2;
+      if (nums.size() < need) continue;
+      const double ox = rel ? cx : 0, oy = rel ? cy : 0;
+      if (up == 'M') {
+        finish(false);
+        cx = ox + nums[0];
+        cy = oy + nums[1];
+        sx = cx;
+        sy = cy;
+        cur.pts.push_back({cx, cy});
+        cmd = rel ? 'l' : 'L';  // further pairs are lines
+      } else if (up == 'C') {
+        const double x1 = ox + nums[0], y1 = oy + nums[1], x2 = ox + nums[2], y2 = oy + nums[3], x3 = ox + nums[4], y3 = oy + nums[5];
+        for (int k = 1; k <= 16; ++k) {
+          const double t = k / 16.0, s = 1 - t;
+          cur.pts.push_back({s * s * s * cx + 3 * s * s * t * x1 + 3 * s * t * t * x2 + t * t * t * x3,
+                             s * s * s * cy + 3 * s * s * t * y1 + 3 * s * t * t * y2 + t * t * t * y3});
+        }
+        cx = x3;
+        cy = y3;
+        ++f.segments;
+        ++f.curves;
+      } else {
+        if (up == 'H') cx = ox + nums[0];
+        else if (up == 'V') cy = (rel ? cy : 0) + nums[0];
+        else {
+          cx = ox + nums[0];
+          cy = oy + nums[1];
+        }
+        cur.pts.push_back({cx, cy});
+        ++f.segments;
+      }
+      nums.clear();
+    }
+    finish(false);
+  }
+  return f;
+}
+
+// ---- fixtures -----------------------------------------------------------------------
+
+Raster Binary(const Raster& in) {
+  Raster out(in.w, in.h, kWhite);
+  for (int y = 0; y < in.h; ++y)
+    for (int x = 0; x < in.w; ++x)
+      if (!(in.At(x, y) == kWhite)) out.Set(size_t(y) * in.w + x, Rgb{0, 0, 0});
+  return out;
+}
+
+// A page of real type: Times and Helvetica set by Ghostscript without anti-aliasing, so
+// that the glyphs carry a font's curves, serifs and stems. Type of 32 to 50 pixels is body
+// text (8 to 12 points) scanned at 300 dpi. The same density at any page size.
+Raster TypePage(int size) {
+  const std::string ps = g_work + "/type.ps", png = g_work + "/type.png";
+  std::ofstream out(ps);
+  out << "%!\n/lines [(Sphinx of black quartz, judge my vow: 0123456789)\n"
+         "(The quick brown fox jumps over the lazy dog! @&%$)\n(Pack my box with five dozen liquor jugs; QWERTY)] def\n"
+         "/y " << size - 30 << " def /n 0 def\n"
+         "{ y 20 lt {exit} if n 3 mod 0 eq {/Times-Roman} {n 3 mod 1 eq {/Helvetica} {/Times-Bold} ifelse} ifelse\n"
+         "  findfont n 4 mod 6 mul 32 add scalefont setfont\n"
+         "  0 800 " << size << " { 20 add y moveto lines n 3 mod get show } for\n"
+         "  /y y n 4 mod 6 mul 32 add 1.35 mul sub def /n n 1 add def } loop showpage\n";
+  out.close();
+  Run("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pnggray -dTextAlphaBits=1 -dGraphicsAlphaBits=1 -r72 -g" +
+      std::to_string(size) + "x" + std::to_string(size) + " -sOutputFile=" + png + " " + ps);
+  Raster r;
+  if (!ReadPng(png, r)) return Raster(size, size, kWhite);
+  for (size_t i = 0; i < size_t(r.w) * r.h; ++i) r.Set(i, r.px[3 * i] < 128 ? Rgb{0, 0, 0} : kWhite);
+  return r;
+}
+
+// Photo-like: a shaded sky and hills, soft leaves, flowers with small saturated centres,
+// and sensor noise; every pixel its own colour.
+Raster Photo() {
+  Raster r(480, 360, kWhite);
+  std::mt19937 rng(3);
+  std::normal_distribution<double> noise(0, 3.0);
+  struct Flower { double x, y, r; };
+  std::vector<Flower> flowers = {{120, 250, 34}, {250, 280, 26}, {370, 240, 40}, {190, 190, 22}, {420, 320, 18}};
+  for (int y = 0; y < r.h; ++y)
+    for (int x = 0; x < r.w; ++x) {
+      double R, G, B;
+      const double hill = 150 + 30 * std::sin(x / 70.0) + 12 * std::sin(x / 23.0 + 1);
+      if (y < hill) {  // sky: blue to pale
+        const double t = y / hill;
+        R = 70 + 120 * t; G = 130 + 90 * t; B = 230 - 10 * t;
+      } else {  // grass, shaded
+        const double t = (y - hill) / (r.h - hill);
+        R = 60 + 40 * std::sin(x / 31.0 + y / 17.0) * 0.3 - 20 * t; G = 140 - 50 * t + 15 * std::sin(x / 11.0); B = 50 + 10 * t;
+      }
+      for (const Flower& f : flowers) {
+        const double dx = x - f.x, dy = y - f.y, d = std::hypot(dx, dy), a = std::atan2(dy, dx);
+        const double petal = f.r * (0.75 + 0.25 * std::cos(5 * a));
+        if (d < petal) {  // white-pink petals with soft shading
+          const double t = d / petal;
+          R = 245 - 20 * t; G = 225 - 40 * t; B = 235 - 20 * t;
+        }
+        if (d < f.r * 0.14) { R = 250; G = 140 + 20 * (d / f.r); B = 10; }  // orange centre
+      }
+      for (int k = 0; k < 9; ++k)  // red berries of a few pixels in the grass
+        if (std::hypot(x - (40 + 50 * k), y - (330 - 9 * (k % 3))) < 2.6) { R = 200; G = 20; B = 40; }
+      auto c8 = [&](double v) { return uint8_t(std::clamp(v + noise(rng), 0.0, 255.0)); };
+      r.Set(size_t(y) * r.w + x, Rgb{c8(R), c8(G), c8(B)});
+    }
+  return r;
+}
+
+// ---- comparisons --------------------------------------------------------------------
+
+int D2(Rgb a, Rgb b) { return (a.r - b.r) * (a.r - b.r) + (a.g - b.g) * (a.g - b.g) + (a.b - b.b) * (a.b - b.b); }
+
+// Share of pixels whose rendered colour is nearer their own colour than any other colour
+// in their 3x3 neighbourhood: an edge pixel blended from both sides counts for the side
+// that covers most of it.
+double Agreement(const Raster& in, const Raster& out) {
+  long good = 0;
+  for (int y = 0; y < in.h; ++y)
+    for (int x = 0; x < in.w; ++x) {
+      const Rgb a = in.At(x, y), r = out.At(x, y);
+      bool ok = true;
+      for (int dy = -1; dy <= 1 && ok; ++dy)
+        for (int dx = -1; dx <= 1 && ok; ++dx) {
+          const int xx = x + dx, yy = y + dy;
+          if (xx < 0 || yy < 0 || xx >= in.w || yy >= in.h) continue;
+          const Rgb b = in.At(xx, yy);
+          if (!(b == a) && D2(b, r) < D2(a, r)) ok = false;
+        }
+      good += ok;
+    }
+  return double(good) / (double(in.w) * in.h);
+}
+
+// Seam pixels: rendered clearly lighter (by 24 levels of luma) than every source pixel
+// around them, which is what background showing through between two shapes looks like.
+double SeamShare(const Raster& in, const Raster& out) {
+  auto luma = [](Rgb c) { return 0.299 * c.r + 0.587 * c.g + 0.114 * c.b; };
+  long seams = 0;
+  for (int y = 0; y < in.h; ++y)
+    for (int x = 0; x < in.w; ++x) {
+      double top = 0;
+      for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx) {
+          const int xx = std::clamp(x + dx, 0, in.w - 1), yy = std::clamp(y + dy, 0, in.h - 1);
+          top = std::max(top, luma(in.At(xx, yy)));
+        }
+      seams += luma(out.At(x, y)) > top + 24;
+    }
+  return double(seams) / (double(in.w) * in.h);
+}
+
+double MeanRgbError(const Raster& in, const Raster& out) {
+  double sum = 0;
+  for (size_t i = 0; i < in.px.size(); ++i) sum += std::abs(int(in.px[i]) - int(out.px[i]));
+  return sum / double(in.px.size());
+}
+
+// The same over strongly saturated source pixels only (small vivid details); 0 when none.
+double SaturatedRgbError(const Raster& in, const Raster& out) {
+  double sum = 0;
+  long n = 0;
+  for (size_t i = 0; i + 2 < in.px.size(); i += 3) {
+    const int hi = std::max({in.px[i], in.px[i + 1], in.px[i + 2]}), lo = std::min({in.px[i], in.px[i + 1], in.px[i + 2]});
+    if (hi - lo < 170) continue;
+    for (int k = 0; k < 3; ++k) sum += std::abs(int(in.px[i + k]) - int(out.px[i + k]));
+    n += 3;
+  }
+  return n ? sum / double(n) : 0;
+}
+
+// ---- outline figures ----------------------------------------------------------------
+
+struct Traced {
+  bool ok = false;
+  long bytes = 0, segments = 0, curves = 0;
+  double agree = 0, seams = 0, rgbError = 0, vividError = 0;
+  Cost cost;
+};
+
+Traced Render(const std::string& svg, const Raster& in, const Cost& cost) {
+  Traced t;
+  t.cost = cost;
+  if (cost.status != 0) return t;
+  const std::string text = ReadText(svg), back = svg + ".png";
+  const SvgFigures f = ParseSvg(text);
+  t.bytes = long(text.size());
+  t.segments = f.segments;
+  t.curves = f.curves;
+  Run("rsvg-convert -b white -w " + std::to_string(in.w) + " -h " + std::to_string(in.h) + " " + svg + " -o " + back);
+  Raster out;
+  if (!ReadPng(back, out) || out.w != in.w || out.h != in.h) return t;
+  t.ok = true;
+  t.agree = Agreement(in, out);
+  t.seams = SeamShare(in, out);
+  t.rgbError = MeanRgbError(in, out);
+  t.vividError = SaturatedRgbError(in, out);
+  return t;
+}
+
+Traced Ours(const std::string& name, const Raster& in, const std::string& options) {
+  const std::string png = g_work + "/" + name + ".png", svg = g_work + "/" + name + ".svg";
+  WritePng(png, in);
+  return Render(svg, in, Run(g_tool + " " + options + " -output-file " + svg + " " + png));
+}
+
+Traced Potrace(const std::string& name, const Raster& in) {
+  const std::string pbm = g_work + "/" + name + ".pbm", svg = g_work + "/" + name + "-potrace.svg";
+  WritePbm(pbm, in);
+  return Render(svg, in, Run("potrace -s -o " + svg + " " + pbm));
+}
+
+void Row(const std::string& name, const Traced& t) {
+  if (t.cost.status != 0) {
+    std::printf("%-26s failed\n", name.c_str());
+    return;
+  }
+  std::printf("%-26s %9ld %8ld %6.1f%% %8.2f %8.4f %7.3f%% %7.1f %7.3f\n", name.c_str(), t.bytes, t.segments,
+              100.0 * t.curves / double(std::max(1L, t.segments)), double(t.bytes) / double(std::max(1L, t.segments)), t.agree,
+              100 * t.seams, t.rgbError, t.cost.cpu);
+}
+
+void OutlineBench() {
+  std::printf("Outline mode, SVG rendered back with rsvg-convert at the input size\n");
+  std::printf("%-26s %9s %8s %7s %8s %8s %8s %7s %7s\n", "", "bytes", "segments", "curves", "B/seg", "agree", "seams", "RGB err", "cpu s");
+  const Raster page = TypePage(2000), logo = Logo(), logoBw = Binary(Logo()), text = Text(1200, 600, 3);
+  Row("type page 2000", Ours("type", page, "-background-color FFFFFF"));
+  Row("  potrace", Potrace("type", page));
+  Row("shapes text 1200x600", Ours("text", text, "-background-color FFFFFF"));
+  Row("  potrace", Potrace("text", text));
+  Row("logo, one colour", Ours("logo-bw", logoBw, "-background-color FFFFFF"));
+  Row("  potrace", Potrace("logo-bw", logoBw));
+  Row("logo, 8 colours", Ours("logo", logo, ""));
+  Row("logo, 8 colours, white bg", Ours("logo-bg", logo, "-background-color FFFFFF"));
+  Row("map, 8 colours", Ours("map", Map(), ""));
+  const Traced photo = Ours("photo", Photo(), "-color-count 16");
+  Row("photo, -color-count 16", photo);
+  std::printf("%-26s mean RGB error over vivid pixels (flower centres, berries): %.1f\n", "", photo.vividError);
 }
 
 // ---- centre-lines -------------------------------------------------------------------
@@ -343,121 +530,126 @@ double DistToStrokes(double x, double y, const std::vector<Stroke>& strokes) {
   return best;
 }
 
-// Absolute M/L/C path data of our own SVG, flattened; also each path's stroke-width.
-struct TracedPath {
-  std::vector<std::array<double, 2>> pts;
-  double width = 1;
-};
-
-std::vector<TracedPath> ParseOurSvg(const std::string& svg) {
-  std::vector<TracedPath> paths;
-  size_t pos = 0;
-  while ((pos = svg.find("<path", pos)) != std::string::npos) {
-    size_t end = svg.find("/>", pos);
-    std::string tag = svg.substr(pos, end - pos);
-    pos = end;
-    TracedPath tp;
-    size_t sw = tag.find("stroke-width=\"");
-    if (sw != std::string::npos) tp.width = std::atof(tag.c_str() + sw + 14);
-    size_t d = tag.find(" d=\"");
-    if (d == std::string::npos) continue;
-    const char* p = tag.c_str() + d + 4;
-    char cmd = 'M';
-    std::vector<double> nums;
-    std::array<double, 2> cur{0, 0};
-    auto take = [&]() {
-      if (cmd == 'M' || cmd == 'L') {
-        for (size_t i = 0; i + 1 < nums.size(); i += 2) { cur = {nums[i], nums[i + 1]}; tp.pts.push_back(cur); }
-      } else if (cmd == 'C') {
-        for (size_t i = 0; i + 5 < nums.size(); i += 6) {
-          auto a = cur;
-          for (int k = 1; k <= 16; ++k) {
-            double t = k / 16.0, s = 1 - t;
-            tp.pts.push_back({s * s * s * a[0] + 3 * s * s * t * nums[i] + 3 * s * t * t * nums[i + 2] + t * t * t * nums[i + 4],
-                              s * s * s * a[1] + 3 * s * s * t * nums[i + 1] + 3 * s * t * t * nums[i + 3] + t * t * t * nums[i + 5]});
-          }
-          cur = {nums[i + 4], nums[i + 5]};
-        }
-      }
-      nums.clear();
-    };
-    while (*p && *p != '"') {
-      if (*p == 'M' || *p == 'L' || *p == 'C' || *p == 'Z') {
-        take();
-        cmd = *p++;
-      } else if (std::isdigit(static_cast<unsigned char>(*p)) || *p == '-' || *p == '.') {
-        char* stop;
-        nums.push_back(std::strtod(p, &stop));
-        p = stop;
-      } else {
-        ++p;
-      }
+double DistToPaths(double x, double y, const std::vector<Polyline>& paths) {
+  double best = 1e18;
+  for (const Polyline& p : paths)
+    for (size_t i = 0; i < p.pts.size(); ++i) {
+      const auto a = p.pts[i], b = p.pts[i + 1 < p.pts.size() ? i + 1 : i];
+      double dx = b[0] - a[0], dy = b[1] - a[1], l2 = dx * dx + dy * dy;
+      double t = l2 > 0 ? std::clamp(((x - a[0]) * dx + (y - a[1]) * dy) / l2, 0.0, 1.0) : 0;
+      best = std::min(best, std::hypot(a[0] + t * dx - x, a[1] + t * dy - y));
     }
-    take();
-    paths.push_back(tp);
-  }
-  return paths;
+  return best;
+}
+
+double Length(const Polyline& p) {
+  double l = 0;
+  for (size_t i = 1; i < p.pts.size(); ++i) l += std::hypot(p.pts[i][0] - p.pts[i - 1][0], p.pts[i][1] - p.pts[i - 1][1]);
+  return l;
 }
 
 void CenterlineBench() {
   struct Case {
     std::string name;
     std::vector<Stroke> strokes;
-    int expectPaths;
+    std::vector<std::array<double, 3>> pinholes;  // white discs punched into the strokes
+    size_t expect = 1;                             // paths a clean tracing gives
   };
   std::vector<Case> cases;
   for (double wd : {3.0, 5.0, 8.0, 12.0, 20.0}) {
-    Case c{"line w" + std::to_string(int(wd)), {{{{40, 60}, {360, 140}}, wd}}, 1};
-    cases.push_back(c);
+    const std::string w = " w" + std::to_string(int(wd));
+    cases.push_back(Case{"line" + w, {{{{40, 60}, {360, 140}}, wd}}, {}});
     Stroke arc{{}, wd};
     for (int i = 0; i <= 60; ++i) arc.pts.push_back({200 + 120 * std::cos(M_PI * i / 60), 300 - 120 * std::sin(M_PI * i / 60)});
-    cases.push_back(Case{"arc w" + std::to_string(int(wd)), {arc}, 1});
-    // Odd widths centred on pixel centres, even ones on pixel edges: exact pixel widths.
+    cases.push_back(Case{"arc" + w, {arc}, {}});
     const double o = int(wd) % 2 ? 0.5 : 0.0;
-    cases.push_back(Case{"plus w" + std::to_string(int(wd)), {{{{200 + o, 60}, {200 + o, 340}}, wd}, {{{60, 200 + o}, {340, 200 + o}}, wd}}, 4});
-    cases.push_back(Case{"T w" + std::to_string(int(wd)), {{{{60, 80 + o}, {340, 80 + o}}, wd}, {{{200 + o, 80 + o}, {200 + o, 340}}, wd}}, 3});
+    cases.push_back(Case{"plus" + w, {{{{200 + o, 60}, {200 + o, 340}}, wd}, {{{60, 200 + o}, {340, 200 + o}}, wd}}, {}, 4});
+    cases.push_back(Case{"T" + w, {{{{60, 80 + o}, {340, 80 + o}}, wd}, {{{200 + o, 80 + o}, {200 + o, 340}}, wd}}, {}, 3});
+    cases.push_back(Case{"V" + w, {{{{80, 60}, {200, 340}, {320, 60}}, wd}}, {}});
     Stroke circle{{}, wd};
     for (int i = 0; i <= 120; ++i) circle.pts.push_back({200 + 120 * std::cos(M_PI * i / 60), 200 + 120 * std::sin(M_PI * i / 60)});
-    cases.push_back(Case{"circle w" + std::to_string(int(wd)), {circle}, 1});
+    cases.push_back(Case{"circle" + w, {circle}, {}});
+    if (wd >= 8) {  // a ring with pinholes of one and two pixels
+      Case c{"pinholed ring" + w, {circle}, {}};
+      for (int i = 0; i < 8; ++i)
+        c.pinholes.push_back({200 + 120 * std::cos(i * 0.8), 200 + 120 * std::sin(i * 0.8), i % 2 ? 0.6 : 1.1});
+      cases.push_back(c);
+    }
   }
-  std::printf("\nCentre-lines (-centerline -preserve-width):\n");
+  std::printf("\nCentre-lines (-centerline -preserve-width), each case 400 x 400:\n");
+  std::printf("%-20s %6s %6s %9s %9s %9s %6s %9s\n", "", "paths", "extra", "mean err", "covered", "short", "loops", "width err");
+  double sumErr = 0, sumCover = 0;
+  long fragments = 0, loops = 0, extra = 0, n = 0;
   for (const Case& c : cases) {
     Raster r(400, 400, kWhite);
     for (const Stroke& s : c.strokes) {
       for (size_t i = 1; i < s.pts.size(); ++i) r.Bar(Rgb{0, 0, 0}, s.pts[i - 1][0], s.pts[i - 1][1], s.pts[i][0], s.pts[i][1], s.width);
-      if (s.pts.size() > 2)
-        for (size_t i = 1; i + 1 < s.pts.size(); ++i) r.Disc(Rgb{0, 0, 0}, s.pts[i][0], s.pts[i][1], s.width / 2);
+      for (size_t i = 1; i + 1 < s.pts.size(); ++i) r.Disc(Rgb{0, 0, 0}, s.pts[i][0], s.pts[i][1], s.width / 2);
     }
+    for (const auto& h : c.pinholes) r.Disc(kWhite, h[0], h[1], h[2]);
     const std::string png = g_work + "/cl.png", svg = g_work + "/cl.svg";
     WritePng(png, r);
     Run(g_tool + " -centerline -preserve-width -output-file " + svg + " " + png);
-    auto paths = ParseOurSvg(ReadText(svg));
+    const auto paths = ParseSvg(ReadText(svg)).paths;
     double sum = 0, worstW = 0;
-    long n = 0;
-    for (auto& p : paths) {
-      for (auto& q : p.pts) { sum += DistToStrokes(q[0], q[1], c.strokes); ++n; }
+    long count = 0, shortOnes = 0, smallLoops = 0;
+    for (const Polyline& p : paths) {
+      for (const auto& q : p.pts) {
+        sum += DistToStrokes(q[0], q[1], c.strokes);
+        ++count;
+      }
       worstW = std::max(worstW, std::fabs(p.width - c.strokes[0].width));
+      const double len = Length(p);
+      const bool ring = p.closed || std::hypot(p.pts.front()[0] - p.pts.back()[0], p.pts.front()[1] - p.pts.back()[1]) < 1.0;
+      if (ring && len < 60) ++smallLoops;
+      else if (len < 8) ++shortOnes;
     }
-    std::printf("%-12s paths %d (want %d)  mean distance to centre %.3f px  worst width error %.2f px\n", c.name.c_str(), int(paths.size()),
-                c.expectPaths, n ? sum / n : -1.0, worstW);
+    // Coverage: truth sampled every half pixel, within 2 px of a traced line.
+    long truth = 0, hit = 0;
+    for (const Stroke& s : c.strokes)
+      for (size_t i = 1; i < s.pts.size(); ++i) {
+        const double l = std::hypot(s.pts[i][0] - s.pts[i - 1][0], s.pts[i][1] - s.pts[i - 1][1]);
+        for (double t = 0; t <= l; t += 0.5) {
+          const double x = s.pts[i - 1][0] + (s.pts[i][0] - s.pts[i - 1][0]) * t / l, y = s.pts[i - 1][1] + (s.pts[i][1] - s.pts[i - 1][1]) * t / l;
+          ++truth;
+          hit += DistToPaths(x, y, paths) <= 2.0;
+        }
+      }
+    const double err = count ? sum / count : 99, cover = double(hit) / double(std::max(1L, truth));
+    // Paths beyond a clean tracing's: fragments, or loops around specks in the stroke.
+    const long more = long(paths.size()) - long(c.expect);
+    std::printf("%-20s %6zu %6ld %9.3f %8.2f%% %9ld %6ld %9.2f\n", c.name.c_str(), paths.size(), more, err, 100 * cover, shortOnes,
+                smallLoops, worstW);
+    extra += std::max(0L, more);
+    sumErr += err;
+    sumCover += cover;
+    fragments += shortOnes;
+    loops += smallLoops;
+    ++n;
   }
+  std::printf("%-20s %6s %6ld %9.3f %8.2f%% %9ld %6ld\n", "all cases", "", extra, sumErr / n, 100 * sumCover / n, fragments, loops);
 }
 
+// ---- speed --------------------------------------------------------------------------
+
 void TimingBench() {
-  std::printf("\nTiming, outline mode, bitonal page, SVG out (best of 3):\n");
-  for (int size : {1000, 1414, 2000, 2828}) {
-    Raster page = Text(size, size, 11);
-    const std::string png = g_work + "/page.png", svg = g_work + "/page.svg";
+  std::printf("\nType pages, outline mode, SVG out; CPU seconds best of 3, peak memory:\n");
+  std::printf("%-12s %9s %9s %7s %10s %9s %12s\n", "", "ours", "potrace", "ratio", "ours MB", "B/pixel", "potrace MB");
+  for (int size : {1000, 2000, 2828, 4000}) {
+    const Raster page = TypePage(size);
+    const std::string png = g_work + "/tp.png", pbm = g_work + "/tp.pbm";
     WritePng(png, page);
-    double best = 1e9, bestCpu = 1e9;
+    WritePbm(pbm, page);
+    Cost ours{0, 1e9, 0}, theirs{0, 1e9, 0};
     for (int i = 0; i < 3; ++i) {
-      double t0 = Now(), c0 = ChildCpu();
-      Run(g_tool + " -background-color FFFFFF -output-file " + svg + " " + png);
-      best = std::min(best, Now() - t0);
-      bestCpu = std::min(bestCpu, ChildCpu() - c0);
+      const Cost a = Run(g_tool + " -background-color FFFFFF -output-file " + g_work + "/tp.svg " + png);
+      const Cost b = Run("potrace -s -o " + g_work + "/tp-potrace.svg " + pbm);
+      ours = Cost{a.status, std::min(ours.cpu, a.cpu), std::max(ours.maxRssKb, a.maxRssKb)};
+      theirs = Cost{b.status, std::min(theirs.cpu, b.cpu), std::max(theirs.maxRssKb, b.maxRssKb)};
     }
-    std::printf("%5d x %-5d wall %.3f s, cpu %.3f s  (cpu %.1f ms per megapixel)\n", size, size, best, bestCpu,
-                1000 * bestCpu / (size * double(size) / 1e6));
+    const double px = double(size) * size;
+    std::printf("%5d x %-5d %9.3f %9.3f %7.2f %10.1f %9.2f %12.1f\n", size, size, ours.cpu, theirs.cpu, ours.cpu / theirs.cpu,
+                ours.maxRssKb / 1024.0, ours.maxRssKb * 1024.0 / px, theirs.maxRssKb / 1024.0);
   }
 }
 
@@ -465,19 +657,15 @@ void TimingBench() {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: bench_autotrace AUTOTRACE WORKDIR\n");
+    std::fprintf(stderr, "usage: bench_autotrace AUTOTRACE WORKDIR [outline|centerline|timing]...\n");
     return 2;
   }
   g_tool = argv[1];
   g_work = argv[2];
-  std::printf("Outline mode, rendered back with rsvg-convert at the input size:\n");
-  Report("logo (all colours)", Measure("logo", Logo(), "", false));
-  Report("logo (white bg)", Measure("logo-bg", Logo(), "-background-color FFFFFF", false));
-  Report("map (all colours)", Measure("map", Map(), "", false));
-  Report("map (white bg)", Measure("map-bg", Map(), "-background-color FFFFFF", false));
-  Report("text (white bg)", Measure("text", Text(1200, 600, 3), "-background-color FFFFFF", true));
-  Report("page 2000 (white bg)", Measure("page", Text(2000, 2000, 5), "-background-color FFFFFF", true));
-  CenterlineBench();
-  TimingBench();
+  std::vector<std::string> parts(argv + 3, argv + argc);
+  auto want = [&](const char* part) { return parts.empty() || std::find(parts.begin(), parts.end(), part) != parts.end(); };
+  if (want("outline")) OutlineBench();
+  if (want("centerline")) CenterlineBench();
+  if (want("timing")) TimingBench();
   return 0;
 }

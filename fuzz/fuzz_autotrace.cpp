@@ -62,6 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else {
     drawing = at::TraceOutlines(indexed, fit);
   }
+  drawing.decimals = (mode >> 5) & 3;  // coarse and fine coordinates in the compact writers
   for (at::Format f : {at::Format::Svg, at::Format::Pdf, at::Format::Eps, at::Format::Ps, at::Format::Dxf, at::Format::Emf}) {
     const std::string out = at::WriteDrawing(drawing, f);
     if (out.empty()) __builtin_trap();

@@ -16,6 +16,10 @@ struct FitParams {
   int filterIterations = 4;             // smoothing passes before fitting
   bool removeAdjacentCorners = false;
   int tangentSurround = 3;              // points on each side that estimate a tangent
+  double cornerReach = 3.0;             // pixels a corner may move to where its two sides meet
+  // The points are the pixel corners of a region's outline: fitting keeps every pixel on
+  // its side of the path rather than following the corners themselves.
+  bool pixelEdges = false;
 };
 
 // Indices of the corners of a point list (a closed list wraps around; an open list never

@@ -1,7 +1,9 @@
 #pragma once
 // Compact, locale-independent number text for the writers.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <string>
 
 namespace at {
@@ -19,6 +21,41 @@ inline void AppendNumber(std::string& out, double v, int decimals = 3) {
     while (end[-1] == '0') --end;
     if (end[-1] == '.') --end;
   }
+  out.append(buf, end);
+}
+
+// Pixel coordinates as integers on a grid of 10^-decimals pixels. Writers that step from
+// point to point write differences of grid values, so rounding never accumulates along a path.
+struct CoordGrid {
+  explicit CoordGrid(int d) : decimals(std::clamp(d, 0, 6)), scale(std::pow(10.0, decimals)) {}
+  int64_t operator()(double v) const {
+    if (!std::isfinite(v)) return 0;
+    return static_cast<int64_t>(std::llround(std::clamp(v * scale, -1e15, 1e15)));
+  }
+  int decimals;
+  double scale;
+};
+
+// Appends k / 10^decimals with no trailing zeros; `bare` also drops the zero before the
+// point ("-.5"), as SVG path data allows.
+inline void AppendFixed(std::string& out, int64_t k, int decimals, bool bare = false) {
+  if (k < 0) out += '-';
+  const uint64_t u = k < 0 ? 0 - static_cast<uint64_t>(k) : static_cast<uint64_t>(k);
+  uint64_t unit = 1;
+  for (int i = 0; i < decimals; ++i) unit *= 10;
+  const uint64_t whole = u / unit, frac = u % unit;
+  char buf[24];
+  if (!(bare && whole == 0 && frac != 0)) out.append(buf, std::to_chars(buf, buf + sizeof buf, whole).ptr);
+  if (frac == 0) return;
+  out += '.';
+  uint64_t f = frac, digits = decimals;
+  while (f % 10 == 0) {
+    f /= 10;
+    --digits;
+  }
+  char* end = std::to_chars(buf, buf + sizeof buf, f).ptr;
+  const size_t len = static_cast<size_t>(end - buf);
+  out.append(static_cast<size_t>(digits) - len, '0');
   out.append(buf, end);
 }
 

@@ -29,6 +29,31 @@ bool FormatFromName(const std::string& name, Format& format) {
   return true;
 }
 
+std::vector<PaintRun> PaintRuns(const Drawing& drawing) {
+  std::vector<PaintRun> runs;
+  const std::vector<Shape>& shapes = drawing.shapes;
+  for (size_t i = 0; i < shapes.size(); ++i) {
+    const Shape& s = shapes[i];
+    if (!runs.empty()) {
+      const Shape& prev = shapes[runs.back().end - 1];
+      const bool joins = prev.color == s.color && prev.stroked == s.stroked &&
+                         (s.stroked ? prev.width == s.width : !prev.overlaps && !s.overlaps);
+      if (joins) {
+        runs.back().end = i + 1;
+        continue;
+      }
+    }
+    runs.push_back(PaintRun{i, i + 1});
+  }
+  return runs;
+}
+
+bool HasUnderlay(const Drawing& drawing, const PaintRun& run) {
+  for (size_t i = run.begin; i < run.end; ++i)
+    if (!drawing.shapes[i].underlay.empty()) return true;
+  return false;
+}
+
 std::string WriteDrawing(const Drawing& drawing, Format format) {
   switch (format) {
     case Format::Svg: return WriteSvg(drawing);

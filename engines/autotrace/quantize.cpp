@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <limits>
+
+#include "large_array.h"
 
 namespace at {
 namespace {
@@ -55,8 +58,25 @@ class ColorTable {
 struct Entry {
   std::array<double, 3> sum{};  // sum of channel values over its pixels
   double count = 0;
+  std::array<double, 3> lab{};  // the mean colour in OKLab, times 100
   std::array<double, 3> Mean() const { return {sum[0] / count, sum[1] / count, sum[2] / count}; }
 };
+
+// OKLab (Björn Ottosson's perceptual space) scaled by 100: equal distances look about
+// equally different, so clusters neither lump vivid colours together nor split greys.
+std::array<double, 3> ToLab(const std::array<double, 3>& rgb) {
+  double lin[3];
+  for (int k = 0; k < 3; ++k) {
+    const double c = std::clamp(rgb[k], 0.0, 255.0) / 255.0;
+    lin[k] = c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+  }
+  const double l = std::cbrt(0.4122214708 * lin[0] + 0.5363325363 * lin[1] + 0.0514459929 * lin[2]);
+  const double m = std::cbrt(0.2119034982 * lin[0] + 0.6806995451 * lin[1] + 0.1073969566 * lin[2]);
+  const double s = std::cbrt(0.0883024619 * lin[0] + 0.2817188376 * lin[1] + 0.6299787005 * lin[2]);
+  return {100 * (0.2104542553 * l + 0.7936177850 * m - 0.0040720468 * s),
+          100 * (1.9779984951 * l - 2.4285922050 * m + 0.4505937099 * s),
+          100 * (0.0259040371 * l + 0.7827717662 * m - 0.8086757660 * s)};
+}
 
 double Dist2(const std::array<double, 3>& a, const std::array<double, 3>& b) {
   const double d0 = a[0] - b[0], d1 = a[1] - b[1], d2 = a[2] - b[2];
@@ -76,6 +96,16 @@ size_t Nearest(const std::array<double, 3>& c, const std::vector<std::array<doub
   return best;
 }
 
+std::array<double, 3> LabMean(const std::vector<Entry>& entries, size_t begin, size_t end) {
+  std::array<double, 3> sum{};
+  double n = 0;
+  for (size_t i = begin; i < end; ++i) {
+    for (int k = 0; k < 3; ++k) sum[k] += entries[i].lab[k] * entries[i].count;
+    n += entries[i].count;
+  }
+  return {sum[0] / n, sum[1] / n, sum[2] / n};
+}
+
 // Median cut: split the box with the most pixels times extent at the weighted median of its
 // longest side until there are `count` boxes.
 std::vector<std::array<double, 3>> MedianCut(std::vector<Entry> entries, size_t count) {
@@ -86,7 +116,7 @@ std::vector<std::array<double, 3>> MedianCut(std::vector<Entry> entries, size_t 
   auto extent = [&](const Box& b, int& axis) {
     double lo[3] = {1e9, 1e9, 1e9}, hi[3] = {-1e9, -1e9, -1e9}, n = 0;
     for (size_t i = b.begin; i < b.end; ++i) {
-      const auto m = entries[i].Mean();
+      const auto& m = entries[i].lab;
       for (int k = 0; k < 3; ++k) {
         lo[k] = std::min(lo[k], m[k]);
         hi[k] = std::max(hi[k], m[k]);
@@ -115,7 +145,7 @@ std::vector<std::array<double, 3>> MedianCut(std::vector<Entry> entries, size_t 
     Box b = boxes[pick];
     std::sort(entries.begin() + static_cast<std::ptrdiff_t>(b.begin),
               entries.begin() + static_cast<std::ptrdiff_t>(b.end),
-              [&](const Entry& x, const Entry& y) { return x.Mean()[pickAxis] < y.Mean()[pickAxis]; });
+              [&](const Entry& x, const Entry& y) { return x.lab[pickAxis] < y.lab[pickAxis]; });
     double total = 0, run = 0;
     for (size_t i = b.begin; i < b.end; ++i) total += entries[i].count;
     size_t cut = b.begin + 1;
@@ -128,35 +158,79 @@ std::vector<std::array<double, 3>> MedianCut(std::vector<Entry> entries, size_t 
     boxes.push_back(Box{cut, b.end});
   }
   std::vector<std::array<double, 3>> centers;
-  for (const Box& b : boxes) {
-    Entry sum;
-    for (size_t i = b.begin; i < b.end; ++i) {
-      for (int k = 0; k < 3; ++k) sum.sum[k] += entries[i].sum[k];
-      sum.count += entries[i].count;
-    }
-    centers.push_back(sum.Mean());
-  }
+  for (const Box& b : boxes) centers.push_back(LabMean(entries, b.begin, b.end));
   return centers;
 }
 
 // Lloyd iterations over the weighted entries; center `fixed` (if any) does not move.
-void RefineKMeans(const std::vector<Entry>& entries, std::vector<std::array<double, 3>>& centers,
-                  int fixed) {
+void RefineKMeans(const std::vector<Entry>& entries, std::vector<std::array<double, 3>>& centers, int fixed) {
   for (int iter = 0; iter < 6; ++iter) {
-    std::vector<Entry> acc(centers.size());
+    std::vector<std::array<double, 3>> sum(centers.size(), std::array<double, 3>{});
+    std::vector<double> count(centers.size(), 0.0);
     for (const Entry& e : entries) {
-      Entry& a = acc[Nearest(e.Mean(), centers)];
-      for (int k = 0; k < 3; ++k) a.sum[k] += e.sum[k];
-      a.count += e.count;
+      const size_t c = Nearest(e.lab, centers);
+      for (int k = 0; k < 3; ++k) sum[c][k] += e.lab[k] * e.count;
+      count[c] += e.count;
     }
     bool moved = false;
     for (size_t i = 0; i < centers.size(); ++i) {
-      if (static_cast<int>(i) == fixed || acc[i].count == 0) continue;
-      const auto m = acc[i].Mean();
+      if (static_cast<int>(i) == fixed || count[i] == 0) continue;
+      const std::array<double, 3> m{sum[i][0] / count[i], sum[i][1] / count[i], sum[i][2] / count[i]};
       if (Dist2(m, centers[i]) > 0.01) moved = true;
       centers[i] = m;
     }
     if (!moved) break;
+  }
+}
+
+// Small details of a colour unlike any other (a flower's orange heart on green) hold few
+// pixels, so clustering by pixel count merges them into whatever is nearest. Such a group
+// gets a colour of its own when that costs the rest of the picture less than it gains: it
+// replaces the colour whose pixels would move least if it went. Gains and costs are summed
+// squared distances, so a few pixels far off weigh as much as many slightly off.
+void KeepDistinctColours(const std::vector<Entry>& entries, std::vector<std::array<double, 3>>& centers, int fixed,
+                         double totalPixels) {
+  constexpr double kDistinct = 12.0;  // OKLab x 100: clearly a different colour
+  const double minPixels = std::max(12.0, totalPixels * 2e-4);
+  std::vector<size_t> own(entries.size());
+  std::vector<double> d2(entries.size());
+  for (size_t round = 0; round < centers.size() / 4 + 1; ++round) {
+    for (size_t e = 0; e < entries.size(); ++e) {
+      own[e] = Nearest(entries[e].lab, centers);
+      d2[e] = Dist2(entries[e].lab, centers[own[e]]);
+    }
+    // The worst served colour, and everything poorly served close to it.
+    size_t seed = entries.size();
+    double worst = kDistinct * kDistinct;
+    for (size_t e = 0; e < entries.size(); ++e)
+      if (d2[e] > worst) {
+        worst = d2[e];
+        seed = e;
+      }
+    if (seed == entries.size()) return;
+    std::array<double, 3> sum{};
+    double count = 0, gain = 0;
+    for (size_t e = 0; e < entries.size(); ++e) {
+      if (d2[e] <= kDistinct * kDistinct / 4 || Dist2(entries[e].lab, entries[seed].lab) > kDistinct * kDistinct / 4) continue;
+      for (int k = 0; k < 3; ++k) sum[k] += entries[e].lab[k] * entries[e].count;
+      count += entries[e].count;
+      gain += d2[e] * entries[e].count;
+    }
+    if (count < minPixels) return;
+    // What dropping each colour would cost: its pixels move to their next nearest colour.
+    std::vector<double> cost(centers.size(), 0.0);
+    for (size_t e = 0; e < entries.size(); ++e) {
+      double next = std::numeric_limits<double>::max();
+      for (size_t c = 0; c < centers.size(); ++c)
+        if (c != own[e]) next = std::min(next, Dist2(entries[e].lab, centers[c]));
+      if (centers.size() > 1) cost[own[e]] += (next - d2[e]) * entries[e].count;
+    }
+    size_t drop = centers.size();
+    for (size_t c = 0; c < centers.size(); ++c)
+      if (static_cast<int>(c) != fixed && (drop == centers.size() || cost[c] < cost[drop])) drop = c;
+    if (drop == centers.size() || cost[drop] > gain) return;
+    centers[drop] = {sum[0] / count, sum[1] / count, sum[2] / count};
+    RefineKMeans(entries, centers, fixed);
   }
 }
 
@@ -171,7 +245,7 @@ IndexedImage IndexColors(const Image& image, int colorCount, const Rgb* backgrou
   out.width = image.width;
   out.height = image.height;
   const size_t n = static_cast<size_t>(image.width) * static_cast<size_t>(image.height);
-  out.index.resize(n);
+  ResizeLarge(out.index, n);
   ColorTable table;
   uint32_t lastKey = 0xFFFFFFFFu, lastId = 0;
   for (size_t i = 0; i < n; ++i) {
@@ -219,6 +293,7 @@ IndexedImage IndexColors(const Image& image, int colorCount, const Rgb* backgrou
     entries[e].sum[2] += c.b * w;
     entries[e].count += w;
   }
+  for (Entry& e : entries) e.lab = ToLab(e.Mean());
   std::vector<std::array<double, 3>> centers = MedianCut(entries, static_cast<size_t>(colorCount));
   int fixed = -1;
   bool bgPresent = false;
@@ -226,18 +301,29 @@ IndexedImage IndexColors(const Image& image, int colorCount, const Rgb* backgrou
     for (uint32_t c : distinct) bgPresent = bgPresent || Unpack(c) == *background;
   }
   if (bgPresent) {
-    fixed = static_cast<int>(Nearest(ToArray(*background), centers));
-    centers[static_cast<size_t>(fixed)] = ToArray(*background);
+    const std::array<double, 3> bg = ToLab(ToArray(*background));
+    fixed = static_cast<int>(Nearest(bg, centers));
+    centers[static_cast<size_t>(fixed)] = bg;
   }
   RefineKMeans(entries, centers, fixed);
+  KeepDistinctColours(entries, centers, fixed, static_cast<double>(n));
 
   // Map entries to centers, then keep only the centers in use, merging equal colours.
   std::vector<uint32_t> centerOfEntry(entries.size());
-  for (size_t e = 0; e < entries.size(); ++e) centerOfEntry[e] = static_cast<uint32_t>(Nearest(entries[e].Mean(), centers));
+  // Each colour is the mean of its pixels in RGB, which is what they average to on screen.
+  std::vector<Entry> members(centers.size());
+  for (size_t e = 0; e < entries.size(); ++e) {
+    centerOfEntry[e] = static_cast<uint32_t>(Nearest(entries[e].lab, centers));
+    Entry& m = members[centerOfEntry[e]];
+    for (int k = 0; k < 3; ++k) m.sum[k] += entries[e].sum[k];
+    m.count += entries[e].count;
+  }
   std::vector<int32_t> paletteOfCenter(centers.size(), -1);
   ColorTable finalColors;
   for (size_t c = 0; c < centers.size(); ++c) {
-    Rgb rgb{Clamp8(centers[c][0]), Clamp8(centers[c][1]), Clamp8(centers[c][2])};
+    if (members[c].count == 0) continue;
+    const std::array<double, 3> mean = members[c].Mean();
+    Rgb rgb{Clamp8(mean[0]), Clamp8(mean[1]), Clamp8(mean[2])};
     if (static_cast<int>(c) == fixed) rgb = *background;
     paletteOfCenter[c] = static_cast<int32_t>(finalColors.IdOf(Pack(rgb)));
   }

@@ -1,6 +1,7 @@
 #include "run.h"
 
 #include <chrono>
+#include <cmath>
 #include <fstream>
 
 #include "small_regions.h"
@@ -56,6 +57,14 @@ FitParams FitFrom(const Options& o) {
   p.removeAdjacentCorners = o.removeAdjacentCorners;
   p.tangentSurround = o.tangentSurround;
   return p;
+}
+
+// Enough decimals that rounding moves a point by at most a quarter of the fitting
+// tolerance: coordinates any finer would only add bytes.
+int DecimalsFor(double tolerance) {
+  int d = 0;
+  while (d < 4 && 0.5 * std::pow(10.0, -d) > tolerance / 4) ++d;
+  return d;
 }
 
 class Reporter {
@@ -133,26 +142,30 @@ int RunTracer(const std::vector<std::string>& args, std::ostream& out, std::ostr
 
   // Every region costs memory for its outline and its shape; a picture that falls apart into
   // millions of them (noise, an unreduced photograph) is refused rather than exhausting memory.
-  {
-    std::vector<uint32_t> label;
-    const uint32_t regions = LabelRegions(indexed, label);
-    if (regions > kMaxRegions) {
-      err << "autotrace: the picture falls into " << regions << " separate regions, more than "
-          << kMaxRegions << "; reduce it with -color-count or -despeckle-level\n";
-      return 1;
-    }
-  }
+  auto refuse = [&](size_t regions) {
+    err << "autotrace: the picture falls into " << regions << " separate regions, more than "
+        << kMaxRegions << "; reduce it with -color-count or -despeckle-level\n";
+    return 1;
+  };
   Drawing drawing;
   if (o.centerline) {
+    std::vector<uint32_t> label;
+    const uint32_t regions = LabelRegions(indexed, label);
+    if (regions > kMaxRegions) return refuse(regions);
+    std::vector<uint32_t>().swap(label);
     CenterlineParams cp;
     cp.preserveWidth = o.preserveWidth;
     cp.widthWeightFactor = o.widthWeightFactor;
     cp.noiseRemoval = o.noiseRemoval;
     drawing = TraceCenterlines(indexed, FitFrom(o), cp);
   } else {
-    drawing = TraceOutlines(indexed, FitFrom(o));
+    // Outlines need the colours only region by region: the labels take the index's place.
+    const std::vector<uint32_t> regionColor = LabelRegionsInPlace(indexed);
+    if (regionColor.size() > kMaxRegions) return refuse(regionColor.size());
+    drawing = TraceLabelledOutlines(std::move(indexed), regionColor, FitFrom(o));
   }
   drawing.dpi = o.dpi;
+  drawing.decimals = DecimalsFor(o.errorThreshold / 8.0);
   report.Step(85, "traced " + std::to_string(drawing.shapes.size()) + " shapes, " +
                       std::to_string(CountNodes(drawing)) + " nodes");
 

@@ -1,5 +1,8 @@
 #pragma once
 // From an indexed image to a drawing: outlines of colour regions, or centre-lines of strokes.
+#include <cstdint>
+#include <vector>
+
 #include "fit.h"
 #include "types.h"
 
@@ -14,6 +17,10 @@ struct CenterlineParams {
 // Every region not of the background colour becomes a filled shape. Shapes come largest
 // first, so that a region painted over a hole of its neighbour lies on top of it.
 Drawing TraceOutlines(const IndexedImage& image, const FitParams& params);
+// The same for a picture LabelRegionsInPlace has labelled (`regionColor` is what it
+// returned); the picture is used up.
+Drawing TraceLabelledOutlines(IndexedImage&& labelled, const std::vector<uint32_t>& regionColor,
+                              const FitParams& params);
 
 // Every colour but the background is thinned to one-pixel lines that become stroked paths.
 Drawing TraceCenterlines(const IndexedImage& image, const FitParams& fit, const CenterlineParams& params);

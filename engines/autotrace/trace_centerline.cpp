@@ -1,7 +1,62 @@
+#include <algorithm>
+#include <cmath>
+
 #include "centerline/thin.h"
 #include "trace.h"
 
 namespace at {
+namespace {
+
+// Background specks up to this many pixels inside a stroke are pinholes, not holes.
+constexpr size_t kMaxPinhole = 8;
+
+bool Near(Point a, Point b, double d) { return std::hypot(a.x - b.x, a.y - b.y) <= d; }
+
+// Thinning eats a stroke back from its free ends by about half its width. A free end (no
+// other path ends near it) is carried on in the direction the path arrives in, up to the
+// last stroke pixel in that direction: the stroke's tip.
+void ExtendFreeEnds(std::vector<SkeletonPath>& paths, const std::vector<float>& distance, int w, int h) {
+  auto stroke = [&](Point p) {
+    const int x = static_cast<int>(std::floor(p.x)), y = static_cast<int>(std::floor(p.y));
+    return x >= 0 && y >= 0 && x < w && y < h && distance[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)] > 0;
+  };
+  for (size_t i = 0; i < paths.size(); ++i) {
+    SkeletonPath& path = paths[i];
+    if (path.closed || path.points.size() < 2) continue;
+    for (int end = 0; end < 2; ++end) {
+      std::vector<Point>& pts = path.points;
+      const Point tip = end == 0 ? pts.front() : pts.back();
+      bool free = true;
+      for (size_t j = 0; j < paths.size() && free; ++j) {
+        if (j == i || paths[j].points.empty()) continue;
+        free = !Near(paths[j].points.front(), tip, 2.0) && !Near(paths[j].points.back(), tip, 2.0);
+      }
+      if (!free) continue;
+      // The direction over the last stretch of about a stroke width.
+      const double reach = std::max(3.0, path.width);
+      Point from = tip;
+      double run = 0;
+      for (size_t k = 1; k < pts.size() && run < reach; ++k) {
+        const Point q = end == 0 ? pts[k] : pts[pts.size() - 1 - k];
+        run += std::hypot(q.x - from.x, q.y - from.y);
+        from = q;
+      }
+      const double len = std::hypot(tip.x - from.x, tip.y - from.y);
+      if (len < 1e-9) continue;
+      const Point dir{(tip.x - from.x) / len, (tip.y - from.y) / len};
+      double step = 0;
+      const double limit = path.width + 2;
+      while (step + 0.5 <= limit && stroke(Point{tip.x + dir.x * (step + 0.5), tip.y + dir.y * (step + 0.5)})) step += 0.5;
+      if (step < 1.0) continue;
+      // Stop half a pixel short of the edge: the pixel centre, not beyond it.
+      const Point out{tip.x + dir.x * step, tip.y + dir.y * step};
+      if (end == 0) pts.insert(pts.begin(), out);
+      else pts.push_back(out);
+    }
+  }
+}
+
+}  // namespace
 
 // All colours are thinned together in one picture: a stroke pixel only ever looks at
 // neighbours of its own colour, so the colours do not disturb each other, and the work is
@@ -16,15 +71,23 @@ Drawing TraceCenterlines(const IndexedImage& image, const FitParams& fit, const 
   mask.bits = image.index;
   for (uint32_t& c : mask.bits)
     if (static_cast<int>(c) == image.background) c = kNoStroke;
+  FillPinholes(mask, kMaxPinhole);
   if (params.noiseRemoval < 1.0) RemoveNoise(mask, params.noiseRemoval);
   const std::vector<float> distance = DistanceToBackground(mask);
   Thin(mask);
-  for (SkeletonPath& path : ExtractPaths(mask, distance, params.widthWeightFactor)) {
+  std::vector<SkeletonPath> paths = ExtractPaths(mask, distance, params.widthWeightFactor);
+  ExtendFreeEnds(paths, distance, mask.width, mask.height);
+  for (SkeletonPath& path : paths) {
     Shape shape;
     shape.color = image.palette[path.color];
     shape.stroked = true;
     shape.width = params.preserveWidth ? path.width : 1.0;
-    Contour contour = FitPoints(path.points, path.closed, fit);
+    // Thinning rounds a sharp bend over about the stroke's width: corners are looked for,
+    // and put back where the two sides meet, on that scale.
+    FitParams bend = fit;
+    bend.cornerSurround = std::max(fit.cornerSurround, static_cast<int>(std::lround(0.75 * path.width)));
+    bend.cornerReach = std::max(fit.cornerReach, 1.5 * path.width);
+    Contour contour = FitPoints(path.points, path.closed, bend);
     contour.closed = path.closed;
     shape.contours.push_back(std::move(contour));
     drawing.shapes.push_back(std::move(shape));

@@ -29,10 +29,21 @@ Point StartOf(const Contour& piece, bool reversed) {
 }  // namespace
 
 Drawing TraceOutlines(const IndexedImage& image, const FitParams& params) {
+  IndexedImage labelled = image;
+  const std::vector<uint32_t> color = LabelRegionsInPlace(labelled);
+  return TraceLabelledOutlines(std::move(labelled), color, params);
+}
+
+Drawing TraceLabelledOutlines(IndexedImage&& labelled, const std::vector<uint32_t>& regionColor,
+                              const FitParams& options) {
+  FitParams params = options;
+  params.pixelEdges = true;
   Drawing drawing;
-  drawing.width = image.width;
-  drawing.height = image.height;
-  RegionMap map = BuildRegions(image);
+  drawing.width = labelled.width;
+  drawing.height = labelled.height;
+  const std::vector<Rgb> palette = labelled.palette;
+  RegionMap map = BuildRegions(std::move(labelled), regionColor);
+  std::vector<uint32_t>().swap(map.label);  // the chains are all that is needed from here
 
   std::vector<Contour> fitted(map.chains.size());
   std::vector<Point> pts;
@@ -50,16 +61,44 @@ Drawing TraceOutlines(const IndexedImage& image, const FitParams& params) {
   std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
     return map.regions[a].outerArea > map.regions[b].outerArea;
   });
+  // Where two traced regions meet, the one drawn first also strokes the shared boundary
+  // in its own colour (the underlay), so that the later one's anti-aliased edge blends
+  // into that colour rather than into the paper: no pale seam between neighbours.
+  std::vector<uint32_t> rank(map.regions.size(), kOutside);
+  for (uint32_t i = 0; i < order.size(); ++i) rank[order[i]] = i;
   for (uint32_t r : order) {
     const Region& region = map.regions[r];
     Shape shape;
-    shape.color = image.palette[region.color];
+    shape.color = palette[region.color];
     for (const Cycle& cycle : region.cycles) {
-      if (cycle.hole && !cycle.cut) continue;
+      if (cycle.hole && !cycle.cut) {
+        shape.overlaps = true;
+        continue;
+      }
       Contour contour;
       contour.closed = true;
       contour.start = StartOf(fitted[cycle.chains[0].chain], cycle.chains[0].reversed);
-      for (const ChainRef& ref : cycle.chains) Append(contour, fitted[ref.chain], ref.reversed);
+      Contour under;
+      under.closed = false;
+      bool open = false;
+      for (const ChainRef& ref : cycle.chains) {
+        Append(contour, fitted[ref.chain], ref.reversed);
+        const Chain& chain = map.chains[ref.chain];
+        const uint32_t other = chain.left == r ? chain.right : chain.left;
+        if (other == kOutside || rank[other] == kOutside || rank[other] < rank[r]) {
+          open = false;
+          continue;
+        }
+        if (!open) {
+          if (!under.segs.empty()) shape.underlay.push_back(std::move(under));
+          under = Contour{};
+          under.closed = false;
+          under.start = StartOf(fitted[ref.chain], ref.reversed);
+          open = true;
+        }
+        Append(under, fitted[ref.chain], ref.reversed);
+      }
+      if (!under.segs.empty()) shape.underlay.push_back(std::move(under));
       if (!contour.segs.empty()) shape.contours.push_back(std::move(contour));
     }
     if (!shape.contours.empty()) drawing.shapes.push_back(std::move(shape));

@@ -34,6 +34,13 @@ struct Shape {
   std::vector<Contour> contours;
   bool stroked = false;
   double width = 1.0;  // stroke width in pixels
+  // Set when the fill also covers ground of shapes drawn later (a hole left filled for the
+  // regions inside it); such a shape cannot share one even-odd path with others.
+  bool overlaps = false;
+  // Stretches of the outline that shapes drawn later paint over. They are stroked in this
+  // shape's colour, so that the later shapes' anti-aliased edges blend into this colour
+  // instead of into whatever lies below.
+  std::vector<Contour> underlay;
 };
 
 // Coordinates are in pixels, origin at the top-left corner, y pointing down.
@@ -41,6 +48,7 @@ struct Drawing {
   int width = 0;
   int height = 0;
   double dpi = 72.0;  // one pixel is 72/dpi points in the output
+  int decimals = 3;   // decimals of pixel coordinates in the output
   std::vector<Shape> shapes;
 };
 

@@ -20,7 +20,9 @@ std::string WriteEps(const Drawing& drawing, bool document) {
   out += "%%LanguageLevel: 2\n";
   if (document) out += "%%Pages: 1\n";
   out += "%%EndComments\n%%BeginProlog\n";
-  out += "/m {moveto} bind def /l {lineto} bind def /c {curveto} bind def /cp {closepath} bind def\n";
+  // Path steps are relative, so that their numbers stay short.
+  out += "/m {moveto} bind def /l {rlineto} bind def /c {rcurveto} bind def /cp {closepath} bind def\n";
+  out += "/h {0 rlineto} bind def /v {0 exch rlineto} bind def\n";
   out += "/rgb {setrgbcolor} bind def\n%%EndProlog\n";
   if (document) {
     out += "%%BeginSetup\n<< /PageSize [" + Num(w) + " " + Num(h) + "] >> setpagedevice\n%%EndSetup\n";
@@ -28,12 +30,21 @@ std::string WriteEps(const Drawing& drawing, bool document) {
   }
   out += "gsave\n0 " + Num(h) + " translate " + Num(s, 6) + " " + Num(-s, 6) + " scale\n";
   out += "1 setlinecap 1 setlinejoin\n";
-  for (const Shape& shape : drawing.shapes) {
-    AppendRgb(out, shape.color, " rgb\n");
+  const CoordGrid grid(drawing.decimals);
+  PsPathWriter path(out, grid, "cp", true);
+  for (const PaintRun& run : PaintRuns(drawing)) {
+    const Shape& first = drawing.shapes[run.begin];
+    AppendRgb(out, first.color, " rgb\n");
+    if (!first.stroked && HasUnderlay(drawing, run)) {
+      out += "newpath\n";
+      for (size_t i = run.begin; i < run.end; ++i) path.Contours(drawing.shapes[i].underlay);
+      AppendNumber(out, kUnderlayWidth);
+      out += " setlinewidth 0 setlinecap stroke 1 setlinecap\n";
+    }
     out += "newpath\n";
-    AppendContours(out, shape, "cp");
-    if (shape.stroked) {
-      AppendNumber(out, shape.width);
+    for (size_t i = run.begin; i < run.end; ++i) path.Contours(drawing.shapes[i].contours);
+    if (first.stroked) {
+      AppendNumber(out, first.width);
       out += " setlinewidth stroke\n";
     } else {
       out += "eofill\n";

@@ -11,11 +11,20 @@ namespace {
 
 std::string Content(const Drawing& drawing, double s) {
   std::string out = "q " + Num(s, 6) + " 0 0 " + Num(-s, 6) + " 0 " + Num(drawing.height * s) + " cm 1 J 1 j\n";
-  for (const Shape& shape : drawing.shapes) {
-    AppendRgb(out, shape.color, shape.stroked ? " RG\n" : " rg\n");
-    AppendContours(out, shape, "h");
-    if (shape.stroked) {
-      AppendNumber(out, shape.width);
+  const CoordGrid grid(drawing.decimals);
+  PsPathWriter path(out, grid, "h", false);
+  for (const PaintRun& run : PaintRuns(drawing)) {
+    const Shape& first = drawing.shapes[run.begin];
+    if (!first.stroked && HasUnderlay(drawing, run)) {
+      AppendRgb(out, first.color, " RG\n");
+      for (size_t i = run.begin; i < run.end; ++i) path.Contours(drawing.shapes[i].underlay);
+      AppendNumber(out, kUnderlayWidth);
+      out += " w 0 J S 1 J\n";
+    }
+    AppendRgb(out, first.color, first.stroked ? " RG\n" : " rg\n");
+    for (size_t i = run.begin; i < run.end; ++i) path.Contours(drawing.shapes[i].contours);
+    if (first.stroked) {
+      AppendNumber(out, first.width);
       out += " w S\n";
     } else {
       out += "f*\n";

@@ -12,53 +12,115 @@ std::string Hex(Rgb c) {
   return buf;
 }
 
-void AppendPoint(std::string& d, Point p) {
-  AppendNumber(d, p.x);
-  d += ' ';
-  AppendNumber(d, p.y);
-}
+// Path data in its shortest common form: relative commands, a command letter only when
+// it changes, and a separator only where the next number could not start without one.
+class SvgPathData {
+ public:
+  explicit SvgPathData(const CoordGrid& grid) : grid_(grid) {}
 
-void AppendContour(std::string& d, const Contour& c) {
-  d += 'M';
-  AppendPoint(d, c.start);
-  char last = 'M';
-  for (const Segment& s : c.segs) {
-    const char cmd = s.line ? 'L' : 'C';
-    if (cmd != last) d += cmd;
-    else d += ' ';
-    last = cmd;
-    if (!s.line) {
-      AppendPoint(d, s.c1);
-      d += ' ';
-      AppendPoint(d, s.c2);
-      d += ' ';
+  void Add(const Contour& c) {
+    const int64_t sx = grid_(c.start.x), sy = grid_(c.start.y);
+    Command('m');
+    Pair(sx - x_, sy - y_);
+    x_ = sx;
+    y_ = sy;
+    size_t count = c.segs.size();
+    // The closing command draws the last straight side itself.
+    if (c.closed && count > 1 && c.segs.back().line && grid_(c.segs.back().end.x) == sx &&
+        grid_(c.segs.back().end.y) == sy)
+      --count;
+    for (size_t i = 0; i < count; ++i) {
+      const Segment& s = c.segs[i];
+      const int64_t ex = grid_(s.end.x), ey = grid_(s.end.y);
+      if (s.line) {
+        if (ey == y_ && ex != x_) {
+          Command('h');
+          Number(ex - x_);
+        } else if (ex == x_) {
+          Command('v');
+          Number(ey - y_);
+        } else {
+          Command('l');
+          Pair(ex - x_, ey - y_);
+        }
+      } else {
+        Command('c');
+        Pair(grid_(s.c1.x) - x_, grid_(s.c1.y) - y_);
+        Pair(grid_(s.c2.x) - x_, grid_(s.c2.y) - y_);
+        Pair(ex - x_, ey - y_);
+      }
+      x_ = ex;
+      y_ = ey;
     }
-    AppendPoint(d, s.end);
+    if (c.segs.empty()) {  // a dot: a zero-length line still shows its round caps
+      Command('h');
+      Number(0);
+    }
+    if (c.closed) {
+      Command('z');
+      last_ = 0;  // a command after z always names itself
+      x_ = sx;
+      y_ = sy;
+    }
   }
-  if (c.segs.empty()) {  // a dot: a zero-length line still shows its round caps
-    d += 'L';
-    AppendPoint(d, c.start);
+  const std::string& text() const { return d_; }
+
+ private:
+  void Command(char c) {
+    if (c != last_) {
+      d_ += c;
+      afterNumber_ = false;
+    }
+    last_ = c;
   }
-  if (c.closed) d += 'Z';
-}
+  void Pair(int64_t a, int64_t b) {
+    Number(a);
+    Number(b);
+  }
+  void Number(int64_t k) {
+    num_.clear();
+    AppendFixed(num_, k, grid_.decimals, true);
+    const bool dot = num_.find('.') != std::string::npos;
+    if (afterNumber_ && num_[0] != '-' && !(num_[0] == '.' && lastHadDot_)) d_ += ' ';
+    d_ += num_;
+    afterNumber_ = true;
+    lastHadDot_ = dot;
+  }
+
+  const CoordGrid& grid_;
+  std::string d_, num_;
+  int64_t x_ = 0, y_ = 0;
+  char last_ = 0;
+  bool afterNumber_ = false, lastHadDot_ = false;
+};
 
 }  // namespace
 
+// Sizes are plain pixels, the picture's own; -dpi only matters to formats measured in points.
 std::string WriteSvg(const Drawing& drawing) {
-  const double s = 72.0 / drawing.dpi;
+  const CoordGrid grid(drawing.decimals);
   std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\n";
-  out += "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"" + Num(drawing.width * s) +
-         "pt\" height=\"" + Num(drawing.height * s) + "pt\" viewBox=\"0 0 " + std::to_string(drawing.width) +
-         " " + std::to_string(drawing.height) + "\">\n";
-  for (const Shape& shape : drawing.shapes) {
-    std::string d;
-    for (const Contour& c : shape.contours) AppendContour(d, c);
-    if (shape.stroked) {
-      out += "<path fill=\"none\" stroke=\"" + Hex(shape.color) + "\" stroke-width=\"" + Num(shape.width) +
-             "\" stroke-linecap=\"round\" stroke-linejoin=\"round\" d=\"" + d + "\"/>\n";
-    } else {
-      out += "<path fill=\"" + Hex(shape.color) + "\" fill-rule=\"evenodd\" stroke=\"none\" d=\"" + d + "\"/>\n";
+  const std::string w = std::to_string(drawing.width), h = std::to_string(drawing.height);
+  out += "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"" + w + "\" height=\"" + h +
+         "\" viewBox=\"0 0 " + w + " " + h + "\">\n";
+  for (const PaintRun& run : PaintRuns(drawing)) {
+    const Shape& first = drawing.shapes[run.begin];
+    SvgPathData d(grid), under(grid);
+    for (size_t i = run.begin; i < run.end; ++i) {
+      for (const Contour& c : drawing.shapes[i].contours) d.Add(c);
+      for (const Contour& c : drawing.shapes[i].underlay) under.Add(c);
     }
+    const std::string color = Hex(first.color);
+    if (first.stroked) {
+      out += "<path fill=\"none\" stroke=\"" + color + "\" stroke-width=\"" + Num(first.width) +
+             "\" stroke-linecap=\"round\" stroke-linejoin=\"round\" d=\"" + d.text() + "\"/>\n";
+      continue;
+    }
+    if (!under.text().empty())
+      out += "<path fill=\"none\" stroke=\"" + color + "\" stroke-width=\"" + Num(kUnderlayWidth) +
+             "\" stroke-linejoin=\"round\" d=\"" +
+             under.text() + "\"/>\n";
+    out += "<path fill=\"" + color + "\" fill-rule=\"evenodd\" d=\"" + d.text() + "\"/>\n";
   }
   out += "</svg>\n";
   return out;

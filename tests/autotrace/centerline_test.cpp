@@ -46,6 +46,9 @@ TEST(AutotraceCenterline, PlusTeeAndCircleTopology) {
 
     at::Image ring = attest::Blank(200, 200);
     attest::Ring(ring, {0, 0, 0}, 100, 100, 60 - w / 2.0, 60 + w / 2.0);
+    // Pinholes of one to four pixels in the stroke make no small loops of their own.
+    if (w >= 6)
+      for (int k = 0; k < 6; ++k) attest::Disc(ring, {255, 255, 255}, 100 + 60 * std::cos(k), 100 + 60 * std::sin(k), k % 2 ? 0.6 : 1.1);
     at::Drawing r = Trace(ring);
     ASSERT_EQ(r.shapes.size(), 1u) << "circle, width " << w;
     EXPECT_TRUE(r.shapes[0].contours[0].closed);
@@ -64,11 +67,18 @@ TEST(AutotraceCenterline, NoSpursAndNoHooksOnSquareEnds) {
   at::Drawing d = Trace(bar);
   ASSERT_EQ(d.shapes.size(), 1u);
   const at::Contour& c = d.shapes[0].contours[0];
-  // Both ends lie on the true centre-line, not bent toward a corner.
+  // Both ends lie on the true centre-line, not bent toward a corner, and reach the bar's
+  // flat ends instead of stopping half a stroke width short.
+  double lo = 1e9, hi = -1e9;
   for (at::Point p : {c.start, End(c)}) {
     const double n = -(p.x - 20) * 0.28 + (p.y - 20) * 0.96;
     EXPECT_LT(std::fabs(n), 1.0);
+    const double t = (p.x - 20) * 0.96 + (p.y - 20) * 0.28;
+    lo = std::min(lo, t);
+    hi = std::max(hi, t);
   }
+  EXPECT_LT(lo, 1.5);
+  EXPECT_GT(hi, 158.5);
   EXPECT_NEAR(d.shapes[0].width, 18, 1.0);
   // Without -preserve-width strokes are thin lines.
   EXPECT_EQ(Trace(bar, false).shapes[0].width, 1.0);

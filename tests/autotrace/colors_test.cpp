@@ -54,6 +54,26 @@ TEST(AutotraceColors, ManyColoursAreBinnedAndStillReduced) {
   at::IndexedImage q = at::IndexColors(img, 16, nullptr);
   EXPECT_LE(UsedIndices(q).size(), 16u);
   EXPECT_GE(UsedIndices(q).size(), 8u);
+
+  // Small vivid details on a shaded, muted picture, a few dozen pixels each in 90,000, keep
+  // colours of their own instead of melting into the shades around them.
+  for (int y = 0; y < 300; ++y)
+    for (int x = 0; x < 300; ++x) {
+      const size_t i = (static_cast<size_t>(y) * 300 + x) * 3;
+      img.rgb[i] = static_cast<uint8_t>(60 + x / 8);
+      img.rgb[i + 1] = static_cast<uint8_t>(100 + y / 4);
+      img.rgb[i + 2] = static_cast<uint8_t>(40 + (x * 7 + y * 3) % 30);
+    }
+  attest::Disc(img, {250, 140, 10}, 40, 250, 3.5);
+  attest::Disc(img, {200, 20, 40}, 250, 40, 3.5);
+  q = at::IndexColors(img, 16, nullptr);
+  const at::Rgb orange = q.palette[q.At(40, 250)], red = q.palette[q.At(250, 40)];
+  EXPECT_NEAR(orange.r, 250, 12);
+  EXPECT_NEAR(orange.g, 140, 12);
+  EXPECT_NEAR(orange.b, 10, 12);
+  EXPECT_NEAR(red.r, 200, 12);
+  EXPECT_NEAR(red.g, 20, 12);
+  EXPECT_NEAR(red.b, 40, 12);
 }
 
 TEST(AutotraceColors, DespeckleMergesSmallSpotsOnly) {

@@ -116,6 +116,35 @@ TEST(AutotraceFit, LinesCurvesAndTolerances) {
   EXPECT_EQ(back.segs.back().end.x, open.start.x);
 }
 
+TEST(AutotraceFit, PixelOutlinesComeOutSmoothAndFew) {
+  const at::Rgb white{255, 255, 255};
+  at::FitParams p;
+  p.errorThreshold = 0.25;
+  // A disc is a handful of curves and no facets; a slanted bar is its four straight sides,
+  // each one line however many stair steps its pixels make.
+  at::Image img = attest::Blank(300, 200);
+  attest::Disc(img, {0, 0, 0}, 80, 100, 60);
+  attest::Paint(img, {0, 0, 0}, [](double x, double y) {
+    const double t = (x - 170) * 0.8 + (y - 30) * 0.6, n = -(x - 170) * 0.6 + (y - 30) * 0.8;
+    return t >= 0 && t <= 150 && std::fabs(n) < 8;
+  });
+  at::Drawing d = at::TraceOutlines(at::IndexColors(img, 0, &white), p);
+  ASSERT_EQ(d.shapes.size(), 2u);
+  for (const at::Shape& s : d.shapes) {
+    ASSERT_EQ(s.contours.size(), 1u);
+    const at::Contour& c = s.contours[0];
+    size_t curves = 0;
+    for (const at::Segment& seg : c.segs) curves += !seg.line;
+    if (std::fabs(c.start.x - 80) < 62) {  // the disc
+      EXPECT_LE(c.segs.size(), 12u);
+      EXPECT_EQ(curves, c.segs.size());
+    } else {
+      EXPECT_EQ(c.segs.size(), 4u);
+      EXPECT_EQ(curves, 0u);
+    }
+  }
+}
+
 TEST(AutotraceRegions, NeighboursShareOneBoundary) {
   at::Image img = attest::Blank(30, 20);
   attest::Rect(img, {255, 0, 0}, 5, 5, 15, 15);
@@ -138,6 +167,19 @@ TEST(AutotraceRegions, NeighboursShareOneBoundary) {
     shared += otherTraced;
   }
   EXPECT_EQ(shared, 1);  // the seam between red and blue, from (15,5) to (15,15)
+  // The shape drawn first strokes the seam underneath the other (so that no paper shows
+  // through their anti-aliased edges); the one drawn on top needs no underlay.
+  const at::Drawing d = at::TraceOutlines(idx, at::FitParams{});
+  ASSERT_EQ(d.shapes.size(), 2u);
+  ASSERT_EQ(d.shapes[0].underlay.size(), 1u);
+  EXPECT_TRUE(d.shapes[1].underlay.empty());
+  const at::Contour& under = d.shapes[0].underlay[0];
+  ASSERT_FALSE(under.segs.empty());
+  EXPECT_FALSE(under.closed);
+  const double y0 = std::min(under.start.y, under.segs.back().end.y), y1 = std::max(under.start.y, under.segs.back().end.y);
+  EXPECT_EQ(under.start.x, 15);
+  EXPECT_EQ(y0, 5);
+  EXPECT_EQ(y1, 15);
 }
 
 TEST(AutotraceRegions, HolesAreCutOnlyWhereBackgroundShows) {
@@ -175,6 +217,21 @@ TEST(AutotraceRegions, DiagonalsJoinTheDarkerColour) {
   at::Drawing d = at::TraceOutlines(at::IndexColors(img, 0, &white), at::FitParams{});
   ASSERT_EQ(d.shapes.size(), 1u);
   EXPECT_EQ(d.shapes[0].contours.size(), 1u);  // one outline through the shared corner
+
+  // Labelling in place over the index gives the same regions, numbered alike, on a busy
+  // picture full of crossing diagonals, U shapes and runs that join late.
+  at::Image busy = attest::Blank(61, 37);
+  const at::Rgb colours[3] = {{0, 0, 0}, {200, 0, 0}, {255, 255, 255}};
+  for (int y = 0; y < 37; ++y)
+    for (int x = 0; x < 61; ++x)
+      attest::Rect(busy, colours[(x * 7 + y * 13 + (x * y) % 5 + (x / 9 + y / 6) % 2) % 3], x, y, x + 1, y + 1);
+  at::IndexedImage idx = at::IndexColors(busy, 0, &white);
+  const uint32_t count = at::LabelRegions(idx, label);
+  at::IndexedImage inPlace = idx;
+  const std::vector<uint32_t> regionColour = at::LabelRegionsInPlace(inPlace);
+  ASSERT_EQ(regionColour.size(), count);
+  EXPECT_EQ(inPlace.index, label);
+  for (size_t i = 0; i < label.size(); ++i) ASSERT_EQ(regionColour[label[i]], idx.index[i]) << i;
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cmath>
 #include <cstring>
 #include <sstream>
 
@@ -115,11 +117,12 @@ TEST(AutotraceWriters, SvgEpsAndPdfStructure) {
   at::Drawing d = Sample();
   d.dpi = 144;  // half a point a pixel
   const std::string svg = at::WriteSvg(d);
-  EXPECT_NE(svg.find("width=\"50pt\" height=\"25pt\" viewBox=\"0 0 100 50\""), std::string::npos);
+  // SVG sizes are pixels whatever the resolution; path data is relative and terse.
+  EXPECT_NE(svg.find("width=\"100\" height=\"50\" viewBox=\"0 0 100 50\""), std::string::npos);
   EXPECT_NE(svg.find("fill=\"#ff0000\" fill-rule=\"evenodd\""), std::string::npos);
-  EXPECT_NE(svg.find("d=\"M10 10L40 10C45 20 45 30 40 40L10 40Z\""), std::string::npos);
+  EXPECT_NE(svg.find("d=\"m10 10h30c5 10 5 20 0 30h-30z\""), std::string::npos);
   EXPECT_NE(svg.find("stroke=\"#0000ff\" stroke-width=\"4\""), std::string::npos);
-  EXPECT_NE(svg.find("M60 10L90 40\""), std::string::npos);  // open: no Z
+  EXPECT_NE(svg.find("m60 10l30 30\""), std::string::npos);  // open: no z
 
   const std::string eps = at::WriteEps(d, false);
   EXPECT_EQ(eps.rfind("%!PS-Adobe-3.0 EPSF-3.0\n", 0), 0u);
@@ -146,6 +149,67 @@ TEST(AutotraceWriters, SvgEpsAndPdfStructure) {
     table >> off >> gen >> kind;
     if (i == 0) continue;
     EXPECT_EQ(pdf.compare(std::stoul(off), std::to_string(i).size() + 6, std::to_string(i) + " 0 obj"), 0) << i;
+  }
+}
+
+// End points of the relative path data our SVG writer produces (m, l, h, v, c, z, with
+// separators left out wherever a number can start without one).
+std::vector<at::Point> SvgEndPoints(const std::string& d) {
+  std::vector<at::Point> out;
+  at::Point cur, start;
+  char cmd = 0;
+  std::vector<double> nums;
+  size_t i = 0;
+  auto number = [&]() {
+    const size_t from = i;
+    if (d[i] == '-') ++i;
+    bool dot = false;
+    while (i < d.size() && (std::isdigit(static_cast<unsigned char>(d[i])) || (d[i] == '.' && !dot))) dot |= d[i++] == '.';
+    return std::stod(d.substr(from, i - from));
+  };
+  while (i < d.size()) {
+    const char ch = d[i];
+    if (ch == ' ') {
+      ++i;
+    } else if (std::isalpha(static_cast<unsigned char>(ch))) {
+      cmd = ch;
+      ++i;
+      if (cmd == 'z') cur = start;
+    } else {
+      nums.push_back(number());
+      const size_t need = cmd == 'c' ? 6 : cmd == 'h' || cmd == 'v' ? 1 : 2;
+      if (nums.size() < need) continue;
+      if (cmd == 'h') cur.x += nums[0];
+      else if (cmd == 'v') cur.y += nums[0];
+      else cur = {cur.x + nums[need - 2], cur.y + nums[need - 1]};
+      if (cmd == 'm') start = cur;
+      out.push_back(cur);
+      nums.clear();
+    }
+  }
+  return out;
+}
+
+TEST(AutotraceWriters, CompactSvgCoordinatesDoNotDrift) {
+  // A long wiggly open line of short steps: relative steps written with one decimal must
+  // add up to each point's own rounding, not drift, and must read back unambiguously.
+  at::Drawing d = Sample(400, 400);
+  at::Contour& c = d.shapes[1].contours[0];
+  c.segs.clear();
+  std::vector<at::Point> want;
+  for (int i = 1; i <= 600; ++i) {
+    const at::Point p{200 + 150 * std::cos(i * 0.0123), 200 + 150 * std::sin(i * 0.0371) - 0.0049 * (i % 7)};
+    c.segs.push_back(at::Segment{i % 3 == 0, {p.x - 0.55, p.y + 0.05}, {p.x - 0.04, p.y - 0.61}, p});
+    want.push_back(p);
+  }
+  d.decimals = 1;
+  const std::string svg = at::WriteSvg(d);
+  const size_t from = svg.rfind(" d=\"") + 4;
+  const std::vector<at::Point> got = SvgEndPoints(svg.substr(from, svg.find('"', from) - from));
+  ASSERT_EQ(got.size(), want.size() + 1);
+  for (size_t i = 0; i < want.size(); ++i) {
+    EXPECT_NEAR(got[i + 1].x, want[i].x, 0.0501) << i;
+    EXPECT_NEAR(got[i + 1].y, want[i].y, 0.0501) << i;
   }
 }
 

@@ -98,6 +98,38 @@ void RemoveNoise(Mask& mask, double level) {
   }
 }
 
+void FillPinholes(Mask& mask, size_t maxArea) {
+  const int w = mask.width, h = mask.height;
+  std::vector<uint8_t> seen(mask.bits.size(), 0);
+  std::vector<uint32_t> queue;
+  for (size_t start = 0; start < mask.bits.size(); ++start) {
+    if (seen[start] || mask.bits[start] != kNoStroke) continue;
+    queue.assign(1, static_cast<uint32_t>(start));
+    seen[start] = 1;
+    bool border = false;
+    uint32_t around = kNoStroke;
+    for (size_t q = 0; q < queue.size(); ++q) {
+      const int x = static_cast<int>(queue[q] % static_cast<uint32_t>(w)), y = static_cast<int>(queue[q] / static_cast<uint32_t>(w));
+      for (int k = 0; k < 8; k += 2) {
+        const int nx = x + kNx[k], ny = y + kNy[k];
+        if (nx < 0 || ny < 0 || nx >= w || ny >= h) {
+          border = true;
+          continue;
+        }
+        const size_t j = static_cast<size_t>(ny) * static_cast<size_t>(w) + static_cast<size_t>(nx);
+        if (mask.bits[j] != kNoStroke) {
+          if (around == kNoStroke) around = mask.bits[j];
+        } else if (!seen[j]) {
+          seen[j] = 1;
+          queue.push_back(static_cast<uint32_t>(j));
+        }
+      }
+    }
+    if (border || queue.size() > maxArea || around == kNoStroke) continue;
+    for (uint32_t i : queue) mask.bits[i] = around;
+  }
+}
+
 std::vector<float> DistanceToBackground(const Mask& mask) {
   const size_t w = static_cast<size_t>(mask.width), h = static_cast<size_t>(mask.height);
   // Large but finite, so that differences of two stay finite.

@@ -28,6 +28,11 @@ struct SkeletonPath {
   uint32_t color = 0;
 };
 
+// Fills specks of background enclosed by strokes (edge-connected, clear of the picture's
+// border, at most maxArea pixels) with the stroke colour around them: a pinhole in a stroke
+// would otherwise thin into a small loop.
+void FillPinholes(Mask& mask, size_t maxArea);
+
 // Gives each pixel that agrees with fewer than (1 - level) of its eight neighbours the
 // value most of them have.
 void RemoveNoise(Mask& mask, double level);

@@ -3,10 +3,15 @@
 #include <algorithm>
 #include <numeric>
 
+#include "large_array.h"
+
 namespace at {
 namespace {
 
 constexpr uint32_t kNoColor = 0xFFFFFFFFu;
+constexpr int kSideShift = 28;
+constexpr uint32_t kLabelMask = (uint32_t{1} << kSideShift) - 1;
+static_assert(kMaxPixels <= kLabelMask, "region ids must leave the top bits of a label free");
 
 // rank[c] < rank[c'] means colour c takes a contested diagonal from c'.
 std::vector<uint32_t> DiagonalRanks(const IndexedImage& image) {
@@ -27,13 +32,9 @@ std::vector<uint32_t> DiagonalRanks(const IndexedImage& image) {
   return rank;
 }
 
-struct ColorGrid {
-  const IndexedImage& image;
+// Which colour takes a corner where two diagonal pairs of pixels cross.
+struct DiagonalRule {
   const std::vector<uint32_t>& rank;
-  uint32_t At(int x, int y) const {
-    if (x < 0 || y < 0 || x >= image.width || y >= image.height) return kNoColor;
-    return image.At(x, y);
-  }
   bool Beats(uint32_t a, uint32_t b) const {
     if (a == kNoColor) return false;
     if (b == kNoColor) return true;
@@ -114,32 +115,39 @@ constexpr int kDy[4] = {0, 1, 0, -1};
 
 class Tracer {
  public:
-  Tracer(const IndexedImage& image, const std::vector<uint32_t>& rank, RegionMap& map)
-      : grid_{image, rank}, map_(map), w_(image.width), h_(image.height),
-        visited_(static_cast<size_t>(w_) * static_cast<size_t>(h_), 0) {}
+  Tracer(const std::vector<uint32_t>& rank, RegionMap& map) : rule_{rank}, map_(map), w_(map.width), h_(map.height) {}
 
   void TraceAll() {
     for (int y = 0; y < h_; ++y) {
       for (int x = 0; x < w_; ++x) {
         const uint32_t r = Lab(x, y);
         if (!map_.regions[r].traced) continue;
-        const uint8_t seen = visited_[Idx(x, y)];
-        if (seen == 0x0F) continue;
+        if (Seen(x, y) == 0x0F) continue;
         // Top first: the first side found of a region is on its outer boundary.
-        if (!(seen & 1) && Lab(x, y - 1) != r) TraceCycle(r, x + 1, y, 2);
-        if (!(visited_[Idx(x, y)] & 2) && Lab(x + 1, y) != r) TraceCycle(r, x + 1, y + 1, 3);
-        if (!(visited_[Idx(x, y)] & 4) && Lab(x, y + 1) != r) TraceCycle(r, x, y + 1, 0);
-        if (!(visited_[Idx(x, y)] & 8) && Lab(x - 1, y) != r) TraceCycle(r, x, y, 1);
+        if (!(Seen(x, y) & 1) && Lab(x, y - 1) != r) TraceCycle(r, x + 1, y, 2);
+        if (!(Seen(x, y) & 2) && Lab(x + 1, y) != r) TraceCycle(r, x + 1, y + 1, 3);
+        if (!(Seen(x, y) & 4) && Lab(x, y + 1) != r) TraceCycle(r, x, y + 1, 0);
+        if (!(Seen(x, y) & 8) && Lab(x - 1, y) != r) TraceCycle(r, x, y, 1);
       }
     }
+    for (uint32_t& l : map_.label) l &= kLabelMask;
   }
 
  private:
   size_t Idx(int x, int y) const { return static_cast<size_t>(y) * static_cast<size_t>(w_) + static_cast<size_t>(x); }
   uint32_t Lab(int x, int y) const {
     if (x < 0 || y < 0 || x >= w_ || y >= h_) return kOutside;
-    return map_.label[Idx(x, y)];
+    return map_.label[Idx(x, y)] & kLabelMask;
   }
+  uint32_t ColorAt(int x, int y) const {
+    const uint32_t r = Lab(x, y);
+    return r == kOutside ? kNoColor : map_.regions[r].color;
+  }
+  // Which sides of a pixel have been walked, kept in the spare top bits of its label: a
+  // picture has at most kMaxPixels < 2^28 regions, and a separate array would cost a byte
+  // a pixel more at the peak of the tracer's memory.
+  uint32_t Seen(int x, int y) const { return map_.label[Idx(x, y)] >> kSideShift; }
+  void MarkSeen(int x, int y, uint8_t bit) { map_.label[Idx(x, y)] |= uint32_t{bit} << kSideShift; }
   uint64_t Vertex(int x, int y) const { return static_cast<uint64_t>(y) * static_cast<uint64_t>(w_ + 1) + static_cast<uint64_t>(x); }
 
   bool IsJunction(int vx, int vy) const {
@@ -177,9 +185,9 @@ class Tracer {
     if (inLeft && !inRight) return d;
     if (inLeft && inRight) return (d + 1) & 3;
     if (!inLeft && !inRight) return (d + 3) & 3;
-    const uint32_t nw = grid_.At(vx - 1, vy - 1), ne = grid_.At(vx, vy - 1);
-    const uint32_t sw = grid_.At(vx - 1, vy), se = grid_.At(vx, vy);
-    const bool joins = (d == 0 || d == 2) ? grid_.MainJoins(nw, ne, sw, se) : grid_.AntiJoins(nw, ne, sw, se);
+    const uint32_t nw = ColorAt(vx - 1, vy - 1), ne = ColorAt(vx, vy - 1);
+    const uint32_t sw = ColorAt(vx - 1, vy), se = ColorAt(vx, vy);
+    const bool joins = (d == 0 || d == 2) ? rule_.MainJoins(nw, ne, sw, se) : rule_.AntiJoins(nw, ne, sw, se);
     return joins ? (d + 1) & 3 : (d + 3) & 3;
   }
 
@@ -193,7 +201,7 @@ class Tracer {
       int px, py;
       uint8_t bit;
       LeftPixel(vx, vy, d, px, py, bit);
-      visited_[Idx(px, py)] |= bit;
+      MarkSeen(px, py, bit);
       verts_.push_back(LatticePoint{vx, vy});
       dirs_.push_back(static_cast<uint8_t>(d));
       rights_.push_back(RightRegion(vx, vy, d));
@@ -289,10 +297,9 @@ class Tracer {
     cycle.chains.push_back(ChainRef{id, false});
   }
 
-  ColorGrid grid_;
+  DiagonalRule rule_;
   RegionMap& map_;
   int w_, h_;
-  std::vector<uint8_t> visited_;
   std::vector<LatticePoint> verts_;
   std::vector<uint8_t> dirs_;
   std::vector<uint32_t> rights_;
@@ -343,21 +350,24 @@ void DecideHoles(RegionMap& map) {
 
 uint32_t LabelRegions(const IndexedImage& image, std::vector<uint32_t>& label) {
   const std::vector<uint32_t> rank = DiagonalRanks(image);
-  ColorGrid grid{image, rank};
+  const DiagonalRule grid{rank};
   const int w = image.width, h = image.height;
   const size_t n = static_cast<size_t>(w) * static_cast<size_t>(h);
   std::vector<uint32_t>& parent = label;
-  parent.resize(n);
+  ResizeLarge(parent, n);
   std::iota(parent.begin(), parent.end(), 0u);
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
       const uint32_t i = static_cast<uint32_t>(static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x));
       const uint32_t c = image.index[i];
-      if (x > 0 && image.index[i - 1] == c) Union(parent, i, i - 1);
+      // Pixel i is still on its own here, so joining its left neighbour is one link.
+      const bool left = x > 0 && image.index[i - 1] == c;
+      if (left) parent[i] = parent[i - 1];
       if (y == 0) continue;
       const uint32_t up = i - static_cast<uint32_t>(w);
       if (image.index[up] == c) {
-        Union(parent, i, up);
+        // Inside a run under a run of the same colour the four are joined already.
+        if (!(left && image.index[up - 1] == c)) Union(parent, i, up);
         continue;
       }
       if (x > 0 && image.index[up - 1] == c && grid.MainJoins(c, image.index[up], image.index[i - 1], c))
@@ -375,19 +385,86 @@ uint32_t LabelRegions(const IndexedImage& image, std::vector<uint32_t>& label) {
   return count;
 }
 
-RegionMap BuildRegions(const IndexedImage& image) {
-  RegionMap map;
-  map.width = image.width;
-  map.height = image.height;
-  const uint32_t count = LabelRegions(image, map.label);
-  map.regions.resize(count);
-  for (size_t i = 0; i < map.label.size(); ++i) {
-    Region& region = map.regions[map.label[i]];
-    region.color = image.index[i];
-    region.traced = static_cast<int>(image.index[i]) != image.background;
-  }
+std::vector<uint32_t> LabelRegionsInPlace(IndexedImage& image) {
   const std::vector<uint32_t> rank = DiagonalRanks(image);
-  Tracer tracer(image, rank, map);
+  const DiagonalRule rule{rank};
+  const int w = image.width, h = image.height;
+  const size_t n = static_cast<size_t>(w) * static_cast<size_t>(h);
+  // The index array turns into the union-find forest row by row; the colours of the row
+  // being joined and the row above are kept aside. A root holds its colour, marked.
+  constexpr uint32_t kRoot = 0x80000000u;
+  uint32_t* p = image.index.data();
+  auto find = [&](uint32_t i) {
+    while (!(p[i] & kRoot)) {
+      const uint32_t q = p[i];
+      if (!(p[q] & kRoot)) p[i] = p[q];
+      i = q;
+    }
+    return i;
+  };
+  auto unite = [&](uint32_t a, uint32_t b) {
+    a = find(a);
+    b = find(b);
+    if (a < b) p[b] = a;
+    else if (b < a) p[a] = b;
+  };
+  std::vector<uint32_t> above(static_cast<size_t>(w)), row(static_cast<size_t>(w));
+  for (int y = 0; y < h; ++y) {
+    const uint32_t base = static_cast<uint32_t>(static_cast<size_t>(y) * static_cast<size_t>(w));
+    for (int x = 0; x < w; ++x) {
+      row[static_cast<size_t>(x)] = p[base + static_cast<uint32_t>(x)];
+      p[base + static_cast<uint32_t>(x)] = kRoot | row[static_cast<size_t>(x)];
+    }
+    for (int x = 0; x < w; ++x) {
+      const size_t xs = static_cast<size_t>(x);
+      const uint32_t i = base + static_cast<uint32_t>(x), c = row[xs];
+      // Pixel i is still on its own here, so joining its left neighbour is one link.
+      const bool left = x > 0 && row[xs - 1] == c;
+      if (left) p[i] = (p[i - 1] & kRoot) ? i - 1 : p[i - 1];
+      if (y == 0) continue;
+      const uint32_t up = i - static_cast<uint32_t>(w);
+      if (above[xs] == c) {
+        // Inside a run under a run of the same colour the four are joined already.
+        if (!(left && above[xs - 1] == c)) unite(i, up);
+        continue;
+      }
+      if (x > 0 && above[xs - 1] == c && rule.MainJoins(c, above[xs], row[xs - 1], c)) unite(i, up - 1);
+      if (x + 1 < w && above[xs + 1] == c && rule.AntiJoins(above[xs], c, c, row[xs + 1])) unite(i, up + 1);
+    }
+    above.swap(row);
+  }
+  // Roots precede their members, so a member's parent already holds its final label.
+  std::vector<uint32_t> color;
+  for (size_t i = 0; i < n; ++i) {
+    if (p[i] & kRoot) {
+      const uint32_t c = p[i] & ~kRoot;
+      p[i] = static_cast<uint32_t>(color.size());
+      color.push_back(c);
+    } else {
+      p[i] = p[p[i]];
+    }
+  }
+  return color;
+}
+
+RegionMap BuildRegions(const IndexedImage& image) {
+  IndexedImage labelled = image;
+  const std::vector<uint32_t> color = LabelRegionsInPlace(labelled);
+  return BuildRegions(std::move(labelled), color);
+}
+
+RegionMap BuildRegions(IndexedImage&& labelled, const std::vector<uint32_t>& regionColor) {
+  RegionMap map;
+  map.width = labelled.width;
+  map.height = labelled.height;
+  map.label = std::move(labelled.index);
+  map.regions.resize(regionColor.size());
+  for (size_t r = 0; r < regionColor.size(); ++r) {
+    map.regions[r].color = regionColor[r];
+    map.regions[r].traced = static_cast<int>(regionColor[r]) != labelled.background;
+  }
+  const std::vector<uint32_t> rank = DiagonalRanks(labelled);
+  Tracer tracer(rank, map);
   tracer.TraceAll();
   DecideHoles(map);
   return map;

@@ -57,8 +57,14 @@ struct RegionMap {
 // by a crossing pair of another colour: the darker colour wins, the background always
 // loses) and traces the boundaries of every region whose colour is not the background.
 RegionMap BuildRegions(const IndexedImage& image);
+// The same for a picture LabelRegionsInPlace has labelled; its label array is taken over.
+RegionMap BuildRegions(IndexedImage&& labelled, const std::vector<uint32_t>& regionColor);
 
 // Connected-component labels alone, with the same connectivity rule. Returns the count.
 uint32_t LabelRegions(const IndexedImage& image, std::vector<uint32_t>& label);
+
+// The same labels written over the image's own index array (which saves a second array the
+// size of the picture); returns each region's palette index, one per region.
+std::vector<uint32_t> LabelRegionsInPlace(IndexedImage& image);
 
 }  // namespace at
