@@ -89,14 +89,7 @@ struct Retiring {
 
 class WorkerPool {
  public:
-  WorkerPool(const ConversionSettings& settings, int workers) : settings_(settings) {
-    // Interrupts are handled on the coordinating thread only.
-    sigset_t all = InterruptSignals();
-    sigset_t previous;
-    pthread_sigmask(SIG_BLOCK, &all, &previous);
-    for (int i = 0; i < workers; ++i) threads_.emplace_back([this] { Work(); });
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  }
+  WorkerPool(const ConversionSettings& settings, int workers) : settings_(settings), workers_(workers) {}
 
   ~WorkerPool() {
     {
@@ -107,7 +100,23 @@ class WorkerPool {
     for (std::thread& thread : threads_) thread.join();
   }
 
-  void Submit(std::shared_ptr<Task> task) {
+  // Queues a task for the workers, started with the first. With `alone`, a task that nothing
+  // else will run beside runs at once on the calling thread instead, as a run of one image
+  // would run it.
+  void Submit(std::shared_ptr<Task> task, bool alone) {
+    if (alone && threads_.empty()) {
+      task->traced = TraceImage(settings_, task->image, task->output, task->pending, &task->why);
+      task->done = true;
+      return;
+    }
+    if (threads_.empty()) {
+      // Interrupts are handled on the coordinating thread only.
+      sigset_t all = InterruptSignals();
+      sigset_t previous;
+      pthread_sigmask(SIG_BLOCK, &all, &previous);
+      for (int i = 0; i < workers_; ++i) threads_.emplace_back([this] { Work(); });
+      pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    }
     {
       std::lock_guard<std::mutex> lock(mutex_);
       queue_.push_back(std::move(task));
@@ -147,6 +156,7 @@ class WorkerPool {
   }
 
   const ConversionSettings& settings_;
+  int workers_;
   std::vector<std::thread> threads_;
   std::mutex mutex_;
   std::condition_variable wake_;
@@ -206,7 +216,8 @@ class ParallelBatch {
       task->job = j;
       task->label = ImageLabel(images, i);
       retiring_.push_back(Retiring{task, j, {}, i + 1 == count});
-      pool_.Submit(std::move(task));
+      const bool alone = i + 1 == count && static_cast<std::size_t>(j) + 1 == jobs_.size() && inFlight_ == 0;
+      pool_.Submit(std::move(task), alone);
       ++inFlight_;
       while (inFlight_ > limit_) RetireFront();
     }
