@@ -1,12 +1,14 @@
-/* pagerip -r DPI in.pdf base.png
+/* pagerip -r DPI [-part K/M] in.pdf base.png
  *
  * Renders every page of a PDF into its own PNG on a white background, named
  * <folder of base><stem of base>-<page number>.png with the page number zero-padded to
  * the same width throughout the document. A page without colour is written in 8-bit grey,
  * any other in RGB. A page that cannot be written is reported on standard error as
  * "pagerip: page N of M skipped: <reason>"; a document that cannot be opened as
- * "pagerip: cannot render <path>: <reason>". Exit status: 0 when every page of a sound
- * file was written, 1 otherwise, 2 for a usage error.
+ * "pagerip: cannot render <path>: <reason>". With -part K/M only every M-th page from page
+ * K (counting from 1) is rendered, so that M renderers can share a document; names and
+ * messages stay those of the whole document. Exit status: 0 when every page of a sound file
+ * (or part) was written, 1 otherwise, 2 for a usage error.
  */
 #include "input.h"
 #include "names.h"
@@ -29,14 +31,17 @@ enum { EXIT_USAGE = 2, MIN_DPI = 1, MAX_DPI = 100000 };
 
 struct options {
 	int dpi;
+	int part;   /* from 1 */
+	int parts;
 	const char *input;
 	const char *base;
 };
 
 static int usage(void)
 {
-	fprintf(stderr, "usage: pagerip -r DPI in.pdf base.png\n"
-		"  renders each page to <base stem>-NNNN.png at DPI (%d to %d)\n", MIN_DPI, MAX_DPI);
+	fprintf(stderr, "usage: pagerip -r DPI [-part K/M] in.pdf base.png\n"
+		"  renders each page to <base stem>-NNNN.png at DPI (%d to %d);\n"
+		"  with -part, only pages K, K+M, K+2M, ...\n", MIN_DPI, MAX_DPI);
 	return EXIT_USAGE;
 }
 
@@ -51,12 +56,29 @@ static int parse_dpi(const char *text, int *dpi)
 	return 0;
 }
 
+static int parse_part(const char *text, struct options *options)
+{
+	int part, parts, used = 0;
+	if (sscanf(text, "%d/%d%n", &part, &parts, &used) != 2 || text[used] != '\0' || parts < 1 ||
+	    parts > 1024 || part < 1 || part > parts)
+		return -1;
+	options->part = part;
+	options->parts = parts;
+	return 0;
+}
+
 static int parse_options(int argc, char **argv, struct options *options)
 {
-	if (argc != 5 || strcmp(argv[1], "-r") != 0 || parse_dpi(argv[2], &options->dpi) != 0)
+	options->part = 1;
+	options->parts = 1;
+	if (argc != 5 && argc != 7)
 		return -1;
-	options->input = argv[3];
-	options->base = argv[4];
+	if (strcmp(argv[1], "-r") != 0 || parse_dpi(argv[2], &options->dpi) != 0)
+		return -1;
+	if (argc == 7 && (strcmp(argv[3], "-part") != 0 || parse_part(argv[4], options) != 0))
+		return -1;
+	options->input = argv[argc - 2];
+	options->base = argv[argc - 1];
 	return *options->input && *options->base ? 0 : -1;
 }
 
@@ -168,7 +190,7 @@ static int rip_document(fz_context *ctx, const struct options *options)
 	int width = page_number_width(page_count);
 	int cached = cache_page_tree(ctx, doc);
 	int failed = 0;
-	for (int i = 0; i < page_count; i++)
+	for (int i = options->part - 1; i < page_count; i += options->parts)
 		if (rip_page(ctx, doc, options, i, page_count, width) != 0)
 			failed++;
 	if (cached)

@@ -172,7 +172,8 @@ class WorkerPool {
 class ParallelBatch {
  public:
   ParallelBatch(const ConversionSettings& settings, const std::vector<FilePair>& jobs, int workers)
-      : settings_(settings), jobs_(jobs), pool_(settings, workers), limit_(2 * static_cast<std::size_t>(workers)),
+      : settings_(settings), jobs_(jobs), workers_(workers), pool_(settings, workers),
+        limit_(2 * static_cast<std::size_t>(workers)),
         jobFailed_(jobs.size(), false), jobResult_(jobs.size(), 0) {}
 
   BatchOutcome Run() {
@@ -200,7 +201,7 @@ class ParallelBatch {
     if (!problem.empty()) own.failures.push_back(problem);
     PageImages images;
     if (!source.empty() && problem.empty()) {
-      images = BuildPageImageList(settings_, source);
+      images = BuildPageImageList(settings_, source, workers_);
       own.failures.insert(own.failures.end(), images.skipped.begin(), images.skipped.end());
       if (!images.failure.empty()) own.failures.push_back(images.failure);
     }
@@ -264,6 +265,7 @@ class ParallelBatch {
 
   const ConversionSettings& settings_;
   const std::vector<FilePair>& jobs_;
+  int workers_;
   WorkerPool pool_;
   std::size_t limit_;
   std::size_t inFlight_ = 0;

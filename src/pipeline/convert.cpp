@@ -20,7 +20,8 @@ namespace {
 
 }  // namespace
 
-PageImages BuildPageImageList(const ConversionSettings& settings, const std::string& input) {
+PageImages BuildPageImageList(const ConversionSettings& settings, const std::string& input,
+                              int renderers) {
   PageImages images;
   const std::string extension = SplitPath(input).ext;
   if (EqualNoCase(extension, ".png")) {
@@ -33,7 +34,7 @@ PageImages BuildPageImageList(const ConversionSettings& settings, const std::str
       return images;
     }
     RenderReport report;
-    RenderPdfPages(input, base, images.paths, EffectivePdfResolution(settings), &report);
+    RenderPdfPages(input, base, images.paths, EffectivePdfResolution(settings), &report, renderers);
     for (const std::string& page : images.paths) RegisterTempFile(page.c_str());
     images.skipped = std::move(report.skippedPages);
     images.pageCount = report.pageCount;

@@ -23,8 +23,10 @@ struct PageImages {
 };
 
 // The ordered list of PNG images one job is traced from: the input itself, its rendered
-// pages or its frames written as temporary PNGs.
-PageImages BuildPageImageList(const ConversionSettings& settings, const std::string& input);
+// pages or its frames written as temporary PNGs. A PDF's pages are shared among `renderers`
+// page renderers running at once.
+PageImages BuildPageImageList(const ConversionSettings& settings, const std::string& input,
+                              int renderers = 1);
 
 // "page 5 of 8: " or "frame 2 of 3: " to put in front of the reason image `index` failed,
 // "" for a job of one image.

@@ -1,6 +1,9 @@
 #include "pipeline/second_method.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <thread>
 
 #include "pipeline/child_runner.h"
 #include "pipeline/delivery.h"
@@ -108,7 +111,8 @@ void ReadRenderReport(const std::string& captured, const ProcessResult& run, Ren
 }  // namespace
 
 int RenderPdfPages(const std::string& pdfPath, const std::string& baseName,
-                   std::vector<std::string>& pages, int pdfResolution, RenderReport* report) {
+                   std::vector<std::string>& pages, int pdfResolution, RenderReport* report,
+                   int renderers) {
   RenderReport local;
   RenderReport& said = report != nullptr ? *report : local;
   if (!FileExists(pdfPath)) return 0;
@@ -119,17 +123,39 @@ int RenderPdfPages(const std::string& pdfPath, const std::string& baseName,
   }
 
   const int resolution = EffectivePdfResolution(pdfResolution);
-  std::string command;
-  if (!AppendBounded(command,
-                     QuoteArgument(tool) + " -r " + std::to_string(resolution) + " " +
-                         QuoteArgument(pdfPath) + " " + QuoteArgument(baseName),
-                     kRendererCommandCapacity)) {
-    said.failure = "pagerip command line too long";
-    return 0;
+  const int parts = renderers > 1 ? renderers : 1;
+  std::vector<std::string> commands;
+  for (int part = 1; part <= parts; ++part) {
+    std::string command;
+    const std::string share = parts > 1 ? " -part " + std::to_string(part) + "/" + std::to_string(parts) : "";
+    if (!AppendBounded(command,
+                       QuoteArgument(tool) + " -r " + std::to_string(resolution) + share + " " +
+                           QuoteArgument(pdfPath) + " " + QuoteArgument(baseName),
+                       kRendererCommandCapacity)) {
+      said.failure = "pagerip command line too long";
+      return 0;
+    }
+    commands.push_back(std::move(command));
   }
-  std::string captured;
-  const ProcessResult run = RunEngine(command, captured);
-  ReadRenderReport(captured, run, said);
+  std::vector<RenderReport> partReports(commands.size());
+  const auto render = [&](std::size_t i) {
+    std::string captured;
+    const ProcessResult run = RunEngine(commands[i], captured);
+    ReadRenderReport(captured, run, partReports[i]);
+  };
+  std::vector<std::thread> others;
+  for (std::size_t i = 1; i < commands.size(); ++i) others.emplace_back(render, i);
+  render(0);
+  for (std::thread& other : others) other.join();
+  for (RenderReport& part : partReports) {
+    said.skippedPages.insert(said.skippedPages.end(), part.skippedPages.begin(), part.skippedPages.end());
+    if (part.pageCount > 0) said.pageCount = part.pageCount;
+    if (said.failure.empty()) said.failure = part.failure;
+  }
+  // In page order, as one renderer reports them.
+  std::stable_sort(said.skippedPages.begin(), said.skippedPages.end(), [](const std::string& a, const std::string& b) {
+    return std::atoi(a.c_str() + 5) < std::atoi(b.c_str() + 5);
+  });
 
   const PathParts base = SplitPath(baseName);
   CollectMatchingFiles(MakePath(base.drive, base.dir, base.fname + "*", base.ext), pages);

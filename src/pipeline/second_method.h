@@ -25,10 +25,11 @@ struct RenderReport {
 };
 
 // Renders every page of a PDF with pagerip into PNGs beside baseName and appends their
-// paths in name (page) order. Returns 1 when the list holds at least one entry.
+// paths in name (page) order. Returns 1 when the list holds at least one entry. With
+// `renderers` above 1, that many renderers share the pages, each taking every renderers-th.
 int RenderPdfPages(const std::string& pdfPath, const std::string& baseName,
                    std::vector<std::string>& pages, int pdfResolution,
-                   RenderReport* report = nullptr);
+                   RenderReport* report = nullptr, int renderers = 1);
 
 // Appends the full path of every file (not folder) matching the pattern's last component,
 // in name order; returns the size of the list afterwards.

@@ -202,6 +202,12 @@ TEST_F(PageripTest, NamesPagesWithOneWidthThatSortsInPageOrder) {
   r = Render(72, pdf100, out100.file("doc.png"), in);
   EXPECT_EQ(r.status, 0) << r.messages;
   ExpectPagesInOrder(out100, "doc", 100, 4);
+
+  // Renderers sharing a document: part 2 of 5 takes pages 2, 7, 12, named as the whole.
+  ScratchDir shared;
+  r = RunPagerip({"-r", "72", "-part", "2/5", pdf12, shared.file("s.png")}, in);
+  EXPECT_EQ(r.status, 0) << r.messages;
+  EXPECT_EQ(ListFolder(shared.path()), (std::vector<std::string>{"s-0002.png", "s-0007.png", "s-0012.png"}));
 }
 
 TEST_F(PageripTest, WidensPageNumbersForTenThousandPages) {
@@ -291,6 +297,9 @@ TEST_F(PageripTest, RefusesBadCommandLines) {
       {"-r", "99999999999999999999", pdf, base},
       {"-x", "150", pdf, base},
       {"-r", "150", pdf, base, "extra"},
+      {"-r", "150", "-part", "3/2", pdf, base},
+      {"-r", "150", "-part", "0/2", pdf, base},
+      {"-r", "150", "-part", "1/2x", pdf, base},
   };
   for (const auto& args : bad) {
     RunResult r = RunPagerip(args, in);

@@ -47,14 +47,15 @@ int Record(int argc, char** argv) {
   return n;
 }
 
-void WritePages(const std::string& base) {
+// pagerip -r DPI [-part K/M] in.pdf base.png: only pages K, K+M, ... with a part.
+void WritePages(const std::string& base, int part, int parts) {
   const char* page = std::getenv("TW_STANDIN_PAGE");
   const char* countText = std::getenv("TW_STANDIN_PAGES");
   const int count = countText ? std::atoi(countText) : 1;
   const char* skipText = std::getenv("TW_STANDIN_SKIP");
   const int skip = skipText ? std::atoi(skipText) : 0;
   const std::string stem = base.size() > 4 ? base.substr(0, base.size() - 4) : base;
-  for (int i = 1; i <= count; ++i) {
+  for (int i = part; i <= count; i += parts) {
     char suffix[32];
     std::snprintf(suffix, sizeof(suffix), "-%04d.png", i);
     if (i == skip) {
@@ -84,7 +85,12 @@ int main(int argc, char** argv) {
   const std::string self = argv[0];
   const bool renderer = self.size() >= 7 && self.compare(self.size() - 7, 7, "pagerip") == 0;
   if (renderer) {
-    if (argc == 5) WritePages(argv[4]);
+    int part = 1, parts = 1;
+    if (argc == 7 && std::sscanf(argv[4], "%d/%d", &part, &parts) == 2 && part >= 1 && parts >= part) {
+      WritePages(argv[6], part, parts);
+    } else if (argc == 5) {
+      WritePages(argv[4], 1, 1);
+    }
     return 0;
   }
   const std::string backend = argc > 2 ? std::string(argv[1]) + " " + argv[2] : "";
