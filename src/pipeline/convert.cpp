@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "image/image_prepare.h"
+#include "image/prepare.h"
 #include "pipeline/outline_tracer.h"
 #include "pipeline/second_method.h"
 #include "platform/files.h"

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "image/ximage.h"
-#include "image/xstream.h"
+#include "image/core/image.h"
+#include "image/io/stream.h"
 
 namespace codectest {
 
