@@ -7,6 +7,9 @@
 
 class CxStream;
 
+constexpr uint16_t kBmpSignature = 0x4D42;  // "BM"
+constexpr uint32_t kBmpUncompressed = 0;    // biCompression of plain rows
+
 // The 14-byte file header, fields in file order.
 struct BitmapFileHeader {
   uint16_t bfType = 0;

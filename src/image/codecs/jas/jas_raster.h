@@ -58,6 +58,14 @@ struct JasPlanes {
   uint32_t count = 0;
   std::vector<uint8_t> samples[3];
 };
+// Byte output for the simple writers; each is false when the stream refuses the bytes.
+bool JasPut(CxStream* stream, const void* data, size_t n);
+bool JasPutText(CxStream* stream, const std::string& text);
+bool JasPutU32BE(CxStream* stream, uint32_t v);
+// One picture row, channels interleaved in the given order.
+void JasInterleave(const JasPlanes& planes, uint32_t y, const uint32_t* order,
+                   std::vector<uint8_t>& row);
+
 bool WritePnm(CxStream* stream, const JasPlanes& planes);
 bool WritePgx(CxStream* stream, const JasPlanes& planes);
 bool WriteRas(CxStream* stream, const JasPlanes& planes);

@@ -1,60 +1,19 @@
-// PCX and TGA writers: what they put in the header and that the decoders read it back.
+// PCX writer: what it puts in the header and that the decoder reads it back.
 #include <gtest/gtest.h>
 
 #include <vector>
 
+#include "image/codec_test_util.h"
 #include "image/codecs/pcx/pcx_codec.h"
-#include "image/codecs/tga/tga_codec.h"
 #include "image/io/format.h"
 #include "image/io/stream.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-// A small image of the given depth with a recognisable palette, pixels and alpha.
-void Fill(CxImage& image, uint32_t w, uint32_t h, uint32_t bpp, bool alpha = false) {
-  ASSERT_NE(image.Create(w, h, bpp), nullptr);
-  for (uint32_t i = 0; i < image.ColoursUsed(); ++i) {
-    image.SetPaletteEntry(static_cast<uint8_t>(i), static_cast<uint8_t>(i * 7),
-                          static_cast<uint8_t>(255 - i), static_cast<uint8_t>(i * 3));
-  }
-  if (alpha) {
-    ASSERT_TRUE(image.AlphaCreate());
-  }
-  for (uint32_t y = 0; y < h; ++y) {
-    for (uint32_t x = 0; x < w; ++x) {
-      const uint32_t v = x * 31 + y * 17 + (x * y) % 5;
-      if (image.ColoursUsed() != 0) {
-        image.PutIndex(x, y, static_cast<uint8_t>(v % image.ColoursUsed()));
-      } else {
-        image.PutColour(x, y, RgbQuad{uint8_t(v), uint8_t(v * 3), uint8_t(v / 2), 0});
-      }
-      if (alpha) image.AlphaSet(x, y, static_cast<uint8_t>(v * 11));
-    }
-  }
-}
-
-Bytes EncodeAs(CxImage& image, uint32_t format) {
-  CxMemStream out;
-  EXPECT_TRUE(image.Encode(&out, format)) << image.LastErrorText();
-  return out.Data();
-}
-
-template <class Codec>
-void ExpectSameColours(const CxImage& original, const Bytes& file) {
-  CxMemStream in(file.data(), file.size());
-  Codec back;
-  ASSERT_TRUE(back.Decode(&in)) << back.LastErrorText();
-  ASSERT_EQ(back.Width(), original.Width());
-  ASSERT_EQ(back.Height(), original.Height());
-  EXPECT_EQ(back.HasAlpha(), original.HasAlpha());
-  for (uint32_t y = 0; y < original.Height(); ++y) {
-    for (uint32_t x = 0; x < original.Width(); ++x) {
-      ASSERT_EQ(back.ColourAt(x, y, true), original.ColourAt(x, y, true)) << x << "," << y;
-    }
-  }
-}
+using codectest::Bytes;
+using codectest::EncodeAs;
+using codectest::ExpectSameColours;
+using codectest::Fill;
 
 TEST(PcxEncode, Preconditions) {
   CxImagePCX empty;
@@ -112,42 +71,6 @@ TEST(PcxEncode, HeaderAndRuns) {
   const Bytes rgb = EncodeAs(odd, FORMAT_PCX);
   EXPECT_EQ(rgb[65], 3);
   EXPECT_EQ(LoadU16LE(&rgb[66]), 4);
-}
-
-TEST(TgaEncode, HeaderAndRoundTrip) {
-  CxImage bitonal;
-  Fill(bitonal, 4, 4, 1);
-  CxMemStream out;
-  EXPECT_FALSE(bitonal.Encode(&out, FORMAT_TGA));
-  EXPECT_STREQ(bitonal.LastErrorText(), "Bit depth must be 8 or 24");
-
-  CxImage paletted;
-  Fill(paletted, 7, 3, 8);
-  const Bytes p = EncodeAs(paletted, FORMAT_TGA);
-  ASSERT_EQ(p.size(), 18u + 768u + 21u);
-  EXPECT_EQ(p[1], 1);
-  EXPECT_EQ(p[2], 1);
-  EXPECT_EQ(LoadU16LE(&p[5]), 256);
-  EXPECT_EQ(p[7], 24);
-  EXPECT_EQ(p[16], 8);
-  EXPECT_EQ(p[17], 0);
-  ExpectSameColours<CxImageTGA>(paletted, p);
-
-  CxImage rgb;
-  Fill(rgb, 5, 2, 24);
-  const Bytes t = EncodeAs(rgb, FORMAT_TGA);
-  ASSERT_EQ(t.size(), 18u + 30u);
-  EXPECT_EQ(t[1], 0);
-  EXPECT_EQ(t[2], 2);
-  EXPECT_EQ(t[16], 24);
-  ExpectSameColours<CxImageTGA>(rgb, t);
-
-  CxImage rgba;
-  Fill(rgba, 5, 2, 24, true);
-  const Bytes a = EncodeAs(rgba, FORMAT_TGA);
-  ASSERT_EQ(a.size(), 18u + 40u);
-  EXPECT_EQ(a[16], 32);
-  ExpectSameColours<CxImageTGA>(rgba, a);
 }
 
 }  // namespace
