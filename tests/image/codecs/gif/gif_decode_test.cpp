@@ -330,12 +330,14 @@ TEST(GifDecode, DamagedDataEndsWithinBounds) {
       EXPECT_EQ(RowFromTop(image, 1), (std::vector<int>{2, 2}));
     }
   }
-  {  // An unusable minimum code size leaves the image blank but decoded.
+  // An unusable minimum code size leaves the image blank but decoded: above 11, and below 2
+  // even when the codes after it would decode at that size.
+  for (const auto& data : {std::vector<uint8_t>{12, 1, 0xFF, 0}, PlainImageData(1, {1, 1})}) {
     CxImageGIF image;
-    ASSERT_TRUE(DecodeBytes(
-        GifBuilder().Header(2, 1, GreyTable(4)).Image(0, 0, 2, 1, {12, 1, 0xFF, 0}).Trailer().Bytes(),
-        image));
-    EXPECT_EQ(RowFromTop(image, 0), (std::vector<int>{0, 0}));
+    ASSERT_TRUE(
+        DecodeBytes(GifBuilder().Header(2, 1, GreyTable(4)).Image(0, 0, 2, 1, data).Trailer().Bytes(),
+                    image));
+    EXPECT_EQ(RowFromTop(image, 0), (std::vector<int>{0, 0})) << "minimum code size " << int{data[0]};
   }
   {  // A zero-sized image is a frame that adds nothing to the screen.
     CxImageGIF image;

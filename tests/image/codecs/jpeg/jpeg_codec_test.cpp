@@ -228,6 +228,14 @@ TEST(JpgExif, MalformedBlocksLeaveMessagesButNeverFail) {
   EXPECT_TRUE(ParseExifSection(gap.data(), gap.size(), exif));
   EXPECT_FLOAT_EQ(exif.xResolution, 300.0f);
   EXPECT_FLOAT_EQ(exif.resolutionUnit, 1.0f);
+  // Both ends of the defined rotations are kept without complaint.
+  for (uint32_t orientation : {1u, 8u}) {
+    const auto block = ExifBlock({{274, 3, 1, orientation}}, {});
+    JpegExifInfo kept;
+    EXPECT_TRUE(ParseExifSection(block.data(), block.size(), kept));
+    EXPECT_EQ(kept.orientation, static_cast<int32_t>(orientation));
+    EXPECT_STREQ(kept.message, "");
+  }
 }
 
 TEST(JpgDecode, JfifDensityUnits) {
