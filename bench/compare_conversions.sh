@@ -35,7 +35,9 @@ EOF
   chmod +x "$work/$side/bin/potrace"
 done
 
-find "$corpus" -path '*/good/*' -type f | sort > "$work/inputs"
+# <format>/good/...; the reference renderings under ref/ and srcref/ are not inputs.
+find "$corpus" -path "$corpus/*/good/*" -not -path "$corpus/ref/*" -not -path "$corpus/srcref/*" \
+  -type f | sort > "$work/inputs"
 total=$(wc -l < "$work/inputs")
 echo "$total good files, two methods, two builds"
 
