@@ -57,15 +57,14 @@ void* CxImage::Create(uint32_t width, uint32_t height, uint32_t bpp, uint32_t fo
     return nullptr;
   }
   bpp = RoundBpp(bpp);
-  // w * h < 2^64 always; the limit check keeps every later product in range.
-  const uint64_t area = static_cast<uint64_t>(width) * height;
+  // The rows hold at least width * height * bpp / 8 bytes, so their size bounds the area too;
+  // within the limit every later product stays in range.
   const uint64_t stride = (static_cast<uint64_t>(width) * bpp + 31) / 32 * 4;
-  const bool tooBig = area > CXIMAGE_MAX_MEMORY * 8 || area * bpp / 8 > CXIMAGE_MAX_MEMORY ||
-                      stride * height > CXIMAGE_MAX_MEMORY ||
+  const bool tooBig = !CheckedSize({stride, height}) ||
                       width > static_cast<uint32_t>(std::numeric_limits<int32_t>::max()) ||
                       height > static_cast<uint32_t>(std::numeric_limits<int32_t>::max());
   if (tooBig) {
-    SetLastError("CXIMAGE_MAX_MEMORY exceeded");
+    Fail(kMaxMemoryMessage);
     return nullptr;
   }
   switch (bpp) {
@@ -232,6 +231,11 @@ uint8_t* CxImage::RowPointer(uint32_t row) const {
 
 bool CxImage::IsInside(int64_t x, int64_t y) const {
   return x >= 0 && y >= 0 && x < static_cast<int64_t>(Width()) && y < static_cast<int64_t>(Height());
+}
+
+bool CxImage::Fail(const char* reason) {
+  if (reason != nullptr) SetLastError(reason);
+  return false;
 }
 
 void CxImage::SetLastError(const char* text) {

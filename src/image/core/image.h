@@ -6,10 +6,9 @@
 #include <cstdint>
 #include <cstdio>
 
-class CxStream;
+#include "image/core/checked_size.h"
 
-// Largest pixel area (width * height * bpp / 8 bytes) Create accepts.
-constexpr uint64_t CXIMAGE_MAX_MEMORY = 268435456;
+class CxStream;
 
 struct RgbQuad {
   uint8_t blue = 0;
@@ -131,6 +130,9 @@ class CxImage {
 
   const char* LastErrorText() const { return info.lastError; }
   void SetLastError(const char* text);  // keeps at most 255 characters
+  // How every fallible step of the image layer ends when it fails: keeps `reason` as the
+  // last-error text (nullptr keeps the text already there) and returns false.
+  bool Fail(const char* reason);
 
   int32_t ResolutionX() const { return info.resolutionX; }
   int32_t ResolutionY() const { return info.resolutionY; }

@@ -57,6 +57,14 @@ TEST(ImageCreate, LimitsAndMessages) {
   EXPECT_EQ(img.Create(1, 0x7FFFFFFF, 1), nullptr);
   EXPECT_STREQ(img.LastErrorText(), "CXIMAGE_MAX_MEMORY exceeded");
   EXPECT_EQ(img.Create(0xFFFFFFFFu, 0xFFFFFFFFu, 24), nullptr);
+
+  // The size check every decoder uses: the limit itself passes, a byte more does not, and
+  // factors whose plain product wraps to a small number are refused.
+  EXPECT_EQ(CheckedSize({16384, 16384}), 268435456u);
+  EXPECT_EQ(CheckedSize({16384, 16384, 1, 0}), 0u);
+  EXPECT_FALSE(CheckedSize({268435457}));
+  EXPECT_FALSE(CheckedSize({uint64_t{1} << 32, uint64_t{1} << 32, 16}));
+  EXPECT_FALSE(CheckedSize({3, 2}, 5));
 }
 
 TEST(ImageAttributes, ResolutionAndDefaults) {

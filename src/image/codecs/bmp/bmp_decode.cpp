@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "image/core/checked_size.h"
 #include "image/io/format.h"
 #include "image/io/stream.h"
 
@@ -172,7 +173,9 @@ const char* CxImageBMP::DecodeBody(CxStream* s) {
       if (compression == kBitfields) ReadMasks(s, masks);
       seekToData();
       if (compression != kRgb && compression != kBitfields) return "unknown compression";
-      const uint64_t bytes = static_cast<uint64_t>(width) * height * 4;
+      const auto size = CheckedSize({width, height, 4});
+      if (!size) return kMaxMemoryMessage;
+      const uint64_t bytes = *size;
       std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[bytes]());
       if (!buffer) return "can't allocate memory";
       s->Read(buffer.get(), 1, bytes);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "image/codecs/gif/gif_lzw.h"
+#include "image/core/checked_size.h"
 #include "image/io/format.h"
 #include "image/io/stream.h"
 
@@ -19,7 +20,6 @@ constexpr uint8_t kLabelControl = 0xF9;
 constexpr uint8_t kLabelComment = 0xFE;
 constexpr uint8_t kLabelApplication = 0xFF;
 // Frames kept for read-all-frames may not together exceed what one image may hold.
-constexpr uint64_t kStoredFramesLimit = CXIMAGE_MAX_MEMORY;
 
 bool ReadDescriptor(CxStream* s, GifDescriptor& d) {
   uint8_t b[9];
@@ -513,10 +513,7 @@ bool GifDecodeRun::StoreFrame() {
     return false;
   }
   storedFrameBytes += target.ImageSize();
-  if (storedFrameBytes > kStoredFramesLimit) {
-    target.SetLastError("CXIMAGE_MAX_MEMORY exceeded");
-    return false;
-  }
+  if (!CheckedSize({storedFrameBytes})) return target.Fail(kMaxMemoryMessage);
   std::unique_ptr<CxImage> copy(new (std::nothrow) CxImage(target, true, true, true));
   if (!copy || !copy->HasPixels()) {
     target.SetLastError("CxImage::Create can't allocate memory");

@@ -14,7 +14,6 @@ bool IsPnmSpace(uint8_t c) {
 
 }  // namespace
 
-uint64_t JasMemoryLimit() { return CXIMAGE_MAX_MEMORY; }
 
 uint32_t JasDetectFormat(const uint8_t* head, size_t n) {
   static const uint8_t kJp2[12] = {0, 0, 0, 0x0C, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A};

@@ -35,9 +35,6 @@ struct JasRaster {
   std::shared_ptr<void> keeper;  // library image that owns data32
 };
 
-// Largest sample storage a reader may allocate (bytes).
-uint64_t JasMemoryLimit();
-
 // The format of the data at the start of `head` (n bytes): FORMAT_JP2, FORMAT_JPC,
 // FORMAT_PGX, FORMAT_PNM, FORMAT_RAS, or 0.
 uint32_t JasDetectFormat(const uint8_t* head, size_t n);

@@ -8,6 +8,7 @@
 
 #include "image/codecs/jas/jas_raster.h"
 #include "image/codecs/jpeg2000/jpeg2000_stream.h"
+#include "image/core/checked_size.h"
 #include "image/io/format.h"
 #include "image/io/stream.h"
 
@@ -25,7 +26,9 @@ uint64_t DecodedBytes(const opj_image_t* image) {
     if (c.dx == 0 || c.dy == 0) return kBad;
     const uint64_t w = CeilDiv(image->x1, c.dx) - CeilDiv(image->x0, c.dx);
     const uint64_t h = CeilDiv(image->y1, c.dy) - CeilDiv(image->y0, c.dy);
-    total += w * h * 4;
+    const auto bytes = CheckedSize({w, h, sizeof(int32_t)});
+    if (!bytes) return kBad;
+    total += *bytes;
   }
   return total;
 }
@@ -70,8 +73,8 @@ bool DecodeWith(opj_codec_t* codec, opj_stream_t* stream, OpjClient* client, boo
   raster.height = static_cast<uint32_t>(CeilDiv(image->y1, first.dy) - CeilDiv(image->y0, first.dy));
   raster.colourSpace = ColourSpaceOf(image->color_space);
   if (headerOnly || image->numcomps > 64) return true;
-  if (DecodedBytes(image) > JasMemoryLimit()) {
-    error = "CXIMAGE_MAX_MEMORY exceeded";
+  if (!CheckedSize({DecodedBytes(image)})) {
+    error = kMaxMemoryMessage;
     return false;
   }
   if (!opj_decode(codec, stream, image) || !opj_end_decompress(codec, stream)) {

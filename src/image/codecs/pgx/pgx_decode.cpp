@@ -2,6 +2,7 @@
 #include <limits>
 
 #include "image/codecs/jas/jas_raster.h"
+#include "image/core/checked_size.h"
 #include "image/io/format.h"
 
 namespace {
@@ -62,8 +63,8 @@ bool ReadPgx(CxStream* stream, bool headerOnly, JasRaster& raster, std::string& 
   if (headerOnly) return true;
 
   const uint64_t samples = static_cast<uint64_t>(h.width) * h.height;
-  if (samples > JasMemoryLimit() / 2) {
-    error = "CXIMAGE_MAX_MEMORY exceeded";
+  if (!CheckedSize({samples, sizeof(uint16_t)})) {
+    error = kMaxMemoryMessage;
     return false;
   }
   const size_t bytes = h.depth > 8 ? 2 : 1;

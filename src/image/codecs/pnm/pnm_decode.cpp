@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "image/codecs/jas/jas_raster.h"
+#include "image/core/checked_size.h"
 #include "image/io/format.h"
 
 namespace {
@@ -145,8 +146,8 @@ bool ReadPnm(CxStream* stream, bool headerOnly, JasRaster& raster, std::string& 
   // Raw data starts after exactly one white-space character.
   if (raw && !IsSpace(in.Get())) return false;
   const uint64_t samples = static_cast<uint64_t>(h.width) * h.height * h.channels;
-  if (samples > JasMemoryLimit() / 2) {
-    error = "CXIMAGE_MAX_MEMORY exceeded";
+  if (!CheckedSize({samples, sizeof(uint16_t)})) {
+    error = kMaxMemoryMessage;
     return false;
   }
   // Every sample takes at least one byte of ASCII, or its share of the raw rows.

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "image/codecs/jas/jas_raster.h"
+#include "image/core/checked_size.h"
 #include "image/io/format.h"
 #include "image/io/stream.h"
 
@@ -129,8 +130,8 @@ bool ReadRas(CxStream* stream, bool headerOnly, JasRaster& raster, std::string& 
 
   const uint64_t samples = static_cast<uint64_t>(h.width) * h.height * channels;
   const uint64_t rowBytes = (static_cast<uint64_t>(h.width) * h.depth + 15) / 16 * 2;
-  if (samples > JasMemoryLimit() / 2 || rowBytes * h.height > JasMemoryLimit()) {
-    error = "CXIMAGE_MAX_MEMORY exceeded";
+  if (!CheckedSize({samples, sizeof(uint16_t)}) || !CheckedSize({rowBytes, h.height})) {
+    error = kMaxMemoryMessage;
     return false;
   }
   std::vector<uint8_t> rows;

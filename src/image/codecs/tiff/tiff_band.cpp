@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "image/codecs/tiff/tiff_client.h"
+#include "image/core/checked_size.h"
 
 namespace {
 
@@ -33,8 +34,6 @@ void CopyBits(uint8_t* dst, uint64_t dstBit, const uint8_t* src, uint64_t srcBit
     }
   }
 }
-
-bool Fits(uint64_t a, uint64_t b, uint64_t limit) { return a == 0 || b <= limit / a; }
 
 }  // namespace
 
@@ -75,7 +74,6 @@ bool TiffBandReader::Init(TIFF* tif, const TiffLayout& layout) {
   tif_ = tif;
   layout_ = layout;
   separate_ = layout.planar == PLANARCONFIG_SEPARATE && layout.samples > 1;
-  const uint64_t limit = TiffMemoryLimit();
   uint64_t unitBytes = 0;
   if (layout.tiled) {
     bandRows_ = std::min(layout.tileLength, layout.height);
@@ -86,14 +84,14 @@ bool TiffBandReader::Init(TIFF* tif, const TiffLayout& layout) {
     const uint64_t perPixel = separate_ ? layout.bits : static_cast<uint64_t>(layout.bits) *
                                                             layout.samples;
     if (unitRowBytes_ * 8 < static_cast<uint64_t>(layout.tileWidth) * perPixel) return false;
-    if (!Fits(unitRowBytes_, layout.tileLength, unitBytes)) return false;
+    if (!CheckedSize({unitRowBytes_, layout.tileLength}, unitBytes)) return false;
   } else {
     bandRows_ = std::min(layout.rowsPerStrip, layout.height);
     unitRowBytes_ = static_cast<uint64_t>(TIFFScanlineSize64(tif));
-    if (unitRowBytes_ == 0 || !Fits(unitRowBytes_, bandRows_, limit)) return false;
+    if (unitRowBytes_ == 0 || !CheckedSize({unitRowBytes_, bandRows_})) return false;
     unitBytes = unitRowBytes_ * bandRows_;
   }
-  if (bandRows_ == 0 || unitBytes == 0 || unitBytes > limit) return false;
+  if (bandRows_ == 0 || unitBytes == 0 || !CheckedSize({unitBytes})) return false;
   const uint64_t planeRowBytes = separate_
                                      ? (static_cast<uint64_t>(layout.width) * layout.bits + 7) / 8
                                      : InterleavedRowBytes(layout);
@@ -102,7 +100,7 @@ bool TiffBandReader::Init(TIFF* tif, const TiffLayout& layout) {
                                                            : unitRowBytes_);
   // Room for the 8 bytes a 64-bit sample read may touch at the end of a row.
   pitch_ += 8;
-  if (!Fits(pitch_, bandRows_, limit)) return false;
+  if (!CheckedSize({pitch_, bandRows_})) return false;
   try {
     band_.assign(static_cast<size_t>(pitch_ * bandRows_), 0);
     scratch_.assign(static_cast<size_t>(unitBytes), 0);

@@ -5,6 +5,7 @@
 #include <limits>
 #include <mutex>
 
+#include "image/core/checked_size.h"
 #include "image/core/image.h"
 #include "image/io/stream.h"
 
@@ -97,8 +98,6 @@ void SilenceGlobalHandlers() {
 
 }  // namespace
 
-uint64_t TiffMemoryLimit() { return CXIMAGE_MAX_MEMORY; }
-
 TIFF* OpenTiffOverStream(TiffClient* client, const char* mode) {
   if (client == nullptr || client->stream == nullptr) return nullptr;
   SilenceGlobalHandlers();
@@ -106,7 +105,7 @@ TIFF* OpenTiffOverStream(TiffClient* client, const char* mode) {
   if (client->base < 0) return nullptr;
   TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
   if (options == nullptr) return nullptr;
-  TIFFOpenOptionsSetMaxSingleMemAlloc(options, static_cast<tmsize_t>(TiffMemoryLimit()));
+  TIFFOpenOptionsSetMaxSingleMemAlloc(options, static_cast<tmsize_t>(CXIMAGE_MAX_MEMORY));
   TIFFOpenOptionsSetErrorHandlerExtR(options, ErrorProc, client);
   TIFFOpenOptionsSetWarningHandlerExtR(options, WarningProc, client);
   TIFF* tif = TIFFClientOpenExt("CxStream", mode, static_cast<thandle_t>(client), ReadProc,

@@ -16,6 +16,3 @@ struct TiffClient {
 // Opens a handle reading ("r") or writing ("w") through client->stream, whose current
 // position becomes offset 0. Returns nullptr on failure (text in client->lastError).
 TIFF* OpenTiffOverStream(TiffClient* client, const char* mode);
-
-// Largest single allocation libtiff may make for us, and the bound for our own buffers.
-uint64_t TiffMemoryLimit();

@@ -11,6 +11,7 @@
 
 #include "image/codecs/tiff/tiff_band.h"
 #include "image/codecs/tiff/tiff_client.h"
+#include "image/core/checked_size.h"
 #include "image/io/format.h"
 #include "image/io/stream.h"
 
@@ -187,15 +188,9 @@ bool CxImageTIF::DecodeDirectory(TIFF* tif) {
 
 bool CxImageTIF::DecodeRgba(TIFF* tif, const TiffLayout& layout) {
   const uint64_t pixels = static_cast<uint64_t>(layout.width) * layout.height;
-  if (pixels > TiffMemoryLimit() / 4) {
-    SetLastError("No space for raster buffer");
-    return false;
-  }
+  if (!CheckedSize({pixels, sizeof(uint32_t)})) return Fail("No space for raster buffer");
   std::unique_ptr<uint32_t[]> raster(new (std::nothrow) uint32_t[static_cast<size_t>(pixels)]);
-  if (!raster) {
-    SetLastError("No space for raster buffer");
-    return false;
-  }
+  if (!raster) return Fail("No space for raster buffer");
   const bool premultiplied = KeepStraightAlpha(tif);
   if (TIFFReadRGBAImage(tif, layout.width, layout.height, raster.get(), 1) == 0) {
     SetLastError("Corrupted TIFF file!");
