@@ -66,10 +66,7 @@ bool CxImage::ApplyThreshold(uint8_t level) {
   const uint32_t w = Width();
   const uint32_t h = Height();
   CxImage bitonal(w, h, 1, 0);
-  if (!bitonal.HasPixels()) {
-    SetLastError(bitonal.LastErrorText());
-    return false;
-  }
+  if (!bitonal.HasPixels()) return Fail(bitonal.LastErrorText());
   for (uint32_t y = 0; y < h; ++y) {
     info.progress = static_cast<int32_t>(100 * static_cast<uint64_t>(y) / h);
     if (info.escape != 0) break;
@@ -87,10 +84,7 @@ bool CxImage::ApplyThreshold(uint8_t level) {
 bool CxImage::DecreaseBpp(uint32_t bpp, bool /*errorDiffusion*/, const RgbQuad* palette,
                           uint32_t coloursImportant) {
   if (dib == nullptr) return false;
-  if (Bpp() < bpp) {
-    SetLastError("DecreaseBpp: target BPP greater than source BPP");
-    return false;
-  }
+  if (Bpp() < bpp) return Fail("DecreaseBpp: target BPP greater than source BPP");
   if (Bpp() == bpp) {
     if (coloursImportant == 0) return true;
     if (head.biClrImportant != 0 && head.biClrImportant < coloursImportant) return true;
@@ -100,10 +94,7 @@ bool CxImage::DecreaseBpp(uint32_t bpp, bool /*errorDiffusion*/, const RgbQuad* 
   CxImage reduced;
   reduced.CopyAttributes(*this);
   reduced.Create(w, h, bpp, FormatType());
-  if (!reduced.HasPixels()) {
-    SetLastError(reduced.LastErrorText());
-    return false;
-  }
+  if (!reduced.HasPixels()) return Fail(reduced.LastErrorText());
   if (coloursImportant != 0) reduced.SetColoursImportant(coloursImportant);
   if (selectionPlane != nullptr) reduced.SelectionCopy(*this);
   if (alphaPlane != nullptr) reduced.AlphaCopy(*this);

@@ -26,10 +26,7 @@ bool CxImage::FlipRows(bool selection, bool alpha) {
 bool CxImage::MirrorColumns(bool selection, bool alpha) {
   if (dib == nullptr || IsView()) return false;
   CxImage mirrored(*this, false, true, true);
-  if (!mirrored.HasPixels()) {
-    SetLastError(mirrored.LastErrorText());
-    return false;
-  }
+  if (!mirrored.HasPixels()) return Fail(mirrored.LastErrorText());
   const uint32_t w = Width();
   const uint32_t h = Height();
   for (uint32_t y = 0; y < h; ++y) {
@@ -74,8 +71,7 @@ bool CxImage::MakeTurned(bool left, CxImage* destination) {
   turned.head.biXPelsPerMeter = head.biXPelsPerMeter;
   turned.head.biYPelsPerMeter = head.biYPelsPerMeter;
   if (turned.Create(newW, newH, Bpp(), FormatType()) == nullptr) {
-    SetLastError(turned.LastErrorText());
-    return false;
+    return Fail(turned.LastErrorText());
   }
   turned.ReplacePalette(PaletteEntries(), ColoursUsed());
   if (alphaPlane != nullptr && !turned.AlphaCreate()) return false;

@@ -287,14 +287,8 @@ void CxImage::SyncHeader() {
 }
 
 bool CxImage::CheckEncodable(CxStream* stream) {
-  if (stream == nullptr) {
-    SetLastError("null file handler");
-    return false;
-  }
-  if (dib == nullptr) {
-    SetLastError("null image!!!");
-    return false;
-  }
+  if (stream == nullptr) return Fail("null file handler");
+  if (dib == nullptr) return Fail("null image!!!");
   return true;
 }
 

@@ -78,17 +78,13 @@ bool EncodeWith(CxImage& image, CxStream* stream, Extra... extra) {
   Codec codec;
   codec.BorrowView(image);
   if (codec.Encode(stream, extra...)) return true;
-  image.SetLastError(codec.LastErrorText());
-  return false;
+  return image.Fail(codec.LastErrorText());
 }
 
 }  // namespace
 
 bool CxImage::Decode(CxStream* stream, uint32_t formatType) {
-  if (stream == nullptr) {
-    SetLastError("null file handler");
-    return false;
-  }
+  if (stream == nullptr) return Fail("null file handler");
   char error[256] = {};
   if (formatType == FORMAT_UNKNOWN) {
     const int64_t start = stream->Tell();
@@ -96,19 +92,14 @@ bool CxImage::Decode(CxStream* stream, uint32_t formatType) {
       if (DecodeChainEntry(*this, stream, type, error)) return true;
       stream->Seek(start, SEEK_SET);
     }
-    SetLastError(kUnknownDecode);
-    return false;
+    return Fail(kUnknownDecode);
   }
   if (DecodeTyped(*this, stream, formatType, error)) return true;
-  SetLastError(error);
-  return false;
+  return Fail(error);
 }
 
 bool CxImage::Decode(FILE* file, uint32_t formatType) {
-  if (file == nullptr) {
-    SetLastError("null file handler");
-    return false;
-  }
+  if (file == nullptr) return Fail("null file handler");
   CxFileStream stream(file);
   return Decode(&stream, formatType);
 }
@@ -128,16 +119,12 @@ bool CxImage::Encode(CxStream* stream, uint32_t formatType) {
     case FORMAT_PNM:
     case FORMAT_RAS: return EncodeWith<CxImageJAS>(*this, stream, formatType);
     default:
-      SetLastError("Encode: Unknown format");
-      return false;
+      return Fail("Encode: Unknown format");
   }
 }
 
 bool CxImage::Encode(FILE* file, uint32_t formatType) {
-  if (file == nullptr) {
-    SetLastError("null file handler");
-    return false;
-  }
+  if (file == nullptr) return Fail("null file handler");
   CxFileStream stream(file);
   return Encode(&stream, formatType);
 }

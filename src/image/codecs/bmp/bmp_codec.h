@@ -34,6 +34,6 @@ class CxImageBMP : public CxImage {
   void DecodeRle8(CxStream* stream);
   void DecodeRle4(CxStream* stream);
   void ReadPalette(CxStream* stream, uint32_t count, bool coreHeader);
-  const char* DecodeBody(CxStream* stream);
+  bool DecodeBody(CxStream* stream);
   static void SerializeInfoHeader(const BitmapInfoHeader& header, uint8_t out[40]);
 };

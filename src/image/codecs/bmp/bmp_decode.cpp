@@ -121,17 +121,15 @@ bool CxImageBMP::ReadBitmapInfo(CxStream* s, BitmapInfoHeader* h) {
 
 bool CxImageBMP::Decode(CxStream* s) {
   if (s == nullptr) return false;
-  const char* message = DecodeBody(s);
-  if (message == nullptr) return true;
-  if (*message != '\0') SetLastError(message);
+  if (DecodeBody(s)) return true;
+  // A dimensions-only read stops with its message once the size is known.
   return Escape() == -1 && FormatType() == FORMAT_BMP;
 }
 
-// Returns nullptr on success, else the message to raise ("" keeps the text already set).
-const char* CxImageBMP::DecodeBody(CxStream* s) {
+bool CxImageBMP::DecodeBody(CxStream* s) {
   const int64_t start = s->Tell();
   uint8_t fh[14];
-  if (s->Read(fh, sizeof(fh), 1) != 1) return "Not a BMP";
+  if (s->Read(fh, sizeof(fh), 1) != 1) return Fail("Not a BMP");
   uint32_t offBits = LoadU32LE(fh + 10);
   if (LoadU16LE(fh) != kBmpSignature) {
     offBits = 0;
@@ -139,7 +137,7 @@ const char* CxImageBMP::DecodeBody(CxStream* s) {
   }
 
   BitmapInfoHeader bih;
-  if (!ReadBitmapInfo(s, &bih)) return "Error reading BMP info";
+  if (!ReadBitmapInfo(s, &bih)) return Fail("Error reading BMP info");
   const uint32_t compression = bih.biCompression;
   const uint32_t bitCount = bih.biBitCount;
   const bool coreHeader = bih.biSize == 12;
@@ -152,16 +150,16 @@ const char* CxImageBMP::DecodeBody(CxStream* s) {
     head.biWidth = static_cast<int32_t>(width);
     head.biHeight = static_cast<int32_t>(height);
     info.formatType = FORMAT_BMP;
-    return "output dimensions returned";
+    return Fail("output dimensions returned");
   }
 
-  if (Create(width, height, bitCount, FORMAT_BMP) == nullptr) return "";
+  if (Create(width, height, bitCount, FORMAT_BMP) == nullptr) return false;
   SetResolutionX(DpiFromPixelsPerMetre(bih.biXPelsPerMeter));
   SetResolutionY(DpiFromPixelsPerMetre(bih.biYPelsPerMeter));
-  if (Escape() != 0) return "Cancelled";
+  if (Escape() != 0) return Fail("Cancelled");
 
   if (ColoursUsed() != 0) ReadPalette(s, bih.biClrUsed, coreHeader);
-  if (Escape() != 0) return "Cancelled";
+  if (Escape() != 0) return Fail("Cancelled");
 
   auto seekToData = [&] {
     if (offBits != 0) s->Seek(start + offBits, SEEK_SET);
@@ -172,12 +170,12 @@ const char* CxImageBMP::DecodeBody(CxStream* s) {
       uint32_t masks[3] = {0x00FF0000, 0x0000FF00, 0x000000FF};
       if (compression == kBitfields) ReadMasks(s, masks);
       seekToData();
-      if (compression != kRgb && compression != kBitfields) return "unknown compression";
+      if (compression != kRgb && compression != kBitfields) return Fail("unknown compression");
       const auto size = CheckedSize({width, height, 4});
-      if (!size) return kMaxMemoryMessage;
+      if (!size) return Fail(kMaxMemoryMessage);
       const uint64_t bytes = *size;
       std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[bytes]());
-      if (!buffer) return "can't allocate memory";
+      if (!buffer) return Fail("can't allocate memory");
       s->Read(buffer.get(), 1, bytes);
       if (compression == kRgb && AlphaCreate()) {
         bool allZero = true;
@@ -196,7 +194,7 @@ const char* CxImageBMP::DecodeBody(CxStream* s) {
     }
     case 24:
       seekToData();
-      if (compression != kRgb) return "unknown compression";
+      if (compression != kRgb) return Fail("unknown compression");
       s->Read(info.pixels, 1, ImageSize());
       break;
     case 16: {
@@ -217,14 +215,14 @@ const char* CxImageBMP::DecodeBody(CxStream* s) {
         case kRgb: s->Read(info.pixels, 1, ImageSize()); break;
         case kRle8: DecodeRle8(s); break;
         case kRle4: DecodeRle4(s); break;
-        default: return "compression type not supported";
+        default: return Fail("compression type not supported");
       }
       break;
     default:
       break;
   }
   if (topDown) FlipRows(false, true);
-  return nullptr;
+  return true;
 }
 
 void CxImageBMP::ReadPalette(CxStream* s, uint32_t count, bool coreHeader) {

@@ -43,10 +43,7 @@ bool CxImageBMP::Encode(CxStream* s) {
          s->Write(dib + sizeof(BitmapInfoHeader), 1, totalSize - sizeof(BitmapInfoHeader)) ==
              totalSize - sizeof(BitmapInfoHeader);
   }
-  if (!ok) {
-    SetLastError("Write Error");
-    return false;
-  }
+  if (!ok) return Fail("Write Error");
   return true;
 }
 

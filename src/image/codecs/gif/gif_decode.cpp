@@ -138,8 +138,7 @@ struct GifDecodeRun {
   bool KeepPrevious();
   bool Finish();
   bool Fail(const CxImage& from) {
-    target.SetLastError(from.LastErrorText());
-    return false;
+    return target.Fail(from.LastErrorText());
   }
 
   CxImageGIF& target;
@@ -177,10 +176,7 @@ void CxImageGIF::VisibleSize(const GifDescriptor& d, uint32_t& width, uint32_t& 
 bool CxImageGIF::Decode(CxStream* stream) {
   if (stream == nullptr) return false;
   std::unique_ptr<GifDecodeRun> run(new (std::nothrow) GifDecodeRun(*this, stream));
-  if (!run) {
-    SetLastError("CxImage::Create can't allocate memory");
-    return false;
-  }
+  if (!run) return Fail("CxImage::Create can't allocate memory");
   return run->Run();
 }
 
@@ -509,16 +505,12 @@ bool GifDecodeRun::ComposeTrueColour(const GifDescriptor& d, bool hasArea,
 
 bool GifDecodeRun::StoreFrame() {
   if (imageNumber == 0 && !target.FrameArrayCreate(frameCount)) {
-    target.SetLastError("CxImage::Create can't allocate memory");
-    return false;
+    return target.Fail("CxImage::Create can't allocate memory");
   }
   storedFrameBytes += target.ImageSize();
   if (!CheckedSize({storedFrameBytes})) return target.Fail(kMaxMemoryMessage);
   std::unique_ptr<CxImage> copy(new (std::nothrow) CxImage(target, true, true, true));
-  if (!copy || !copy->HasPixels()) {
-    target.SetLastError("CxImage::Create can't allocate memory");
-    return false;
-  }
+  if (!copy || !copy->HasPixels()) return target.Fail("CxImage::Create can't allocate memory");
   target.FrameStore(imageNumber, copy.release());
   return true;
 }
@@ -540,9 +532,6 @@ bool GifDecodeRun::Finish() {
     // The partial images make one picture.
     target.SetFrameCount(1);
   }
-  if (!target.HasPixels()) {
-    target.SetLastError("CxImageGIF::Decode no image data");
-    return false;
-  }
+  if (!target.HasPixels()) return target.Fail("CxImageGIF::Decode no image data");
   return true;
 }

@@ -316,10 +316,7 @@ bool CxImageGIF::WriteImageBlock(CxStream* stream, CxImage& image, uint32_t left
   const Compression mode =
       CodecOptions(FORMAT_GIF) == 1 ? Compression::kUncompressed : Compression::kLzw;
   std::unique_ptr<LzwCompressor> lzw(new (std::nothrow) LzwCompressor(out, minSize));
-  if (!lzw) {
-    SetLastError("CxImage::Create can't allocate memory");
-    return false;
-  }
+  if (!lzw) return Fail("CxImage::Create can't allocate memory");
   lzw->Start();
   for (uint32_t y = 0; y < image.Height(); ++y) {
     const uint32_t row = image.Height() - 1 - y;
@@ -340,10 +337,7 @@ bool CxImageGIF::FinishWrite(CxStream* stream) {
   GifWriter out{stream};
   out.Byte(0x3B);
   if (!stream->Flush() || stream->Error() != 0) out.failed = true;
-  if (out.failed || writeFailed_) {
-    SetLastError(kWriteError);
-    return false;
-  }
+  if (out.failed || writeFailed_) return Fail(kWriteError);
   return true;
 }
 
@@ -360,10 +354,7 @@ bool CxImageGIF::Encode(CxStream* stream) {
   if (Bpp() > 8) return EncodeTrueColour(stream);
   const uint64_t screenW = static_cast<uint64_t>(OffsetOf(OffsetX())) + Width();
   const uint64_t screenH = static_cast<uint64_t>(OffsetOf(OffsetY())) + Height();
-  if (!FitsGif(screenW, screenH)) {
-    SetLastError("CxImageGIF::Encode image too large for GIF");
-    return false;
-  }
+  if (!FitsGif(screenW, screenH)) return Fail("CxImageGIF::Encode image too large for GIF");
   WriteScreenHeader(stream, static_cast<uint32_t>(screenW), static_cast<uint32_t>(screenH), this);
   WriteControlExtension(stream, *this);
   WriteCommentExtension(stream);
@@ -374,23 +365,14 @@ bool CxImageGIF::Encode(CxStream* stream) {
 }
 
 bool CxImageGIF::Encode(CxStream* stream, CxImage** images, int32_t count) {
-  if (stream == nullptr) {
-    SetLastError("null file handler");
-    return false;
-  }
-  if (images == nullptr || count <= 0) {
-    SetLastError("multipage GIF, no images!");
-    return false;
-  }
+  if (stream == nullptr) return Fail("null file handler");
+  if (images == nullptr || count <= 0) return Fail("multipage GIF, no images!");
   writeFailed_ = false;
   uint64_t screenW = 0;
   uint64_t screenH = 0;
   for (int32_t i = 0; i < count; ++i) {
     const CxImage* frame = images[i];
-    if (frame == nullptr || !frame->HasPixels()) {
-      SetLastError("null image!!!");
-      return false;
-    }
+    if (frame == nullptr || !frame->HasPixels()) return Fail("null image!!!");
     if (frame->Bpp() > 8) {
       SetLastError(
           "CxImageGIF::Encode cannot create animated GIFs with a true color frame. Use "
@@ -400,10 +382,7 @@ bool CxImageGIF::Encode(CxStream* stream, CxImage** images, int32_t count) {
     screenW = std::max<uint64_t>(screenW, OffsetOf(frame->OffsetX()) + uint64_t{frame->Width()});
     screenH = std::max<uint64_t>(screenH, OffsetOf(frame->OffsetY()) + uint64_t{frame->Height()});
   }
-  if (!FitsGif(screenW, screenH)) {
-    SetLastError("CxImageGIF::Encode image too large for GIF");
-    return false;
-  }
+  if (!FitsGif(screenW, screenH)) return Fail("CxImageGIF::Encode image too large for GIF");
   WriteScreenHeader(stream, static_cast<uint32_t>(screenW), static_cast<uint32_t>(screenH),
                     images[0]);
   WriteLoopExtension(stream);
@@ -422,10 +401,7 @@ bool CxImageGIF::Encode(CxStream* stream, CxImage** images, int32_t count) {
 bool CxImageGIF::EncodeTrueColour(CxStream* stream) {
   const uint32_t width = Width();
   const uint32_t height = Height();
-  if (!FitsGif(width, height)) {
-    SetLastError("CxImageGIF::Encode image too large for GIF");
-    return false;
-  }
+  if (!FitsGif(width, height)) return Fail("CxImageGIF::Encode image too large for GIF");
   // Few colours: one paletted image says it all.
   CxImage whole;
   if (MakePalettedTile(*this, 0, 0, width, height, whole)) {

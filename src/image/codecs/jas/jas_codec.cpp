@@ -109,29 +109,19 @@ CxImageJAS::CxImageJAS() : CxImage(FORMAT_UNKNOWN) {}
 bool CxImageJAS::Decode(CxStream* stream, uint32_t formatType) {
   if (stream == nullptr) return false;
   const int64_t start = stream->Tell();
-  if (start < 0) {
-    SetLastError("error: cannot open standard input");
-    return false;
-  }
+  if (start < 0) return Fail("error: cannot open standard input");
   uint8_t signature[16] = {};
   const size_t got = stream->Read(signature, 1, sizeof signature);
-  if (!stream->Seek(start, SEEK_SET)) {
-    SetLastError("error: cannot open standard input");
-    return false;
-  }
+  if (!stream->Seek(start, SEEK_SET)) return Fail("error: cannot open standard input");
   const uint32_t recognised = JasDetectFormat(signature, got);
-  if (recognised == 0) {
-    SetLastError("error: unknowm format");
-    return false;
-  }
+  if (recognised == 0) return Fail("error: unknowm format");
   JasRaster raster;
   std::string error;
   const bool probe = Escape() == -1;
   if (!ReadRaster(stream, recognised, probe, raster, error) ||
       raster.width > static_cast<uint32_t>(std::numeric_limits<int32_t>::max()) ||
       raster.height > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) {
-    SetLastError(error.empty() ? "error: cannot load image data" : error.c_str());
-    return false;
+    return Fail(error.empty() ? "error: cannot load image data" : error.c_str());
   }
   if (probe) {
     head.biWidth = static_cast<int32_t>(raster.width);
@@ -140,25 +130,15 @@ bool CxImageJAS::Decode(CxStream* stream, uint32_t formatType) {
     SetLastError("output dimensions returned");
     return true;
   }
-  if (Escape() != 0) {
-    SetLastError("Cancelled");
-    return false;
-  }
-  if (raster.componentCount > 64) {
-    SetLastError("error: too many components");
-    return false;
-  }
-  if (raster.components.empty()) {
-    SetLastError("error: cannot load image data");
-    return false;
-  }
+  if (Escape() != 0) return Fail("Cancelled");
+  if (raster.componentCount > 64) return Fail("error: too many components");
+  if (raster.components.empty()) return Fail("error: cannot load image data");
   const uint32_t type = IsJasType(formatType) ? formatType : recognised;
   if (raster.components.size() > 2) return FillColour(raster, type);
   SetFrameCount(static_cast<int32_t>(raster.components.size()));
   const int32_t frame = FrameToLoad();
   if (frame < 0 || static_cast<size_t>(frame) >= raster.components.size()) {
-    SetLastError("wrong frame!");
-    return false;
+    return Fail("wrong frame!");
   }
   return FillGreyFrame(raster.components[static_cast<size_t>(frame)], type);
 }
@@ -172,17 +152,11 @@ bool CxImageJAS::FillColour(const JasRaster& raster, uint32_t type) {
   const bool cmyk = raster.colourSpace == JasColourSpace::Cmyk && comps.size() >= 4;
   const uint32_t used = cmyk ? 4 : 3;
   for (uint32_t k = 0; k < used; ++k) {
-    if (comps[k].width == 0 || comps[k].height == 0) {
-      SetLastError("cannot convert to sRGB");
-      return false;
-    }
+    if (comps[k].width == 0 || comps[k].height == 0) return Fail("cannot convert to sRGB");
   }
   if (Create(width, height, 24, type) == nullptr) return false;
   const bool alpha = !cmyk && comps.size() >= 4 && comps[3].isAlpha;
-  if (alpha && !AlphaCreate()) {
-    SetLastError("error: cannot allocate memory");
-    return false;
-  }
+  if (alpha && !AlphaCreate()) return Fail("error: cannot allocate memory");
   const JasColourSpace space = cmyk ? JasColourSpace::Cmyk : raster.colourSpace;
   for (uint32_t y = 0; y < height; ++y) {
     uint8_t* row = RowPointer(height - 1 - y);
@@ -226,20 +200,13 @@ bool CxImageJAS::FillGreyFrame(const JasComponent& c, uint32_t type) {
 bool CxImageJAS::Encode(CxStream* stream, uint32_t formatType) {
   if (!CheckEncodable(stream)) return false;
   const bool grey = Bpp() != 24 && IsGreyPalette(*this);
-  if (Bpp() != 24 && !grey) {
-    SetLastError("JasPer can save only RGB or GrayScale images");
-    return false;
-  }
-  if (formatType == FORMAT_PGX && !grey) {
-    SetLastError("PGX can save only GrayScale images");
-    return false;
-  }
+  if (Bpp() != 24 && !grey) return Fail("JasPer can save only RGB or GrayScale images");
+  if (formatType == FORMAT_PGX && !grey) return Fail("PGX can save only GrayScale images");
   JasPlanes planes;
   try {
     MakePlanes(*this, grey, planes);
   } catch (const std::bad_alloc&) {
-    SetLastError("error : can't allocate memory");
-    return false;
+    return Fail("error : can't allocate memory");
   }
   std::string error;
   bool ok = false;

@@ -69,10 +69,7 @@ uint16_t DensityOf(int32_t dpi) {
 bool CxImageJPG::Encode(CxStream* stream) {
   if (!CheckEncodable(stream)) return false;
   const bool grey = Bpp() == 8 && IsGreyRamp();
-  if (Bpp() != 24 && !grey) {
-    SetLastError("JPEG can save only RGB or GreyScale images");
-    return false;
-  }
+  if (Bpp() != 24 && !grey) return Fail("JPEG can save only RGB or GreyScale images");
 
   jpeg_compress_struct cinfo;
   JpegWriteErrorManager jerr;

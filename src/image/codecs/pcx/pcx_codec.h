@@ -13,8 +13,8 @@ class CxImagePCX : public CxImage {
  private:
   // Both return nullptr on success, otherwise the failure text ("" keeps the text already
   // set, e.g. by Create).
-  const char* DecodeBody(CxStream* stream);
-  const char* EncodeBody(CxStream* stream);
+  bool DecodeBody(CxStream* stream);
+  bool EncodeBody(CxStream* stream);
 };
 
 // The 128-byte file header with its 16-bit fields already in host order.

@@ -25,34 +25,35 @@ uint64_t MaxExpansion(int64_t available) {
 // Expands the run-length data of the whole image (`expected` bytes) into `out`. The buffer
 // grows with what the input really holds, so a header that promises more than the file
 // can give never drives a large allocation.
-const char* ExpandRunLength(CxStream* stream, uint64_t expected, std::vector<uint8_t>& out) {
+bool ExpandRunLength(CxImage& image, CxStream* stream, uint64_t expected,
+                     std::vector<uint8_t>& out) {
   out.clear();
   out.reserve(static_cast<size_t>(
       std::min<uint64_t>(expected, MaxExpansion(stream->Size() - stream->Tell()))));
   while (out.size() < expected) {
     const long c = stream->GetC();
-    if (c < 0) return "corrupted PCX";
+    if (c < 0) return image.Fail("corrupted PCX");
     if (c <= 0xBF) {
       out.push_back(static_cast<uint8_t>(c));
       continue;
     }
     const uint64_t count = static_cast<uint64_t>(c) & 0x3F;
     const long value = stream->GetC();
-    if (count > expected - out.size()) return "repeat count spans end of image";
-    if (value < 0) return "corrupted PCX";
+    if (count > expected - out.size()) return image.Fail("repeat count spans end of image");
+    if (value < 0) return image.Fail("corrupted PCX");
     out.insert(out.end(), static_cast<size_t>(count), static_cast<uint8_t>(value));
   }
-  return nullptr;
+  return true;
 }
 
 // 16 header entries, then the 256-entry table of 8-bit files or black and white for
-// 1-bit files. Returns nullptr or the failure text.
-const char* BuildPalette(CxStream* stream, const PcxHeader& h, RgbQuad (&table)[256]) {
+// 1-bit files.
+bool BuildPalette(CxImage& image, CxStream* stream, const PcxHeader& h, RgbQuad (&table)[256]) {
   for (int i = 0; i < 16; ++i) {
     table[i] = RgbQuad{h.colourMap[3 * i + 2], h.colourMap[3 * i + 1], h.colourMap[3 * i], 0};
   }
   if (h.bitsPerPixel == 8 && h.planes == 1) {
-    if (stream->GetC() != kVgaPaletteMarker) return "bad color map signature";
+    if (stream->GetC() != kVgaPaletteMarker) return image.Fail("bad color map signature");
     uint8_t rgb[256 * 3] = {};
     stream->Read(rgb, 1, sizeof(rgb));  // a short table leaves black entries
     for (int i = 0; i < 256; ++i) table[i] = RgbQuad{rgb[3 * i + 2], rgb[3 * i + 1], rgb[3 * i], 0};
@@ -60,7 +61,7 @@ const char* BuildPalette(CxStream* stream, const PcxHeader& h, RgbQuad (&table)[
     table[0] = RgbQuad{0, 0, 0, 0};
     table[1] = RgbQuad{255, 255, 255, 0};
   }
-  return nullptr;
+  return true;
 }
 
 // Depth of the image a header gives. Two or three one-bit planes need 4 bits too, or
@@ -157,23 +158,19 @@ CxImagePCX::CxImagePCX() : CxImage(FORMAT_PCX) {}
 
 bool CxImagePCX::Decode(CxStream* stream) {
   if (stream == nullptr) return false;
-  const char* message = nullptr;
   try {
-    message = DecodeBody(stream);
+    return DecodeBody(stream);
   } catch (const std::bad_alloc&) {
-    message = "can't allocate memory";
+    return Fail("can't allocate memory");
   }
-  if (message == nullptr) return true;
-  if (message[0] != '\0') SetLastError(message);
-  return false;
 }
 
-const char* CxImagePCX::DecodeBody(CxStream* stream) {
+bool CxImagePCX::DecodeBody(CxStream* stream) {
   uint8_t raw[kPcxHeaderSize];
-  if (stream->Read(raw, kPcxHeaderSize, 1) != 1) return "Can't read PCX image";
+  if (stream->Read(raw, kPcxHeaderSize, 1) != 1) return Fail("Can't read PCX image");
   const PcxHeader h = ParsePcxHeader(raw);
-  if (h.manufacturer != kPcxManufacturer) return "Error: Not a PCX file";
-  if (h.encoding != kPcxRunLength) return "PCX file has unknown encoding scheme";
+  if (h.manufacturer != kPcxManufacturer) return Fail("Error: Not a PCX file");
+  if (h.encoding != kPcxRunLength) return Fail("PCX file has unknown encoding scheme");
 
   // Straight from the header: a 0 stays 0 here, unlike the resolution setters.
   info.resolutionX = h.hDpi;
@@ -181,54 +178,54 @@ const char* CxImagePCX::DecodeBody(CxStream* stream) {
 
   const int32_t width = static_cast<int32_t>(h.xMax) - h.xMin + 1;
   const int32_t height = static_cast<int32_t>(h.yMax) - h.yMin + 1;
-  if (width <= 0 || height <= 0) return "PCX file has invalid dimensions";
+  if (width <= 0 || height <= 0) return Fail("PCX file has invalid dimensions");
 
   if (Escape() == -1) {
     head.biWidth = width;
     head.biHeight = height;
     info.formatType = FORMAT_PCX;
-    return nullptr;
+    return true;
   }
-  if (h.planes > kMaxPlanes) return "Can't handle image with more than 4 planes";
+  if (h.planes > kMaxPlanes) return Fail("Can't handle image with more than 4 planes");
 
   if (Create(static_cast<uint32_t>(width), static_cast<uint32_t>(height), ImageDepth(h),
              FORMAT_PCX) == nullptr) {
-    return "";
+    return false;
   }
   const bool rgb = h.planes > 2 && h.bitsPerPixel == 8;
-  if (rgb && h.planes == 4 && !AlphaCreate()) return "can't allocate memory";
-  if (Escape() != 0) return "Cancelled";
+  if (rgb && h.planes == 4 && !AlphaCreate()) return Fail("can't allocate memory");
+  if (Escape() != 0) return Fail("Cancelled");
 
   const uint64_t lineBytes = static_cast<uint64_t>(h.planes) * h.bytesPerLine;
   std::vector<uint8_t> data;
-  if (const char* m = ExpandRunLength(stream, lineBytes * static_cast<uint64_t>(height), data)) {
-    return m;
+  if (!ExpandRunLength(*this, stream, lineBytes * static_cast<uint64_t>(height), data)) {
+    return false;
   }
 
   RgbQuad table[256] = {};
-  if (const char* m = BuildPalette(stream, h, table)) return m;
+  if (!BuildPalette(*this, stream, h, table)) return false;
   for (uint32_t i = 0; i < ColoursUsed() && i < 256; ++i) {
     SetPaletteEntry(static_cast<uint8_t>(i), table[i]);
   }
 
   std::vector<uint8_t> line(static_cast<size_t>(width) + static_cast<size_t>(h.bytesPerLine) * 8);
   for (uint32_t y = 0; y < static_cast<uint32_t>(height); ++y) {
-    if (Escape() != 0) return "Cancelled";
+    if (Escape() != 0) return Fail("Cancelled");
     const uint8_t* src = data.data() + y * lineBytes;
     const uint32_t row = static_cast<uint32_t>(height) - 1 - y;
     if (rgb) {
       PlanarRgbLine(*this, row, src, h.bytesPerLine, h.planes);
     } else if (h.planes == 1) {
       if (!PCX_UnpackPixels(line.data(), src, h.bytesPerLine, h.planes, h.bitsPerPixel)) {
-        return "PCX_UnpackPixels: Can't handle packed pixels with more than 1 plane";
+        return Fail("PCX_UnpackPixels: Can't handle packed pixels with more than 1 plane");
       }
       IndexLine(*this, row, line.data());
     } else {
       if (!PCX_PlanesToPixels(line.data(), src, h.bytesPerLine, h.planes, h.bitsPerPixel)) {
-        return "PCX_PlanesToPixels: more than 4 planes or more than 1 bit per pixel";
+        return Fail("PCX_PlanesToPixels: more than 4 planes or more than 1 bit per pixel");
       }
       IndexLine(*this, row, line.data());
     }
   }
-  return nullptr;
+  return true;
 }

@@ -85,17 +85,14 @@ void StorePcxHeader(const PcxHeader& h, uint8_t* b) {
 
 bool CxImagePCX::Encode(CxStream* stream) {
   if (!CheckEncodable(stream)) return false;
-  const char* message = EncodeBody(stream);
-  if (message == nullptr) return true;
-  SetLastError(message);
-  return false;
+  return EncodeBody(stream);
 }
 
-const char* CxImagePCX::EncodeBody(CxStream* stream) {
+bool CxImagePCX::EncodeBody(CxStream* stream) {
   const uint32_t w = Width();
   const uint32_t hgt = Height();
   // The window fields are 16 bits: a larger image cannot be described.
-  if (w > 65536 || hgt > 65536) return "Image too large for PCX";
+  if (w > 65536 || hgt > 65536) return Fail("Image too large for PCX");
 
   PcxHeader h;
   h.manufacturer = 10;
@@ -113,7 +110,7 @@ const char* CxImagePCX::EncodeBody(CxStream* stream) {
   }
   const uint32_t bits = (h.bitsPerPixel == 8) ? w * 8 : w;
   const uint32_t bytesPerLine = ((bits + 7) / 8 + 1) & ~1u;
-  if (bytesPerLine > 0xFFFF) return "Image too large for PCX";
+  if (bytesPerLine > 0xFFFF) return Fail("Image too large for PCX");
   h.bytesPerLine = static_cast<uint16_t>(bytesPerLine);
   h.paletteInfo = 1;
 
@@ -132,7 +129,7 @@ const char* CxImagePCX::EncodeBody(CxStream* stream) {
 
   uint8_t raw[kPcxHeaderSize];
   StorePcxHeader(h, raw);
-  if (stream->Write(raw, kPcxHeaderSize, 1) != 1) return "cannot write PCX header";
+  if (stream->Write(raw, kPcxHeaderSize, 1) != 1) return Fail("cannot write PCX header");
 
   std::vector<uint8_t> planeBytes;
   std::vector<uint8_t> out;
@@ -142,7 +139,7 @@ const char* CxImagePCX::EncodeBody(CxStream* stream) {
     for (uint32_t p = 0; p < h.planes; ++p) {
       AppendRunLength(planeBytes.data() + static_cast<size_t>(p) * bytesPerLine, bytesPerLine, out);
     }
-    if (!WriteAll(stream, out)) return "cannot write PCX data";
+    if (!WriteAll(stream, out)) return Fail("cannot write PCX data");
   }
 
   if (Bpp() == 8) {
@@ -151,7 +148,7 @@ const char* CxImagePCX::EncodeBody(CxStream* stream) {
       const RgbQuad c = PaletteEntry(static_cast<uint8_t>(i));
       out.insert(out.end(), {c.red, c.green, c.blue});
     }
-    if (!WriteAll(stream, out)) return "cannot write PCX data";
+    if (!WriteAll(stream, out)) return Fail("cannot write PCX data");
   }
-  return nullptr;
+  return true;
 }

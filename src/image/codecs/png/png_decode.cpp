@@ -84,19 +84,10 @@ bool CxImagePNG::Decode(CxStream* stream) {
 
 bool CxImagePNG::ReadWithLibrary(PngReadContext* ctx) {
   ctx->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, ctx, PngReadError, PngReadWarning);
-  if (ctx->png == nullptr) {
-    SetLastError("Failed to create PNG structure");
-    return false;
-  }
+  if (ctx->png == nullptr) return Fail("Failed to create PNG structure");
   ctx->info = png_create_info_struct(ctx->png);
-  if (ctx->info == nullptr) {
-    SetLastError("Failed to initialize PNG info structure");
-    return false;
-  }
-  if (setjmp(png_jmpbuf(ctx->png))) {
-    SetLastError(ctx->message);
-    return false;
-  }
+  if (ctx->info == nullptr) return Fail("Failed to initialize PNG info structure");
+  if (setjmp(png_jmpbuf(ctx->png))) return Fail(ctx->message);
   png_set_read_fn(ctx->png, ctx, PngReadData);
   png_set_user_limits(ctx->png, kPngMaxDimension, kPngMaxDimension);
   png_set_chunk_malloc_max(ctx->png, kMaxChunkBytes);
@@ -114,15 +105,9 @@ bool CxImagePNG::ReadWithLibrary(PngReadContext* ctx) {
     return true;
   }
   if (!PrepareImage(ctx)) return false;
-  if (Escape() != 0) {
-    SetLastError("Cancelled");
-    return false;
-  }
+  if (Escape() != 0) return Fail("Cancelled");
   ReadPixels(ctx);
-  if (Escape() != 0) {
-    SetLastError("Cancelled");
-    return false;
-  }
+  if (Escape() != 0) return Fail("Cancelled");
   png_read_end(ctx->png, nullptr);
   return true;
 }
@@ -133,10 +118,7 @@ bool CxImagePNG::PrepareImage(PngReadContext* ctx) {
   png_structp png = ctx->png;
   png_infop pinfo = ctx->info;
   const int channels = ChannelsOf(ctx->colourType);
-  if (channels == 0) {
-    SetLastError("unknown PNG color type");
-    return false;
-  }
+  if (channels == 0) return Fail("unknown PNG color type");
   const uint32_t bpp = channels == 1 ? (ctx->bitDepth == 16 ? 8u : static_cast<uint32_t>(
                                                                        ctx->bitDepth))
                                      : (channels == 2 ? 8u : 24u);
@@ -202,10 +184,7 @@ bool CxImagePNG::PrepareImage(PngReadContext* ctx) {
   }
 
   if (channels == 2 || channels == 4) {
-    if (!AlphaCreate()) {
-      SetLastError("CxImage::Create can't allocate memory");
-      return false;
-    }
+    if (!AlphaCreate()) return Fail("CxImage::Create can't allocate memory");
   }
   if (ctx->colourType & PNG_COLOR_MASK_COLOR) png_set_bgr(png);
   if (ctx->bitDepth == 16) png_set_strip_16(png);
@@ -215,10 +194,7 @@ bool CxImagePNG::PrepareImage(PngReadContext* ctx) {
   ctx->rowBytes = png_get_rowbytes(png, pinfo);
   // Zeroed: libpng keeps the unused low bits of a row's last byte as the buffer held them.
   ctx->row = static_cast<uint8_t*>(std::calloc(ctx->rowBytes + 8, 1));
-  if (ctx->row == nullptr) {
-    SetLastError("CxImage::Create can't allocate memory");
-    return false;
-  }
+  if (ctx->row == nullptr) return Fail("CxImage::Create can't allocate memory");
   SetCodecOptions(ctx->passes > 1 ? 1u : 0u, FORMAT_PNG);
   return true;
 }

@@ -96,19 +96,10 @@ bool PaletteHasAlpha(const CxImage& image) {
 bool CxImagePNG::WriteWithLibrary(PngWriteContext* ctx) {
   ctx->png = png_create_write_struct(PNG_LIBPNG_VER_STRING, ctx, PngWriteError,
                                      PngWriteWarning);
-  if (ctx->png == nullptr) {
-    SetLastError("Failed to create PNG structure");
-    return false;
-  }
+  if (ctx->png == nullptr) return Fail("Failed to create PNG structure");
   ctx->info = png_create_info_struct(ctx->png);
-  if (ctx->info == nullptr) {
-    SetLastError("Failed to initialize PNG info structure");
-    return false;
-  }
-  if (setjmp(png_jmpbuf(ctx->png))) {
-    SetLastError("Error saving PNG file");
-    return false;
-  }
+  if (ctx->info == nullptr) return Fail("Failed to initialize PNG info structure");
+  if (setjmp(png_jmpbuf(ctx->png))) return Fail("Error saving PNG file");
   png_structp png = ctx->png;
   png_infop pinfo = ctx->info;
   png_set_write_fn(png, ctx, PngWriteData, PngFlushData);

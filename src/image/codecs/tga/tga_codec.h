@@ -39,8 +39,8 @@ class CxImageTGA : public CxImage {
 
  private:
   // Both return nullptr on success, otherwise the failure text.
-  const char* DecodeBody(CxStream* stream);
-  const char* EncodeBody(CxStream* stream);
+  bool DecodeBody(CxStream* stream);
+  bool EncodeBody(CxStream* stream);
   void ReadColourMap(CxStream* stream, const TgaHeader& header);
   // Pixels x0 .. x0 + n - 1 of picture row `row` (from the bottom), raw.
   void ReadRawPixels(CxStream* stream, uint32_t row, uint32_t x0, uint32_t n, uint32_t depth);

@@ -59,37 +59,35 @@ CxImageTGA::CxImageTGA() : CxImage(FORMAT_TGA) {}
 
 bool CxImageTGA::Decode(CxStream* stream) {
   if (stream == nullptr) return false;
-  const char* message = nullptr;
+  bool ok = false;
   try {
-    message = DecodeBody(stream);
+    ok = DecodeBody(stream);
   } catch (const std::bad_alloc&) {
-    message = "TGA Create failed";
+    ok = Fail("TGA Create failed");
   }
   work_ = {};
-  if (message == nullptr) return true;
-  if (message[0] != '\0') SetLastError(message);
-  return false;
+  return ok;
 }
 
-const char* CxImageTGA::DecodeBody(CxStream* stream) {
+bool CxImageTGA::DecodeBody(CxStream* stream) {
   uint8_t raw[kTgaHeaderSize];
-  if (stream->Read(raw, kTgaHeaderSize, 1) != 1) return "Not a TGA";
+  if (stream->Read(raw, kTgaHeaderSize, 1) != 1) return Fail("Not a TGA");
   const TgaHeader h = ParseTgaHeader(raw);
-  if (!IsKnownType(h.imageType)) return "Unknown TGA image type";
+  if (!IsKnownType(h.imageType)) return Fail("Unknown TGA image type");
   if (h.width == 0 || h.height == 0 || h.pixelDepth == 0 || h.colourMapLength > 256) {
-    return "bad TGA header";
+    return Fail("bad TGA header");
   }
-  if (!IsKnownDepth(h.pixelDepth)) return "bad TGA header";
+  if (!IsKnownDepth(h.pixelDepth)) return Fail("bad TGA header");
   if (h.colourMapType != 0 && h.colourMapLength != 0 &&
       !IsKnownMapEntrySize(h.colourMapEntrySize)) {
-    return "bad TGA header";
+    return Fail("bad TGA header");
   }
 
   if (Escape() == -1) {
     head.biWidth = h.width;
     head.biHeight = h.height;
     info.formatType = FORMAT_TGA;
-    return nullptr;
+    return true;
   }
 
   stream->Seek(h.idLength, SEEK_CUR);
@@ -97,10 +95,10 @@ const char* CxImageTGA::DecodeBody(CxStream* stream) {
   const bool greyAlpha = IsGrey(h.imageType) && h.pixelDepth == 16;
   const uint32_t bpp = greyAlpha ? 8u : h.pixelDepth;
   if (Create(h.width, h.height, bpp, FORMAT_TGA) == nullptr || !IsValid()) {
-    return "TGA Create failed";
+    return Fail("TGA Create failed");
   }
-  if ((h.pixelDepth == 32 || greyAlpha) && !AlphaCreate()) return "TGA Create failed";
-  if (Escape() != 0) return "Cancelled";
+  if ((h.pixelDepth == 32 || greyAlpha) && !AlphaCreate()) return Fail("TGA Create failed");
+  if (Escape() != 0) return Fail("Cancelled");
 
   if (h.colourMapType != 0) ReadColourMap(stream, h);
   if (IsGrey(h.imageType)) SetGreyPalette();
@@ -109,8 +107,8 @@ const char* CxImageTGA::DecodeBody(CxStream* stream) {
   const bool topDown = (h.descriptor & kTgaTopToBottom) != 0;
   uint8_t leftover = kTgaNoLeftover;
   for (uint32_t y = 0; y < h.height; ++y) {
-    if (Escape() != 0) return "Cancelled";
-    if (stream->Eof()) return "corrupted TGA";
+    if (Escape() != 0) return Fail("Cancelled");
+    if (stream->Eof()) return Fail("corrupted TGA");
     // Alpha goes to the same row as the colours, so no separate flip of it is needed.
     const uint32_t row = topDown ? h.height - 1u - y : y;
     if (IsRunLength(h.imageType)) {
@@ -120,7 +118,7 @@ const char* CxImageTGA::DecodeBody(CxStream* stream) {
     }
   }
   if (h.descriptor & kTgaRightToLeft) MirrorColumns(false, true);
-  return nullptr;
+  return true;
 }
 
 // Reads exactly the bytes the map occupies. Pixel value v selects map entry v - first; the

@@ -22,16 +22,13 @@ void StoreTgaHeader(const TgaHeader& h, uint8_t* b) {
 
 bool CxImageTGA::Encode(CxStream* stream) {
   if (!CheckEncodable(stream)) return false;
-  const char* message = EncodeBody(stream);
-  if (message == nullptr) return true;
-  SetLastError(message);
-  return false;
+  return EncodeBody(stream);
 }
 
-const char* CxImageTGA::EncodeBody(CxStream* stream) {
-  if (Bpp() < 8) return "Bit depth must be 8 or 24";
+bool CxImageTGA::EncodeBody(CxStream* stream) {
+  if (Bpp() < 8) return Fail("Bit depth must be 8 or 24");
   // The size fields are 16 bits: a larger image cannot be described.
-  if (Width() > 0xFFFF || Height() > 0xFFFF) return "Image too large for TGA";
+  if (Width() > 0xFFFF || Height() > 0xFFFF) return Fail("Image too large for TGA");
   const bool paletted = Bpp() == 8;
   const bool alpha = !paletted && HasAlpha();
 
@@ -52,7 +49,7 @@ const char* CxImageTGA::EncodeBody(CxStream* stream) {
       out.insert(out.end(), {c.blue, c.green, c.red});
     }
   }
-  if (stream->Write(out.data(), 1, out.size()) != out.size()) return "cannot write TGA header";
+  if (stream->Write(out.data(), 1, out.size()) != out.size()) return Fail("cannot write TGA header");
 
   // Rows bottom first, the order the image keeps them in.
   for (uint32_t y = 0; y < Height(); ++y) {
@@ -65,7 +62,7 @@ const char* CxImageTGA::EncodeBody(CxStream* stream) {
     } else {
       out.assign(src, src + static_cast<size_t>(Width()) * (paletted ? 1 : 3));
     }
-    if (stream->Write(out.data(), 1, out.size()) != out.size()) return "cannot write TGA data";
+    if (stream->Write(out.data(), 1, out.size()) != out.size()) return Fail("cannot write TGA data");
   }
-  return nullptr;
+  return true;
 }

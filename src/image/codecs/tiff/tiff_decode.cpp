@@ -105,10 +105,7 @@ bool CxImageTIF::Decode(CxStream* stream) {
   TiffClient client;
   client.stream = stream;
   TIFF* tif = OpenTiffOverStream(&client, "r");
-  if (tif == nullptr) {
-    SetLastError("Error encountered while opening TIFF file");
-    return false;
-  }
+  if (tif == nullptr) return Fail("Error encountered while opening TIFF file");
   const bool ok = DecodeDirectory(tif);
   TIFFClose(tif);
   return ok;
@@ -121,8 +118,7 @@ bool CxImageTIF::DecodeDirectory(TIFF* tif) {
   const int32_t frame = FrameToLoad();
   // The handle starts on the first directory; only later pages need a move.
   if (frame < 0 || (frame > 0 && TIFFSetDirectory(tif, static_cast<tdir_t>(frame)) == 0)) {
-    SetLastError("Error: page not present in TIFF file");
-    return false;
+    return Fail("Error: page not present in TIFF file");
   }
 
   const TiffLayout layout = ReadLayout(tif);
@@ -150,18 +146,13 @@ bool CxImageTIF::DecodeDirectory(TIFF* tif) {
   const bool hasY = TIFFGetField(tif, TIFFTAG_YPOSITION, &ypos) != 0;
 
   if (layout.bits == 0 || layout.bits > 64 || layout.samples == 0) {
-    SetLastError("Unsupported TIFF sample size");
-    return false;
+    return Fail("Unsupported TIFF sample size");
   }
   const TiffDepth depth = DepthFor(layout);
-  if (Escape() != 0) {
-    SetLastError("Cancelled");
-    return false;
-  }
+  if (Escape() != 0) return Fail("Cancelled");
   if (layout.width > static_cast<uint32_t>(std::numeric_limits<int32_t>::max()) ||
       layout.height > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) {
-    SetLastError("CxImageTIF can't create image");
-    return false;
+    return Fail("CxImageTIF can't create image");
   }
   if (Create(layout.width, layout.height, depth.bpp, FORMAT_TIF) == nullptr) {
     if (LastErrorText()[0] == '\0') SetLastError("CxImageTIF can't create image");
@@ -171,10 +162,7 @@ bool CxImageTIF::DecodeDirectory(TIFF* tif) {
   SetResolutionY(TruncateToInt(dpiY));
   if (hasX || hasY) SetOffset(TruncateToInt(hasX ? xpos : 0.0), TruncateToInt(hasY ? ypos : 0.0));
   if (layout.samples == 4 || (layout.samples == 2 && layout.bits == 8)) {
-    if (!AlphaCreate()) {
-      SetLastError("CxImageTIF can't allocate memory");
-      return false;
-    }
+    if (!AlphaCreate()) return Fail("CxImageTIF can't allocate memory");
   }
   uint16_t compression = COMPRESSION_NONE;
   TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
@@ -193,8 +181,7 @@ bool CxImageTIF::DecodeRgba(TIFF* tif, const TiffLayout& layout) {
   if (!raster) return Fail("No space for raster buffer");
   const bool premultiplied = KeepStraightAlpha(tif);
   if (TIFFReadRGBAImage(tif, layout.width, layout.height, raster.get(), 1) == 0) {
-    SetLastError("Corrupted TIFF file!");
-    return false;
+    return Fail("Corrupted TIFF file!");
   }
   const bool alpha = HasAlpha() && layout.samples == 4;
   // The library delivers the bottom row first, as the image stores it.

@@ -72,15 +72,11 @@ void CopyColourMap(TIFF* tif, RgbQuad* out, uint32_t n) {
 bool CxImageTIF::FillPalette(TIFF* tif, const TiffLayout& layout, std::vector<RgbQuad>& large) {
   const uint16_t p = layout.photometric;
   if (p == PHOTOMETRIC_PALETTE && layout.bits > 8) {
-    if (layout.bits > 24) {
-      SetLastError("Too big palette to handle");
-      return false;
-    }
+    if (layout.bits > 24) return Fail("Too big palette to handle");
     try {
       large.assign(size_t{1} << layout.bits, RgbQuad{});
     } catch (const std::bad_alloc&) {
-      SetLastError("Unable to allocate TIFF palette");
-      return false;
+      return Fail("Unable to allocate TIFF palette");
     }
     CopyColourMap(tif, large.data(), static_cast<uint32_t>(large.size()));
     return true;
@@ -111,23 +107,14 @@ bool CxImageTIF::DecodeSamples(TIFF* tif, const TiffLayout& layout) {
   if (banded.rowsPerStrip == 0 || banded.rowsPerStrip > banded.height)
     banded.rowsPerStrip = banded.height;
   TiffBandReader reader;
-  if (!reader.Init(tif, banded)) {
-    SetLastError("CxImageTIF can't allocate memory");
-    return false;
-  }
+  if (!reader.Init(tif, banded)) return Fail("CxImageTIF can't allocate memory");
   const bool adaptive = layout.samples == 1 && layout.bits == 16 && large.empty() && !layout.tiled;
   std::vector<uint8_t> rowShift(adaptive ? layout.height : 0, 8);
   for (uint32_t first = 0; first < layout.height; first += reader.BandRows()) {
-    if (Escape() != 0) {
-      SetLastError("Cancelled");
-      return false;
-    }
+    if (Escape() != 0) return Fail("Cancelled");
     uint32_t count = 0;
     // A strip the library cannot decode stays zero; the rest of the picture is kept.
-    if (!reader.Read(first, &count) && layout.tiled) {
-      SetLastError("Corrupted tiled TIFF file!");
-      return false;
-    }
+    if (!reader.Read(first, &count) && layout.tiled) return Fail("Corrupted tiled TIFF file!");
     for (uint32_t r = 0; r < count; ++r) {
       StoreRow(layout, reader.Row(r), first + r, layout.tiled, large, rowShift);
     }

@@ -113,27 +113,15 @@ bool CxImageTIF::Encode(CxStream* stream) {
 }
 
 bool CxImageTIF::EncodePages(CxStream* stream, CxImage* const* pages, int32_t count) {
-  if (stream == nullptr) {
-    SetLastError("null file handler");
-    return false;
-  }
-  if (pages == nullptr || count <= 0) {
-    SetLastError("null image!!!");
-    return false;
-  }
+  if (stream == nullptr) return Fail("null file handler");
+  if (pages == nullptr || count <= 0) return Fail("null image!!!");
   for (int32_t i = 0; i < count; ++i) {
-    if (pages[i] == nullptr || !pages[i]->HasPixels()) {
-      SetLastError("null image!!!");
-      return false;
-    }
+    if (pages[i] == nullptr || !pages[i]->HasPixels()) return Fail("null image!!!");
   }
   TiffClient client;
   client.stream = stream;
   TIFF* tif = OpenTiffOverStream(&client, "w");
-  if (tif == nullptr) {
-    SetLastError("initialization fail");
-    return false;
-  }
+  if (tif == nullptr) return Fail("initialization fail");
   for (int32_t i = 0; i < count; ++i) {
     if (!WritePage(tif, *pages[i], i, count)) {
       SetLastError("Error saving TIFF file");
