@@ -19,7 +19,6 @@ constexpr int kTrailer = 0x3B;
 constexpr uint8_t kLabelControl = 0xF9;
 constexpr uint8_t kLabelComment = 0xFE;
 constexpr uint8_t kLabelApplication = 0xFF;
-// Frames kept for read-all-frames may not together exceed what one image may hold.
 
 bool ReadDescriptor(CxStream* s, GifDescriptor& d) {
   uint8_t b[9];
@@ -137,9 +136,7 @@ struct GifDecodeRun {
   bool StoreFrame();
   bool KeepPrevious();
   bool Finish();
-  bool Fail(const CxImage& from) {
-    return target.Fail(from.LastErrorText());
-  }
+  bool Fail(const CxImage& from) { return target.Fail(from.LastErrorText()); }
 
   CxImageGIF& target;
   CxStream* stream;
@@ -507,6 +504,7 @@ bool GifDecodeRun::StoreFrame() {
   if (imageNumber == 0 && !target.FrameArrayCreate(frameCount)) {
     return target.Fail("CxImage::Create can't allocate memory");
   }
+  // The frames kept together may not take more than one image may.
   storedFrameBytes += target.ImageSize();
   if (!CheckedSize({storedFrameBytes})) return target.Fail(kMaxMemoryMessage);
   std::unique_ptr<CxImage> copy(new (std::nothrow) CxImage(target, true, true, true));
