@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "image/image_format.h"
-#include "image/ximagif.h"
-#include "image/xstream.h"
+#include "image/codecs/gif/gif_codec.h"
+#include "image/io/format.h"
+#include "image/io/stream.h"
 
 namespace {
 

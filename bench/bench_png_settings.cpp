@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "image/image_format.h"
-#include "image/ximage.h"
-#include "image/ximapng.h"
-#include "image/xstream.h"
+#include "image/codecs/png/png_codec.h"
+#include "image/core/image.h"
+#include "image/io/format.h"
+#include "image/io/stream.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "image/xstream.h"
+#include "image/io/stream.h"
 
 // Keeps the pixel reads from being optimised away.
 inline volatile uint32_t g_pixelSink = 0;

@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "image/ximagif.h"
-#include "image/xstream.h"
+#include "image/codecs/gif/gif_codec.h"
+#include "image/io/stream.h"
 
 // Keeps the pixel reads from being optimised away.
 volatile uint32_t g_pixelSink = 0;

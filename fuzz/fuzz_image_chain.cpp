@@ -2,9 +2,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "image/image_format.h"
-#include "image/ximage.h"
-#include "image/xstream.h"
+#include "image/core/image.h"
+#include "image/io/format.h"
+#include "image/io/stream.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Probe first so that huge (but legal) dimensions do not make every run slow.

@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "image/ximajas.h"
-#include "image/xstream.h"
+#include "image/codecs/jas/jas_codec.h"
+#include "image/io/stream.h"
 
 // Keeps the pixel reads from being optimised away.
 volatile uint32_t g_pixelSink = 0;

@@ -3,9 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "image/image_format.h"
-#include "image/ximajpg.h"
-#include "image/xstream.h"
+#include "image/codecs/jpeg/jpeg_codec.h"
+#include "image/io/format.h"
+#include "image/io/stream.h"
 
 // Keeps the pixel reads from being optimised away.
 volatile uint32_t g_pixelSink = 0;

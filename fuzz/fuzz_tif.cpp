@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "image/ximatif.h"
-#include "image/xstream.h"
+#include "image/codecs/tiff/tiff_codec.h"
+#include "image/io/stream.h"
 
 // Keeps the pixel reads from being optimised away.
 volatile uint32_t g_pixelSink = 0;

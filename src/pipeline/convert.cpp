@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "image/image_prepare.h"
+#include "image/prepare.h"
 #include "pipeline/diagnostics.h"
 #include "pipeline/outline_tracer.h"
 #include "pipeline/second_method.h"

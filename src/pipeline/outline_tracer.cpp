@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "image/image_prepare.h"
+#include "image/prepare.h"
 #include "pipeline/child_runner.h"
 #include "pipeline/delivery.h"
 #include "pipeline/diagnostics.h"

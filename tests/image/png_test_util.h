@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "image/core/image.h"
+#include "image/io/stream.h"
 #include "image/ref_png.h"
-#include "image/ximage.h"
-#include "image/xstream.h"
 
 namespace pngjpgtest {
 

@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "image/bmp_builder.h"
-#include "image/image_format.h"
-#include "image/image_prepare.h"
-#include "image/ximage.h"
-#include "image/xstream.h"
+#include "image/codecs/bmp/bmp_builder.h"
+#include "image/core/image.h"
+#include "image/io/format.h"
+#include "image/io/stream.h"
+#include "image/prepare.h"
 #include "platform/temp_files.h"
 #include "support/test_support.h"
 

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "image/ximage.h"
+#include "image/core/image.h"
 #include "support/test_support.h"
 
 namespace imagetest {

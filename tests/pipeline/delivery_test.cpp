@@ -14,7 +14,7 @@
 #include <tuple>
 #include <vector>
 
-#include "image/image_format.h"
+#include "image/io/format.h"
 #include "pipeline/standin_fixture.h"
 #include "support/test_support.h"
 

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "image/ximage.h"
+#include "image/core/image.h"
 
 namespace {
 

@@ -34,15 +34,17 @@ TEST(WildcardMatch, WindowsRules) {
 TEST(FindMatchingNames, ListsSortedWithFoldersAndDotFiles) {
   testsupport::ScratchDir dir;
   ASSERT_FALSE(dir.path().empty());
-  for (const char* name : {"b.png", "A.PNG", "c.txt", ".hidden.png", "noext", "a.png"}) {
+  // "Z.png" sorts last only when case is ignored; byte order would put it before "a.png".
+  for (const char* name : {"b.png", "A.PNG", "c.txt", ".hidden.png", "noext", "a.png", "Z.png"}) {
     ASSERT_TRUE(testsupport::WriteText(dir.file(name), "x"));
   }
   ASSERT_EQ(mkdir(dir.file("sub.png").c_str(), 0700), 0);
 
   EXPECT_EQ(FindMatchingNames(dir.path() + "/*.png"),
-            (Names{".hidden.png", "A.PNG", "a.png", "b.png", "sub.png"}));
+            (Names{".hidden.png", "A.PNG", "a.png", "b.png", "sub.png", "Z.png"}));
   EXPECT_EQ(FindMatchingNames(dir.path() + "/*.*"),
-            (Names{".hidden.png", "A.PNG", "a.png", "b.png", "c.txt", "noext", "sub.png"}));
+            (Names{".hidden.png", "A.PNG", "a.png", "b.png", "c.txt", "noext", "sub.png",
+                   "Z.png"}));
   EXPECT_EQ(FindMatchingNames(dir.path() + "/?.TXT"), (Names{"c.txt"}));
   EXPECT_EQ(FindMatchingNames(dir.path() + "/NOEXT"), (Names{"noext"}));
   EXPECT_EQ(FindMatchingNames(dir.path() + "/*.gif"), Names{});

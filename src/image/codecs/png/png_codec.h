@@ -1,0 +1,38 @@
+#pragma once
+// PNG codec over libpng.
+#include <cstdint>
+
+#include "image/core/image.h"
+
+// How the encoder compresses. The defaults suit the temporary frame images: they are
+// written once, read once by a tracer and deleted, so speed counts and size hardly does.
+struct PngWriteSettings {
+  int zlibLevel;     // 0..9
+  int filters;       // mask of PNG_FILTER_* values; -1 leaves the library's choice
+  int zlibStrategy;  // Z_DEFAULT_STRATEGY, Z_FILTERED, Z_RLE...; -1 leaves the library's
+};
+
+// Library state of one decode or encode (defined where they are used).
+struct PngReadContext;
+struct PngWriteContext;
+
+// Largest width or height the decoder accepts; the memory limit of Create still applies.
+constexpr uint32_t kPngMaxDimension = 1u << 20;
+
+class CxImagePNG : public CxImage {
+ public:
+  CxImagePNG();
+  bool Decode(CxStream* stream);
+  bool Encode(CxStream* stream);
+
+  static PngWriteSettings DefaultWriteSettings();
+  void SetWriteSettings(const PngWriteSettings& settings) { writeSettings_ = settings; }
+
+ private:
+  bool ReadWithLibrary(PngReadContext* ctx);
+  bool PrepareImage(PngReadContext* ctx);
+  void ReadPixels(PngReadContext* ctx);
+  bool WriteWithLibrary(PngWriteContext* ctx);
+
+  PngWriteSettings writeSettings_;
+};

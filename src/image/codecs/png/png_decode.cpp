@@ -1,0 +1,269 @@
+// PNG decoding over libpng. libpng leaves by longjmp on every error, so the functions that
+// run inside the jump buffer hold no objects with destructors; the one heap buffer lives
+// in the context and is freed by hand on both paths.
+#include "image/codecs/png/png_codec.h"
+
+#include <png.h>
+
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "image/io/format.h"
+#include "image/io/stream.h"
+
+struct PngReadContext {
+  CxStream* stream = nullptr;
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  uint8_t* row = nullptr;  // one library row, + 8 bytes of slack
+  size_t rowBytes = 0;
+  int colourType = 0;
+  int bitDepth = 0;
+  int passes = 1;
+  char message[256] = {};
+};
+
+namespace {
+
+// Ancillary chunks (text, profiles) are never needed; keep what one may cost small.
+constexpr png_alloc_size_t kMaxChunkBytes = 8u << 20;
+
+void PngReadError(png_structp png, png_const_charp text) {
+  auto* ctx = static_cast<PngReadContext*>(png_get_error_ptr(png));
+  std::snprintf(ctx->message, sizeof ctx->message, "%s", text != nullptr ? text : "");
+  png_longjmp(png, 1);
+}
+
+void PngReadWarning(png_structp, png_const_charp) {}
+
+void PngReadData(png_structp png, png_bytep data, size_t length) {
+  auto* ctx = static_cast<PngReadContext*>(png_get_io_ptr(png));
+  if (ctx->stream->Read(data, 1, length) != length) png_error(png, "Read Error");
+}
+
+int ChannelsOf(int colourType) {
+  switch (colourType) {
+    case PNG_COLOR_TYPE_GRAY:
+    case PNG_COLOR_TYPE_PALETTE: return 1;
+    case PNG_COLOR_TYPE_GRAY_ALPHA: return 2;
+    case PNG_COLOR_TYPE_RGB: return 3;
+    case PNG_COLOR_TYPE_RGB_ALPHA: return 4;
+    default: return 0;
+  }
+}
+
+int32_t DpiFromPixelsPerMetre(png_uint_32 ppm) {
+  return static_cast<int32_t>(std::floor(ppm * 0.0254 + 0.5));
+}
+
+int32_t ClampToInt32(png_uint_32 v) {
+  return v > 0x7FFFFFFFu ? 0 : static_cast<int32_t>(v);
+}
+
+void ReleaseRead(PngReadContext* ctx) {
+  if (ctx->png != nullptr) png_destroy_read_struct(&ctx->png, &ctx->info, nullptr);
+  std::free(ctx->row);
+  ctx->row = nullptr;
+}
+
+}  // namespace
+
+CxImagePNG::CxImagePNG() : CxImage(FORMAT_PNG), writeSettings_(DefaultWriteSettings()) {}
+
+bool CxImagePNG::Decode(CxStream* stream) {
+  if (stream == nullptr) return false;
+  PngReadContext ctx;
+  ctx.stream = stream;
+  const bool ok = ReadWithLibrary(&ctx);
+  ReleaseRead(&ctx);
+  return ok;
+}
+
+bool CxImagePNG::ReadWithLibrary(PngReadContext* ctx) {
+  ctx->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, ctx, PngReadError, PngReadWarning);
+  if (ctx->png == nullptr) return Fail("Failed to create PNG structure");
+  ctx->info = png_create_info_struct(ctx->png);
+  if (ctx->info == nullptr) return Fail("Failed to initialize PNG info structure");
+  if (setjmp(png_jmpbuf(ctx->png))) return Fail(ctx->message);
+  png_set_read_fn(ctx->png, ctx, PngReadData);
+  png_set_user_limits(ctx->png, kPngMaxDimension, kPngMaxDimension);
+  png_set_chunk_malloc_max(ctx->png, kMaxChunkBytes);
+  png_read_info(ctx->png, ctx->info);
+
+  png_uint_32 width = 0, height = 0;
+  int interlace = 0;
+  png_get_IHDR(ctx->png, ctx->info, &width, &height, &ctx->bitDepth, &ctx->colourType,
+               &interlace, nullptr, nullptr);
+  if (Escape() == -1) {
+    head.biWidth = static_cast<int32_t>(width);
+    head.biHeight = static_cast<int32_t>(height);
+    info.formatType = FORMAT_PNG;
+    SetLastError("output dimensions returned");
+    return true;
+  }
+  if (!PrepareImage(ctx)) return false;
+  if (Escape() != 0) return Fail("Cancelled");
+  ReadPixels(ctx);
+  if (Escape() != 0) return Fail("Cancelled");
+  png_read_end(ctx->png, nullptr);
+  return true;
+}
+
+// Creates the image and fills its palette, transparency, resolution and alpha plane;
+// sets the library's transformations so that rows arrive in storage order.
+bool CxImagePNG::PrepareImage(PngReadContext* ctx) {
+  png_structp png = ctx->png;
+  png_infop pinfo = ctx->info;
+  const int channels = ChannelsOf(ctx->colourType);
+  if (channels == 0) return Fail("unknown PNG color type");
+  const uint32_t bpp = channels == 1 ? (ctx->bitDepth == 16 ? 8u : static_cast<uint32_t>(
+                                                                       ctx->bitDepth))
+                                     : (channels == 2 ? 8u : 24u);
+  const uint32_t width = png_get_image_width(png, pinfo);
+  const uint32_t height = png_get_image_height(png, pinfo);
+  if (Create(width, height, bpp, FORMAT_PNG) == nullptr) return false;
+
+  png_uint_32 resX = 0, resY = 0;
+  int unit = PNG_RESOLUTION_UNKNOWN;
+  png_get_pHYs(png, pinfo, &resX, &resY, &unit);
+  if (unit == PNG_RESOLUTION_METER) {
+    SetResolutionX(DpiFromPixelsPerMetre(resX));
+    SetResolutionY(DpiFromPixelsPerMetre(resY));
+  } else {
+    SetResolutionX(ClampToInt32(resX));
+    SetResolutionY(ClampToInt32(resY));
+  }
+
+  png_colorp palette = nullptr;
+  int paletteSize = 0;
+  if (png_get_PLTE(png, pinfo, &palette, &paletteSize) != 0 && palette != nullptr &&
+      ctx->colourType == PNG_COLOR_TYPE_PALETTE) {
+    const int n = paletteSize < static_cast<int>(ColoursUsed()) ? paletteSize
+                                                                : static_cast<int>(ColoursUsed());
+    for (int i = 0; i < n; ++i) {
+      SetPaletteEntry(static_cast<uint8_t>(i), palette[i].red, palette[i].green,
+                      palette[i].blue);
+    }
+    SetColoursImportant(static_cast<uint32_t>(paletteSize));
+  } else if (ctx->bitDepth == 2) {
+    static const uint8_t kLevels[4] = {0, 85, 170, 255};
+    for (uint8_t i = 0; i < 4; ++i) SetPaletteEntry(i, kLevels[i], kLevels[i], kLevels[i]);
+  } else if (bpp <= 8) {
+    SetGreyPalette();
+  }
+
+  png_bytep trans = nullptr;
+  int transCount = 0;
+  png_color_16p transColour = nullptr;
+  if (png_get_tRNS(png, pinfo, &trans, &transCount, &transColour) != 0) {
+    const int shift = ctx->bitDepth > 8 ? (ctx->bitDepth / 8 - 1) * 8 : 0;
+    if (ctx->colourType == PNG_COLOR_TYPE_PALETTE && trans != nullptr) {
+      if (transCount == 1 && trans[0] == 0) {
+        SetTransparentIndex(0);
+      } else if (transCount >= 1 && !(transCount == 1 && trans[0] == 255)) {
+        // Partial or several alphas: keep them all in the palette.
+        RgbQuad* entries = PaletteEntries();
+        for (uint32_t i = 0; entries != nullptr && i < ColoursUsed(); ++i) {
+          entries[i].reserved = static_cast<int>(i) < transCount ? trans[i] : 255;
+        }
+        AlphaPaletteEnable(true);
+      }
+    } else if (ctx->colourType == PNG_COLOR_TYPE_GRAY && transColour != nullptr) {
+      SetTransparentIndex(transColour->gray >> shift);
+    } else if (ctx->colourType == PNG_COLOR_TYPE_RGB && transColour != nullptr) {
+      RgbQuad c;
+      c.red = static_cast<uint8_t>(transColour->red >> shift);
+      c.green = static_cast<uint8_t>(transColour->green >> shift);
+      c.blue = static_cast<uint8_t>(transColour->blue >> shift);
+      SetTransparentColour(c);
+      SetTransparentIndex(0);
+    }
+  }
+
+  if (channels == 2 || channels == 4) {
+    if (!AlphaCreate()) return Fail("CxImage::Create can't allocate memory");
+  }
+  if (ctx->colourType & PNG_COLOR_MASK_COLOR) png_set_bgr(png);
+  if (ctx->bitDepth == 16) png_set_strip_16(png);
+  if (ctx->bitDepth == 2) png_set_packing(png);  // one byte per pixel, repacked to nibbles
+  ctx->passes = png_set_interlace_handling(png);
+  png_read_update_info(png, pinfo);
+  ctx->rowBytes = png_get_rowbytes(png, pinfo);
+  // Zeroed: libpng keeps the unused low bits of a row's last byte as the buffer held them.
+  ctx->row = static_cast<uint8_t*>(std::calloc(ctx->rowBytes + 8, 1));
+  if (ctx->row == nullptr) return Fail("CxImage::Create can't allocate memory");
+  SetCodecOptions(ctx->passes > 1 ? 1u : 0u, FORMAT_PNG);
+  return true;
+}
+
+namespace {
+
+// Library row (8-bit samples, B,G,R order, 2-bit pixels one per byte) <-> stored row.
+struct RowLayout {
+  uint32_t width;
+  int channels;  // of the library row
+  bool twoBit;
+  size_t copyBytes;
+};
+
+void StoreRow(const RowLayout& l, const uint8_t* src, uint8_t* dst, uint8_t* alpha) {
+  if (alpha != nullptr) {
+    const int colourBytes = l.channels - 1;
+    for (uint32_t x = 0; x < l.width; ++x, src += l.channels, dst += colourBytes) {
+      std::memcpy(dst, src, static_cast<size_t>(colourBytes));
+      alpha[x] = src[colourBytes];
+    }
+  } else if (l.twoBit) {
+    for (uint32_t x = 0; x < l.width; x += 2) {
+      const uint8_t hi = src[x] & 3;
+      const uint8_t lo = x + 1 < l.width ? (src[x + 1] & 3) : 0;
+      dst[x / 2] = static_cast<uint8_t>((hi << 4) | lo);
+    }
+  } else {
+    std::memcpy(dst, src, l.copyBytes);
+  }
+}
+
+// Later passes of an interlaced file only add pixels to what the row already holds.
+void LoadRow(const RowLayout& l, uint8_t* dst, const uint8_t* src, const uint8_t* alpha) {
+  if (alpha != nullptr) {
+    const int colourBytes = l.channels - 1;
+    for (uint32_t x = 0; x < l.width; ++x, dst += l.channels, src += colourBytes) {
+      std::memcpy(dst, src, static_cast<size_t>(colourBytes));
+      dst[colourBytes] = alpha[x];
+    }
+  } else if (l.twoBit) {
+    for (uint32_t x = 0; x < l.width; ++x) {
+      dst[x] = (x & 1) ? (src[x / 2] & 0x0F) : (src[x / 2] >> 4);
+    }
+  } else {
+    std::memcpy(dst, src, l.copyBytes);
+  }
+}
+
+}  // namespace
+
+void CxImagePNG::ReadPixels(PngReadContext* ctx) {
+  const uint32_t width = Width();
+  const uint32_t height = Height();
+  RowLayout layout;
+  layout.width = width;
+  layout.channels = png_get_channels(ctx->png, ctx->info);
+  layout.twoBit = ctx->bitDepth == 2;
+  layout.copyBytes = ctx->rowBytes < Stride() ? ctx->rowBytes : Stride();
+  const bool hasAlpha = HasAlpha();
+  for (int pass = 0; pass < ctx->passes; ++pass) {
+    for (uint32_t t = 0; t < height; ++t) {
+      if (Escape() != 0) return;
+      const uint32_t y = height - 1 - t;
+      uint8_t* dst = RowPointer(y);
+      uint8_t* alpha = hasAlpha ? AlphaPlane() + static_cast<size_t>(y) * width : nullptr;
+      if (ctx->passes > 1) LoadRow(layout, ctx->row, dst, alpha);
+      png_read_row(ctx->png, ctx->row, nullptr);
+      StoreRow(layout, ctx->row, dst, alpha);
+    }
+  }
+}

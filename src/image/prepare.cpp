@@ -1,0 +1,186 @@
+#include "image/prepare.h"
+
+#include <cstdio>
+
+#include "image/core/image.h"
+#include "platform/files.h"
+#include "platform/path.h"
+#include "platform/temp_files.h"
+
+namespace {
+
+// Outside this range a stated resolution is taken as missing or wrong.
+bool ResolutionPlausible(int dpi) { return dpi > 10 && dpi < 2000; }
+
+// A fresh temporary name with the suffix, "" when none could be made.
+std::string NewTempName(const char* suffix) {
+  char name[kPathLimit];
+  if (MakeTempFileName(sizeof(name), name, suffix) == 0) return "";
+  return name;
+}
+
+uint8_t ClampLevel(int level) {
+  if (level < 0) return 0;
+  if (level > 255) return 255;
+  return static_cast<uint8_t>(level);
+}
+
+}  // namespace
+
+ImageFormat DetectFormat(const std::string& path) {
+  const ImageFormat byName = FormatFromExtension(ExtensionOf(path).c_str());
+  if (byName != FORMAT_UNKNOWN) return byName;
+  return FormatFromSignature(path.c_str());
+}
+
+namespace {
+
+void SetReason(std::string* why, const std::string& text) {
+  if (why != nullptr && why->empty()) *why = text;
+}
+
+// The image's own reason, or a plain one when it kept none.
+std::string ImageReason(const CxImage& image, const char* fallback) {
+  const char* text = image.LastErrorText();
+  return text != nullptr && *text != '\0' ? text : fallback;
+}
+
+}  // namespace
+
+bool SaveByExtension(const std::string& path, CxImage& image, std::string* why) {
+  const ImageFormat format = FormatFromExtension(ExtensionOf(path).c_str());
+  if (format == FORMAT_UNKNOWN) {
+    SetReason(why, "unknown extension for " + path);
+    return false;
+  }
+  if (image.Save(path.c_str(), format)) return true;
+  SetReason(why, ImageReason(image, "error saving") + " (saving " + path + ")");
+  return false;
+}
+
+namespace {
+
+// Saves frame images in order; false when no temporary name could be made.
+bool SaveFrame(CxImage& frame, const char* suffix, std::vector<std::string>& list,
+               std::string* why) {
+  const std::string name = NewTempName(suffix);
+  if (name.empty()) {
+    SetReason(why, "cannot make a temporary file");
+    return false;
+  }
+  SaveByExtension(name, frame, why);
+  list.push_back(name);
+  return true;
+}
+
+// Decoding frame i of an animation composes frames 0 to i, so asking for each frame in turn
+// costs time quadratic in the frame count. Where the decoder can keep every frame in one
+// pass, the frames are taken from that pass instead. False when it could not (a decoder that
+// kept no frame array, or too many frames to hold at once): the caller goes frame by frame.
+bool SaveFramesFromOnePass(const std::string& inputPath, ImageFormat format, int32_t frameCount,
+                           const char* suffix, std::vector<std::string>& list,
+                           std::string* why) {
+  CxImage all(FORMAT_UNKNOWN);
+  all.SetRetrieveAllFrames(true);
+  all.SetFrameToLoad(frameCount - 1);
+  if (!all.Load(inputPath.c_str(), format) || all.FrameArraySize() != frameCount) return false;
+  for (int32_t i = 0; i < frameCount; ++i) {
+    if (all.FrameAt(i) == nullptr || !all.FrameAt(i)->HasPixels()) return false;
+  }
+  for (int32_t i = 0; i < frameCount; ++i) {
+    if (!SaveFrame(*all.FrameAt(i), suffix, list, why)) break;
+  }
+  return true;
+}
+
+}  // namespace
+
+size_t SplitIntoFrames(const std::string& inputPath, const char* suffix,
+                       std::vector<std::string>& list, std::string* why) {
+  const ImageFormat format = DetectFormat(inputPath);
+  CxImage image(FORMAT_UNKNOWN);
+  image.SetFrameToLoad(0);
+  if (!image.Load(inputPath.c_str(), format)) {
+    SetReason(why, ImageReason(image, "not a picture this program reads"));
+    return list.size();
+  }
+  const int32_t frameCount = image.FrameCount();
+  // Only the GIF decoder keeps a frame array; for others a second pass would be wasted.
+  if (frameCount > 1 && image.FormatType() == FORMAT_GIF &&
+      SaveFramesFromOnePass(inputPath, format, frameCount, suffix, list, why)) {
+    return list.size();
+  }
+  for (int32_t frame = 0;;) {
+    if (!SaveFrame(image, suffix, list, why)) break;
+    ++frame;
+    if (frame >= image.FrameCount()) break;
+    image.SetFrameToLoad(frame);
+    if (!image.Load(inputPath.c_str(), format)) {
+      SetReason(why, ImageReason(image, "a frame could not be read"));
+      break;
+    }
+  }
+  image.FreeFrames();
+  image.FreeStorage();
+  return list.size();
+}
+
+int PrepareBitonal(const std::string& inputPath, const char* suffix,
+                   std::vector<std::string>& list, int level, std::string* why) {
+  if (inputPath.empty() || !QueryFileAttributes(inputPath).exists) {
+    SetReason(why, "the image to trace is missing");
+    return 0;
+  }
+  const char* saveExtension = suffix == nullptr ? "" : suffix;
+  if (*saveExtension == '.') ++saveExtension;
+  const ImageFormat saveFormat = FormatFromExtension(saveExtension);
+
+  CxImage image(FORMAT_UNKNOWN);
+  image.SetFrameToLoad(0);
+  int result = 0;
+  for (int32_t frame = 0;;) {
+    if (!image.Load(inputPath.c_str(), FORMAT_UNKNOWN) || !image.HasPixels()) {
+      SetReason(why, ImageReason(image, "not a picture this program reads"));
+      break;
+    }
+    const int32_t dpiX = image.ResolutionX();
+    const int32_t dpiY = image.ResolutionY();
+    if (!ResolutionPlausible(dpiX)) image.SetResolutionX(300);
+    if (!ResolutionPlausible(dpiY)) image.SetResolutionY(300);
+    if (image.Bpp() != 1) {
+      image.ApplyThreshold(ClampLevel(level));
+      if (image.Bpp() != 1) image.DecreaseBpp(1, false, nullptr, 0);
+      // The reduction leaves a fresh image's attributes: put the input's resolution back.
+      image.SetResolutionX(dpiX);
+      image.SetResolutionY(dpiY);
+    }
+    const std::string name = NewTempName(suffix);
+    if (name.empty()) {
+      SetReason(why, "cannot make a temporary file");
+    } else if (image.Save(name.c_str(), saveFormat)) {
+      list.push_back(name);
+    } else {
+      SetReason(why, ImageReason(image, "error saving") + " (saving " + name + ")");
+    }
+    ++frame;
+    if (frame >= image.FrameCount()) {
+      result = 1;
+      break;
+    }
+    image.SetFrameToLoad(frame);
+  }
+  image.FreeFrames();
+  image.FreeStorage();
+  return result;
+}
+
+bool RewritePnmAsPng(const std::string& pnmPath, const std::string& pngPath, std::string* why) {
+  CxImage image(FORMAT_UNKNOWN);
+  if (!image.Load(pnmPath.c_str(), FORMAT_PNM) || !image.HasPixels()) {
+    SetReason(why, ImageReason(image, "the traced picture could not be read back"));
+    return false;
+  }
+  if (image.Save(pngPath.c_str(), FORMAT_PNG)) return true;
+  SetReason(why, ImageReason(image, "error saving") + " (saving " + pngPath + ")");
+  return false;
+}
