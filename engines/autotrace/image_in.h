@@ -1,5 +1,5 @@
 #pragma once
-// Reading the image to trace: PNG through libpng, PNM (P1-P6) and uncompressed BMP by hand.
+// Reading the image to trace, through the program's image layer: every format it reads.
 #include <cstdint>
 #include <string>
 #include <vector>
