@@ -12,6 +12,8 @@ new=$(cd "$2" && pwd)
 corpus=$(cd "${3:-$root/../shared/corpus}" && pwd)
 real_potrace=${TW_POTRACE:-$(command -v potrace)}
 jobs=${JOBS:-2}
+# One engine at a time inside each run, so that the kept bitmaps are numbered in page order.
+export TRACEWRIGHT_JOBS=1
 
 work=$(mktemp -d)
 if [[ -z ${KEEP:-} ]]; then trap 'rm -rf "$work"' EXIT; else echo "work folder: $work"; fi

@@ -69,7 +69,8 @@ BatchOutcome RunOneAtATime(const ConversionSettings& settings, const std::vector
 
 // One traced image on its way: filled in by a worker, delivered by the coordinator in order.
 struct Task {
-  std::string image;
+  std::shared_ptr<const PageImages> images;  // the job's images, shared by its tasks
+  int index = 0;
   std::string output;
   int job = 0;
   std::string label;
@@ -105,7 +106,7 @@ class WorkerPool {
   // would run it.
   void Submit(std::shared_ptr<Task> task, bool alone) {
     if (alone && threads_.empty()) {
-      task->traced = TraceImage(settings_, task->image, task->output, task->pending, &task->why);
+      task->traced = TraceImage(settings_, *task->images, task->index, task->output, task->pending, &task->why);
       task->done = true;
       return;
     }
@@ -145,7 +146,7 @@ class WorkerPool {
         task = std::move(queue_.front());
         queue_.pop_front();
       }
-      const int traced = TraceImage(settings_, task->image, task->output, task->pending, &task->why);
+      const int traced = TraceImage(settings_, *task->images, task->index, task->output, task->pending, &task->why);
       {
         std::lock_guard<std::mutex> lock(mutex_);
         task->traced = traced;
@@ -199,23 +200,24 @@ class ParallelBatch {
     const std::string source = SourceOf(job, own.failures);
     std::string problem = source.empty() ? "" : InputProblem(source.c_str());
     if (!problem.empty()) own.failures.push_back(problem);
-    PageImages images;
+    auto images = std::make_shared<PageImages>();
     if (!source.empty() && problem.empty()) {
-      images = BuildPageImageList(settings_, source, workers_);
-      own.failures.insert(own.failures.end(), images.skipped.begin(), images.skipped.end());
-      if (!images.failure.empty()) own.failures.push_back(images.failure);
+      *images = BuildPageImageList(settings_, source, workers_);
+      own.failures.insert(own.failures.end(), images->skipped.begin(), images->skipped.end());
+      if (!images->failure.empty()) own.failures.push_back(images->failure);
     }
-    const int count = static_cast<int>(images.paths.size());
+    const int count = static_cast<int>(images->paths.size());
     own.endsJob = count == 0;
     retiring_.push_back(std::move(own));
     for (int i = 0; i < count; ++i) {
       std::printf("Processing %d of %d...\n", i + 1, count);
       std::fflush(stdout);
       auto task = std::make_shared<Task>();
-      task->image = images.paths[static_cast<std::size_t>(i)];
+      task->images = images;
+      task->index = i;
       task->output = job.output;
       task->job = j;
-      task->label = ImageLabel(images, i);
+      task->label = ImageLabel(*images, i);
       retiring_.push_back(Retiring{task, j, {}, i + 1 == count});
       const bool alone = i + 1 == count && static_cast<std::size_t>(j) + 1 == jobs_.size() && inFlight_ == 0;
       pool_.Submit(std::move(task), alone);

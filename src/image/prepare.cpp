@@ -1,8 +1,10 @@
 #include "image/prepare.h"
 
 #include <cstdio>
+#include <functional>
 
 #include "image/core/image.h"
+#include "image/io/stream.h"
 #include "platform/files.h"
 #include "platform/path.h"
 #include "platform/temp_files.h"
@@ -60,6 +62,8 @@ bool SaveByExtension(const std::string& path, CxImage& image, std::string* why) 
 
 namespace {
 
+using FrameSink = std::function<bool(CxImage& frame)>;
+
 // Saves frame images in order; false when no temporary name could be made.
 bool SaveFrame(CxImage& frame, const char* suffix, std::vector<std::string>& list,
                std::string* why) {
@@ -77,9 +81,8 @@ bool SaveFrame(CxImage& frame, const char* suffix, std::vector<std::string>& lis
 // costs time quadratic in the frame count. Where the decoder can keep every frame in one
 // pass, the frames are taken from that pass instead. False when it could not (a decoder that
 // kept no frame array, or too many frames to hold at once): the caller goes frame by frame.
-bool SaveFramesFromOnePass(const std::string& inputPath, ImageFormat format, int32_t frameCount,
-                           const char* suffix, std::vector<std::string>& list,
-                           std::string* why) {
+bool FramesFromOnePass(const std::string& inputPath, ImageFormat format, int32_t frameCount,
+                       const FrameSink& sink) {
   CxImage all(FORMAT_UNKNOWN);
   all.SetRetrieveAllFrames(true);
   all.SetFrameToLoad(frameCount - 1);
@@ -88,30 +91,28 @@ bool SaveFramesFromOnePass(const std::string& inputPath, ImageFormat format, int
     if (all.FrameAt(i) == nullptr || !all.FrameAt(i)->HasPixels()) return false;
   }
   for (int32_t i = 0; i < frameCount; ++i) {
-    if (!SaveFrame(*all.FrameAt(i), suffix, list, why)) break;
+    if (!sink(*all.FrameAt(i))) break;
   }
   return true;
 }
 
-}  // namespace
-
-size_t SplitIntoFrames(const std::string& inputPath, const char* suffix,
-                       std::vector<std::string>& list, std::string* why) {
+// Hands every frame of the input to the sink in order, until the sink says stop.
+void ForEachFrame(const std::string& inputPath, std::string* why, const FrameSink& sink) {
   const ImageFormat format = DetectFormat(inputPath);
   CxImage image(FORMAT_UNKNOWN);
   image.SetFrameToLoad(0);
   if (!image.Load(inputPath.c_str(), format)) {
     SetReason(why, ImageReason(image, "not a picture this program reads"));
-    return list.size();
+    return;
   }
   const int32_t frameCount = image.FrameCount();
   // Only the GIF decoder keeps a frame array; for others a second pass would be wasted.
   if (frameCount > 1 && image.FormatType() == FORMAT_GIF &&
-      SaveFramesFromOnePass(inputPath, format, frameCount, suffix, list, why)) {
-    return list.size();
+      FramesFromOnePass(inputPath, format, frameCount, sink)) {
+    return;
   }
   for (int32_t frame = 0;;) {
-    if (!SaveFrame(image, suffix, list, why)) break;
+    if (!sink(image)) break;
     ++frame;
     if (frame >= image.FrameCount()) break;
     image.SetFrameToLoad(frame);
@@ -122,6 +123,72 @@ size_t SplitIntoFrames(const std::string& inputPath, const char* suffix,
   }
   image.FreeFrames();
   image.FreeStorage();
+}
+
+// Reduces a loaded image to one bit per pixel at level (grey > level is white) and saves it
+// under a fresh temporary name with the suffix, which is appended to the list even when the
+// saving fails (its tracing then reports the file as missing).
+void SaveBitonal(CxImage& image, const char* suffix, int level, std::vector<std::string>& list,
+                 std::string* why) {
+  const char* saveExtension = suffix == nullptr ? "" : suffix;
+  if (*saveExtension == '.') ++saveExtension;
+  const ImageFormat saveFormat = FormatFromExtension(saveExtension);
+  const int32_t dpiX = image.ResolutionX();
+  const int32_t dpiY = image.ResolutionY();
+  if (!ResolutionPlausible(dpiX)) image.SetResolutionX(300);
+  if (!ResolutionPlausible(dpiY)) image.SetResolutionY(300);
+  if (image.Bpp() != 1) {
+    image.ApplyThreshold(ClampLevel(level));
+    if (image.Bpp() != 1) image.DecreaseBpp(1, false, nullptr, 0);
+    // The reduction leaves a fresh image's attributes: put the input's resolution back.
+    image.SetResolutionX(dpiX);
+    image.SetResolutionY(dpiY);
+  }
+  const std::string name = NewTempName(suffix);
+  if (name.empty()) {
+    SetReason(why, "cannot make a temporary file");
+  } else if (image.Save(name.c_str(), saveFormat)) {
+    list.push_back(name);
+  } else {
+    SetReason(why, ImageReason(image, "error saving") + " (saving " + name + ")");
+  }
+}
+
+}  // namespace
+
+size_t SplitIntoFrames(const std::string& inputPath, const char* suffix,
+                       std::vector<std::string>& list, std::string* why) {
+  ForEachFrame(inputPath, why, [&](CxImage& frame) { return SaveFrame(frame, suffix, list, why); });
+  return list.size();
+}
+
+size_t SplitIntoBitonalFrames(const std::string& inputPath, const char* suffix,
+                              std::vector<std::string>& list, int level, std::string* why) {
+  ForEachFrame(inputPath, why, [&](CxImage& frame) {
+    // The frame as a PNG in memory and back, exactly as it would reach the tracer through the
+    // temporary PNG file: the PNG writer and reader decide palette, depth and resolution.
+    CxMemStream png;
+    const bool encoded = frame.Encode(&png, FORMAT_PNG);
+    CxMemStream back(png.Data().data(), png.Data().size());
+    CxImage image(FORMAT_UNKNOWN);
+    image.SetFrameToLoad(0);
+    if (!encoded || !image.Decode(&back, FORMAT_UNKNOWN) || !image.HasPixels()) {
+      SetReason(why, ImageReason(encoded ? image : frame, "error saving"));
+      // Counted all the same, as the frame's file would have been: its tracing then fails.
+      const std::string name = NewTempName(suffix);
+      if (name.empty()) return false;
+      list.push_back(name);
+      return true;
+    }
+    const std::size_t before = list.size();
+    SaveBitonal(image, suffix, level, list, why);
+    if (list.size() == before) {
+      const std::string name = NewTempName(suffix);
+      if (name.empty()) return false;
+      list.push_back(name);
+    }
+    return true;
+  });
   return list.size();
 }
 
@@ -131,10 +198,6 @@ int PrepareBitonal(const std::string& inputPath, const char* suffix,
     SetReason(why, "the image to trace is missing");
     return 0;
   }
-  const char* saveExtension = suffix == nullptr ? "" : suffix;
-  if (*saveExtension == '.') ++saveExtension;
-  const ImageFormat saveFormat = FormatFromExtension(saveExtension);
-
   CxImage image(FORMAT_UNKNOWN);
   image.SetFrameToLoad(0);
   int result = 0;
@@ -143,25 +206,7 @@ int PrepareBitonal(const std::string& inputPath, const char* suffix,
       SetReason(why, ImageReason(image, "not a picture this program reads"));
       break;
     }
-    const int32_t dpiX = image.ResolutionX();
-    const int32_t dpiY = image.ResolutionY();
-    if (!ResolutionPlausible(dpiX)) image.SetResolutionX(300);
-    if (!ResolutionPlausible(dpiY)) image.SetResolutionY(300);
-    if (image.Bpp() != 1) {
-      image.ApplyThreshold(ClampLevel(level));
-      if (image.Bpp() != 1) image.DecreaseBpp(1, false, nullptr, 0);
-      // The reduction leaves a fresh image's attributes: put the input's resolution back.
-      image.SetResolutionX(dpiX);
-      image.SetResolutionY(dpiY);
-    }
-    const std::string name = NewTempName(suffix);
-    if (name.empty()) {
-      SetReason(why, "cannot make a temporary file");
-    } else if (image.Save(name.c_str(), saveFormat)) {
-      list.push_back(name);
-    } else {
-      SetReason(why, ImageReason(image, "error saving") + " (saving " + name + ")");
-    }
+    SaveBitonal(image, suffix, level, list, why);
     ++frame;
     if (frame >= image.FrameCount()) {
       result = 1;

@@ -21,6 +21,12 @@ bool SaveByExtension(const std::string& path, CxImage& image, std::string* why =
 size_t SplitIntoFrames(const std::string& inputPath, const char* suffix,
                        std::vector<std::string>& list, std::string* why = nullptr);
 
+// Every frame of the input reduced as PrepareBitonal reduces the PNG that SplitIntoFrames
+// writes for it, without writing or reading that PNG: for the outline tracer, which reads
+// nothing else. One entry per frame, as SplitIntoFrames gives; returns the list's size.
+size_t SplitIntoBitonalFrames(const std::string& inputPath, const char* suffix,
+                              std::vector<std::string>& list, int level, std::string* why = nullptr);
+
 // Reduces every frame of the input to 1 bit per pixel at level (grey > level is white) and
 // writes it as a temporary file with the suffix (".bmp"); appends the names. Returns 1 when
 // every frame was handled, 0 otherwise.

@@ -41,6 +41,13 @@ PageImages BuildPageImageList(const ConversionSettings& settings, const std::str
     if (images.paths.empty() && images.skipped.empty()) {
       images.failure = report.failure.empty() ? "the renderer wrote no page" : report.failure;
     }
+  } else if (!settings.secondMethod) {
+    // Only potrace reads the frames, as bitmaps: they are reduced in memory, not through a
+    // PNG file of each.
+    images.bitonal = true;
+    SplitIntoBitonalFrames(input, ".bmp", images.paths, EffectiveThreshold(settings), &images.failure);
+    if (!images.paths.empty()) images.failure.clear();
+    if (images.paths.empty() && images.failure.empty()) images.failure = "not a picture this program reads";
   } else {
     SplitIntoFrames(input, ".png", images.paths, &images.failure);
     if (!images.paths.empty()) images.failure.clear();
@@ -88,10 +95,11 @@ std::string InputProblem(const char* inputPath) {
   return "";
 }
 
-int TraceImage(const ConversionSettings& settings, const std::string& imagePath,
+int TraceImage(const ConversionSettings& settings, const PageImages& images, int index,
                const std::string& outputPath, PendingOutput& pending, std::string* why) {
-  return settings.secondMethod ? TraceSecondMethod(settings, imagePath, outputPath, pending, why)
-                               : TraceOutline(settings, imagePath, outputPath, pending, why);
+  const std::string& image = images.paths[static_cast<std::size_t>(index)];
+  return settings.secondMethod ? TraceSecondMethod(settings, image, outputPath, pending, why)
+                               : TraceOutline(settings, image, outputPath, pending, why, images.bitonal);
 }
 
 int ConvertFile(const ConversionSettings& settings, const char* inputPath, const char* outputPath,
@@ -120,7 +128,7 @@ int ConvertFile(const ConversionSettings& settings, const char* inputPath, const
     MakeUniqueOutputName(output);
     std::string why;
     PendingOutput pending;
-    result = TraceImage(settings, images.paths[i], output, pending, &why);
+    result = TraceImage(settings, images, i, output, pending, &why);
     if (result != 0) result = DeliverOutput(pending, output, base, &why);
     if (result == 0) report(ImageLabel(images, i) + (why.empty() ? "no output was written" : why));
   }

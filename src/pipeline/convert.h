@@ -19,6 +19,7 @@ struct PageImages {
   std::vector<std::string> skipped;  // "page 5 of 8: <reason>" from the renderer
   std::string failure;               // why there is no image at all
   bool pages = false;                // PDF pages rather than frames
+  bool bitonal = false;              // frames already reduced to the outline tracer's bitmaps
   int pageCount = 0;                 // the document's own count, when the renderer said it
 };
 
@@ -35,7 +36,8 @@ std::string ImageLabel(const PageImages& images, int index);
 // Why the input cannot be read ("No such file or directory"), "" when it can.
 std::string InputProblem(const char* inputPath);
 
-// Traces one image with the chosen engine into pending's private file beside outputPath; 1 on
-// success, else 0 with the reason in `why`. DeliverOutput then puts it under its name.
-int TraceImage(const ConversionSettings& settings, const std::string& imagePath,
+// Traces image `index` of a job with the chosen engine into pending's private file beside
+// outputPath; 1 on success, else 0 with the reason in `why`. DeliverOutput then puts it under
+// its name.
+int TraceImage(const ConversionSettings& settings, const PageImages& images, int index,
                const std::string& outputPath, PendingOutput& pending, std::string* why);

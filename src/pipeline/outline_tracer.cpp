@@ -88,7 +88,8 @@ int Fail(std::string* why, const std::string& reason) {
 }  // namespace
 
 int TraceOutline(const ConversionSettings& settings, const std::string& imagePath,
-                 const std::string& outputPath, PendingOutput& pending, std::string* why) {
+                 const std::string& outputPath, PendingOutput& pending, std::string* why,
+                 bool readyBitmap) {
   if (!FileExists(imagePath)) return Fail(why, "the image to trace is missing");
   const std::string tool = ToolPath("potrace");
   if (tool.empty() || !FileExists(tool)) return Fail(why, "potrace is not available");
@@ -105,7 +106,11 @@ int TraceOutline(const ConversionSettings& settings, const std::string& imagePat
 
   std::string reason;
   std::vector<std::string> bitmaps;
-  PrepareBitonal(imagePath, ".bmp", bitmaps, EffectiveThreshold(settings), &reason);
+  if (readyBitmap) {
+    bitmaps.push_back(imagePath);
+  } else {
+    PrepareBitonal(imagePath, ".bmp", bitmaps, EffectiveThreshold(settings), &reason);
+  }
   if (bitmaps.empty()) return Fail(why, reason.empty() ? "the image could not be prepared" : reason);
 
   if (!BeginOutput(outputPath, pending, reason)) return Fail(why, reason);

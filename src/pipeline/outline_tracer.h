@@ -20,5 +20,7 @@ bool BuildOutlineOptions(const ConversionSettings& settings, const std::string& 
 
 // The engine run alone: the output is left, whole, in pending's private file beside outputPath
 // for DeliverOutput to put under its name. 1 on success, else 0 with the reason in `why`.
+// With `readyBitmap`, imagePath is already the bitonal bitmap potrace reads.
 int TraceOutline(const ConversionSettings& settings, const std::string& imagePath,
-                 const std::string& outputPath, PendingOutput& pending, std::string* why);
+                 const std::string& outputPath, PendingOutput& pending, std::string* why,
+                 bool readyBitmap = false);
