@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -197,3 +198,34 @@ TEST(PrepareWithPng, FramesAsPngAndMisnamedFiles) {
 }
 
 }  // namespace
+
+// The outline route reduces frames in memory; what potrace gets must be byte for byte what it
+// got through a PNG file of each frame, over every good corpus picture of modest size.
+TEST(PrepareWithPng, BitonalFramesInMemoryMatchThoseThroughPngFiles) {
+  const std::string corpus = testsupport::CorpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "no corpus";
+  int compared = 0;
+  for (const char* format : {"bmp", "gif", "jpg", "pcx", "png", "pnm", "tga", "tif"}) {
+    const std::string folder = corpus + "/" + format + "/good";
+    if (!std::filesystem::is_directory(folder)) continue;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+      if (!entry.is_regular_file() || entry.file_size() > 300 * 1024) continue;
+      const std::string input = entry.path().string();
+      std::vector<std::string> frames, throughFiles, inMemory;
+      SplitIntoFrames(input, ".png", frames);
+      for (const std::string& frame : frames) {
+        std::vector<std::string> one;
+        PrepareBitonal(frame, ".bmp", one, 240);
+        throughFiles.push_back(one.empty() ? "" : one.front());
+      }
+      SplitIntoBitonalFrames(input, ".bmp", inMemory, 240);
+      ASSERT_EQ(inMemory.size(), throughFiles.size()) << input;
+      for (std::size_t i = 0; i < inMemory.size(); ++i) {
+        EXPECT_EQ(testsupport::ReadBytes(inMemory[i]), testsupport::ReadBytes(throughFiles[i])) << input << " frame " << i;
+      }
+      ++compared;
+    }
+  }
+  EXPECT_GT(compared, 100);
+  DeleteTempFiles();
+}
