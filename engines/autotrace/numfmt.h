@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "types.h"
+
 namespace at {
 
 // Appends v with at most `decimals` decimals and no trailing zeros.
@@ -63,6 +65,16 @@ inline std::string Num(double v, int decimals = 3) {
   std::string s;
   AppendNumber(s, v, decimals);
   return s;
+}
+
+// How many of a contour's segments a writer draws: the last straight side of a closed
+// contour, back to its start, is left to the closing command.
+inline size_t SegmentsToDraw(const Contour& c, const CoordGrid& grid) {
+  size_t count = c.segs.size();
+  if (c.closed && count > 1 && c.segs.back().line && grid(c.segs.back().end.x) == grid(c.start.x) &&
+      grid(c.segs.back().end.y) == grid(c.start.y))
+    --count;
+  return count;
 }
 
 }  // namespace at

@@ -29,11 +29,7 @@ class PsPathWriter {
     out_ += "m\n";
     x_ = sx;
     y_ = sy;
-    size_t count = c.segs.size();
-    // closepath draws the last straight side itself.
-    if (c.closed && count > 1 && c.segs.back().line && grid_(c.segs.back().end.x) == sx &&
-        grid_(c.segs.back().end.y) == sy)
-      --count;
+    const size_t count = SegmentsToDraw(c, grid_);
     for (size_t i = 0; i < count; ++i) {
       const Segment& s = c.segs[i];
       const int64_t ex = grid_(s.end.x), ey = grid_(s.end.y);
