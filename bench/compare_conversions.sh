@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Converts every good corpus file with two builds of tracewright, with the default engine and
 # with -method2, and checks that both builds give byte-identical vector files and hand
-# byte-identical bitonal bitmaps to potrace.
+# byte-identical bitonal bitmaps to potrace. Standard error is kept beside, not compared: the
+# reasons it gives may be worded differently from build to build.
 # Usage: bench/compare_conversions.sh OLD_BUILD_DIR NEW_BUILD_DIR [CORPUS_DIR]
 # Needs potrace on PATH (or TW_POTRACE=/path/to/potrace). KEEP=1 keeps the work folder.
+# METHODS (default "default method2") chooses the methods; FORMATS (default: every format
+# folder) the corpus folders, for instance FORMATS="bmp gif jpg pcx png pnm tga tif".
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 [[ $# -ge 2 ]] || { echo "usage: $0 OLD_BUILD_DIR NEW_BUILD_DIR [CORPUS_DIR]" >&2; exit 2; }
@@ -39,27 +42,34 @@ done
 
 # <format>/good/...; the reference renderings under ref/ and srcref/ are not inputs.
 find "$corpus" -path "$corpus/*/good/*" -not -path "$corpus/ref/*" -not -path "$corpus/srcref/*" \
-  -type f | sort > "$work/inputs"
+  -type f | sort > "$work/inputs.all"
+if [[ -n ${FORMATS:-} ]]; then
+  : > "$work/inputs"
+  for format in $FORMATS; do grep "^$corpus/$format/" "$work/inputs.all" >> "$work/inputs" || true; done
+else
+  cp "$work/inputs.all" "$work/inputs"
+fi
+methods=${METHODS:-default method2}
 total=$(wc -l < "$work/inputs")
-echo "$total good files, two methods, two builds"
+echo "$total good files, methods: $methods, two builds"
 
 # One input through one build: outputs under out/<side>/<key>/<method>/, bitmaps beside them.
 convert_one() {
   local side=$1 input=$2 key method dir
   key=$(printf '%s' "${input#"$corpus"/}" | tr '/' '_')
-  for method in default method2; do
+  for method in $methods; do
     dir="$work/out/$side/$key/$method"
     mkdir -p "$dir"
     local extra=()
     [[ $method == method2 ]] && extra=(-method2)
     (cd "$dir" && TW_KEEP_BITMAP="$dir/bitmap" timeout 120 "$work/$side/bin/tracewright" \
-      "${extra[@]}" "$input" "$dir/out.svg" > "$dir/stdout" 2>&1) || true
+      "${extra[@]}" "$input" "$dir/out.svg" > "$dir/stdout" 2> "$dir/stderr") || true
     # The printed lines name the output folder, which differs between the builds.
     sed -i -e "s|$work/out/$side/|OUT/|g" "$dir/stdout"
   done
 }
 export -f convert_one
-export work corpus
+export work corpus methods
 
 for side in old new; do
   echo "converting with the $side build..."
@@ -72,12 +82,12 @@ converted=0
 bitmaps=0
 while IFS= read -r input; do
   key=$(printf '%s' "${input#"$corpus"/}" | tr '/' '_')
-  if diff -r -q "$work/out/old/$key" "$work/out/new/$key" > /dev/null; then
+  if diff -r -q -x stderr "$work/out/old/$key" "$work/out/new/$key" > /dev/null; then
     same=$((same + 1))
   else
     differ=$((differ + 1))
     echo "DIFFERS: ${input#"$corpus"/}"
-    diff -r -q "$work/out/old/$key" "$work/out/new/$key" | sed 's/^/  /' | head -5
+    diff -r -q -x stderr "$work/out/old/$key" "$work/out/new/$key" | sed 's/^/  /' | head -5 || true
   fi
   if ls "$work/out/new/$key"/*/out*.svg > /dev/null 2>&1; then converted=$((converted + 1)); fi
   bitmaps=$((bitmaps + $(find "$work/out/new/$key" -name 'bitmap.*.bmp' | wc -l)))
