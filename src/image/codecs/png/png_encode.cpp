@@ -72,11 +72,17 @@ enum class RowKind {
 
 // Highest palette index any pixel uses, so the palette chunk covers every pixel.
 uint32_t HighestIndex(const CxImage& image) {
+  // Nothing can exceed the depth's largest index: the scan ends once it is found, which on a
+  // page of black and white is within its first dark pixel.
+  const uint32_t largest = image.Bpp() < 8 ? (1u << image.Bpp()) - 1 : 255;
   uint32_t highest = 0;
   for (uint32_t y = 0; y < image.Height(); ++y) {
     for (uint32_t x = 0; x < image.Width(); ++x) {
       const uint32_t i = image.IndexAtUnchecked(x, y);
-      if (i > highest) highest = i;
+      if (i > highest) {
+        highest = i;
+        if (highest >= largest) return highest;
+      }
     }
   }
   return highest;
