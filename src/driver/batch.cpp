@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -47,6 +48,15 @@ std::string SourceOf(const FilePair& job, std::vector<std::string>& failures) {
   return copy;
 }
 
+// Documents and the formats with pages or frames.
+bool MayHoldSeveralImages(const std::string& path) {
+  const std::string extension = SplitPath(path).ext;
+  for (const char* several : {".pdf", ".gif", ".tif", ".tiff"}) {
+    if (EqualNoCase(extension, several)) return true;
+  }
+  return false;
+}
+
 BatchOutcome RunOneAtATime(const ConversionSettings& settings, const std::vector<FilePair>& jobs) {
   BatchOutcome outcome;
   for (const FilePair& job : jobs) {
@@ -67,30 +77,16 @@ BatchOutcome RunOneAtATime(const ConversionSettings& settings, const std::vector
   return outcome;
 }
 
-// One traced image on its way: filled in by a worker, delivered by the coordinator in order.
-struct Task {
-  std::shared_ptr<const PageImages> images;  // the job's images, shared by its tasks
-  int index = 0;
-  std::string output;
-  int job = 0;
-  std::string label;
+// A piece of work for the pool; `done` is set under the pool's lock when it has run.
+struct Work {
+  std::function<void()> run;
   bool done = false;
-  int traced = 0;
-  std::string why;
-  PendingOutput pending;
 };
 
-// What the coordinator retires in job order: a task, or failure lines of a job's own.
-struct Retiring {
-  std::shared_ptr<Task> task;
-  int job = 0;
-  std::vector<std::string> failures;
-  bool endsJob = false;  // the job has no task after this one
-};
-
+// Worker threads, started when the first work is queued, that run work in queue order.
 class WorkerPool {
  public:
-  WorkerPool(const ConversionSettings& settings, int workers) : settings_(settings), workers_(workers) {}
+  explicit WorkerPool(int workers) : workers_(workers) {}
 
   ~WorkerPool() {
     {
@@ -101,168 +97,161 @@ class WorkerPool {
     for (std::thread& thread : threads_) thread.join();
   }
 
-  // Queues a task for the workers, started with the first. With `alone`, a task that nothing
-  // else will run beside runs at once on the calling thread instead, as a run of one image
-  // would run it.
-  void Submit(std::shared_ptr<Task> task, bool alone) {
-    if (alone && threads_.empty()) {
-      task->traced = TraceImage(settings_, *task->images, task->index, task->output, task->pending, &task->why);
-      task->done = true;
-      return;
-    }
-    if (threads_.empty()) {
-      // Interrupts are handled on the coordinating thread only.
-      sigset_t all = InterruptSignals();
-      sigset_t previous;
-      pthread_sigmask(SIG_BLOCK, &all, &previous);
-      for (int i = 0; i < workers_; ++i) threads_.emplace_back([this] { Work(); });
-      pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    }
+  // Safe from any thread, the workers included.
+  void Submit(std::shared_ptr<Work> work) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      queue_.push_back(std::move(task));
+      if (threads_.empty()) {
+        // Interrupts are handled on the coordinating thread only.
+        sigset_t all = InterruptSignals();
+        sigset_t previous;
+        pthread_sigmask(SIG_BLOCK, &all, &previous);
+        for (int i = 0; i < workers_; ++i) threads_.emplace_back([this] { Serve(); });
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+      }
+      queue_.push_back(std::move(work));
     }
     wake_.notify_one();
   }
 
-  void WaitFor(const Task& task) {
+  void WaitFor(const Work& work) {
     std::unique_lock<std::mutex> lock(mutex_);
-    finished_.wait(lock, [&task] { return task.done; });
-  }
-
-  bool IsDone(const Task& task) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return task.done;
+    finished_.wait(lock, [&work] { return work.done; });
   }
 
  private:
-  void Work() {
+  void Serve() {
     for (;;) {
-      std::shared_ptr<Task> task;
+      std::shared_ptr<Work> work;
       {
         std::unique_lock<std::mutex> lock(mutex_);
         wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
         if (queue_.empty()) return;
-        task = std::move(queue_.front());
+        work = std::move(queue_.front());
         queue_.pop_front();
       }
-      const int traced = TraceImage(settings_, *task->images, task->index, task->output, task->pending, &task->why);
+      work->run();
       {
         std::lock_guard<std::mutex> lock(mutex_);
-        task->traced = traced;
-        task->done = true;
+        work->done = true;
       }
       finished_.notify_all();
     }
   }
 
-  const ConversionSettings& settings_;
   int workers_;
   std::vector<std::thread> threads_;
   std::mutex mutex_;
   std::condition_variable wake_;
   std::condition_variable finished_;
-  std::deque<std::shared_ptr<Task>> queue_;
+  std::deque<std::shared_ptr<Work>> queue_;
   bool stopping_ = false;
 };
 
-// Runs the batch with up to `workers` engines at once. The coordinating thread prints, in job
-// order, what a run one job after another prints, prepares the next job's images while the
-// engines run, and delivers the outputs in job order, so names are chosen exactly as one job
-// after another would choose them.
+// One traced image on its way: traced by a worker, delivered by the coordinator in order.
+struct Trace {
+  std::shared_ptr<Work> work;
+  int traced = 0;
+  std::string why;
+  PendingOutput pending;
+};
+
+// One job: prepared by a worker (its images made, its traces queued), then retired by the
+// coordinator in job order.
+struct Job {
+  std::shared_ptr<Work> work;
+  std::vector<std::string> failures;
+  std::shared_ptr<PageImages> images = std::make_shared<PageImages>();
+  std::vector<std::shared_ptr<Trace>> traces;
+};
+
+// Runs the batch with up to `workers` engines at once. Workers prepare the jobs' images and
+// trace them; the coordinating thread then takes the jobs in order, prints what a run one job
+// after another prints and delivers the outputs, so names are chosen exactly as one job after
+// another would choose them. At most a few jobs beyond the one being delivered are under way.
 class ParallelBatch {
  public:
   ParallelBatch(const ConversionSettings& settings, const std::vector<FilePair>& jobs, int workers)
-      : settings_(settings), jobs_(jobs), workers_(workers), pool_(settings, workers),
-        limit_(2 * static_cast<std::size_t>(workers)),
-        jobFailed_(jobs.size(), false), jobResult_(jobs.size(), 0) {}
+      : settings_(settings), jobs_(jobs), workers_(workers), pool_(workers),
+        limit_(static_cast<std::size_t>(workers) + 1) {}
 
   BatchOutcome Run() {
-    for (std::size_t j = 0; j < jobs_.size(); ++j) {
-      Start(static_cast<int>(j));
-      RetireFinished(false);
-    }
-    RetireFinished(true);
     BatchOutcome outcome;
+    std::deque<std::shared_ptr<Job>> underWay;
+    std::size_t next = 0;
     for (std::size_t j = 0; j < jobs_.size(); ++j) {
-      if (jobFailed_[j] || jobResult_[j] == 0) ++outcome.failedJobs;
+      while (next < jobs_.size() && underWay.size() < limit_) underWay.push_back(Start(next++));
+      const auto [result, failed] = Retire(*underWay.front(), jobs_[j]);
+      underWay.pop_front();
+      outcome.result = result;
+      if (failed || result == 0) ++outcome.failedJobs;
     }
-    outcome.result = jobs_.empty() ? 0 : jobResult_.back();
     return outcome;
   }
 
  private:
-  void Start(int j) {
-    const FilePair& job = jobs_[static_cast<std::size_t>(j)];
-    std::printf("%s ==> %s\n", job.input.c_str(), job.output.c_str());
-    std::fflush(stdout);
-    Retiring own{nullptr, j, {}, false};
-    const std::string source = SourceOf(job, own.failures);
-    std::string problem = source.empty() ? "" : InputProblem(source.c_str());
-    if (!problem.empty()) own.failures.push_back(problem);
-    auto images = std::make_shared<PageImages>();
+  std::shared_ptr<Job> Start(std::size_t j) {
+    auto job = std::make_shared<Job>();
+    job->work = std::make_shared<Work>();
+    job->work->run = [this, job, j] { Prepare(*job, jobs_[j]); };
+    pool_.Submit(job->work);
+    return job;
+  }
+
+  // On a worker: the job's images, and one queued trace for each.
+  void Prepare(Job& job, const FilePair& pair) {
+    const std::string source = SourceOf(pair, job.failures);
+    const std::string problem = source.empty() ? "" : InputProblem(source.c_str());
+    if (!problem.empty()) job.failures.push_back(problem);
     if (!source.empty() && problem.empty()) {
-      *images = BuildPageImageList(settings_, source, workers_);
-      own.failures.insert(own.failures.end(), images->skipped.begin(), images->skipped.end());
-      if (!images->failure.empty()) own.failures.push_back(images->failure);
+      *job.images = BuildPageImageList(settings_, source, workers_);
+      job.failures.insert(job.failures.end(), job.images->skipped.begin(), job.images->skipped.end());
+      if (!job.images->failure.empty()) job.failures.push_back(job.images->failure);
     }
-    const int count = static_cast<int>(images->paths.size());
-    own.endsJob = count == 0;
-    retiring_.push_back(std::move(own));
+    const std::shared_ptr<const PageImages> images = job.images;
+    for (std::size_t i = 0; i < images->paths.size(); ++i) {
+      auto trace = std::make_shared<Trace>();
+      trace->work = std::make_shared<Work>();
+      Trace* t = trace.get();
+      const int index = static_cast<int>(i);
+      trace->work->run = [this, t, images, index, output = pair.output] {
+        t->traced = TraceImage(settings_, *images, index, output, t->pending, &t->why);
+      };
+      job.traces.push_back(trace);
+      pool_.Submit(trace->work);
+    }
+  }
+
+  // On the coordinator: prints the job's lines and delivers its outputs in order. Returns the
+  // job's result and whether a failure line was printed.
+  std::pair<int, bool> Retire(Job& job, const FilePair& pair) {
+    pool_.WaitFor(*job.work);
+    std::printf("%s ==> %s\n", pair.input.c_str(), pair.output.c_str());
+    std::fflush(stdout);
+    bool failed = false;
+    for (const std::string& reason : job.failures) {
+      ReportFailure(pair.input, reason);
+      failed = true;
+    }
+    int result = 0;
+    const int count = static_cast<int>(job.traces.size());
     for (int i = 0; i < count; ++i) {
       std::printf("Processing %d of %d...\n", i + 1, count);
       std::fflush(stdout);
-      auto task = std::make_shared<Task>();
-      task->images = images;
-      task->index = i;
-      task->output = job.output;
-      task->job = j;
-      task->label = ImageLabel(*images, i);
-      retiring_.push_back(Retiring{task, j, {}, i + 1 == count});
-      const bool alone = i + 1 == count && static_cast<std::size_t>(j) + 1 == jobs_.size() && inFlight_ == 0;
-      pool_.Submit(std::move(task), alone);
-      ++inFlight_;
-      while (inFlight_ > limit_) RetireFront();
+      Trace& trace = *job.traces[static_cast<std::size_t>(i)];
+      pool_.WaitFor(*trace.work);
+      result = trace.traced;
+      if (result != 0) {
+        std::string chosen = pair.output;
+        MakeUniqueOutputName(chosen);
+        result = DeliverOutput(trace.pending, chosen, pair.output, &trace.why);
+      }
+      if (result == 0) {
+        ReportFailure(pair.input, ImageLabel(*job.images, i) + (trace.why.empty() ? "no output was written" : trace.why));
+        failed = true;
+      }
     }
-  }
-
-  // Delivers what is finished at the front of the line; with `wait`, everything.
-  void RetireFinished(bool wait) {
-    while (!retiring_.empty()) {
-      const Retiring& front = retiring_.front();
-      if (!wait && front.task != nullptr && !pool_.IsDone(*front.task)) return;
-      RetireFront();
-    }
-  }
-
-  // Prints the front entry's failures and delivers its output, waiting for its engine.
-  void RetireFront() {
-    Retiring entry = std::move(retiring_.front());
-    retiring_.pop_front();
-    const std::size_t j = static_cast<std::size_t>(entry.job);
-    const std::string& shown = jobs_[j].input;
-    for (const std::string& reason : entry.failures) {
-      ReportFailure(shown, reason);
-      jobFailed_[j] = true;
-    }
-    if (entry.task == nullptr) {
-      if (entry.endsJob) jobResult_[j] = 0;
-      return;
-    }
-    pool_.WaitFor(*entry.task);
-    --inFlight_;
-    Task& task = *entry.task;
-    int result = task.traced;
-    if (result != 0) {
-      std::string chosen = task.output;
-      MakeUniqueOutputName(chosen);
-      result = DeliverOutput(task.pending, chosen, task.output, &task.why);
-    }
-    if (result == 0) {
-      ReportFailure(shown, task.label + (task.why.empty() ? "no output was written" : task.why));
-      jobFailed_[j] = true;
-    }
-    jobResult_[j] = result;
+    return {result, failed};
   }
 
   const ConversionSettings& settings_;
@@ -270,10 +259,6 @@ class ParallelBatch {
   int workers_;
   WorkerPool pool_;
   std::size_t limit_;
-  std::size_t inFlight_ = 0;
-  std::deque<Retiring> retiring_;
-  std::vector<bool> jobFailed_;
-  std::vector<int> jobResult_;
 };
 
 }  // namespace
@@ -291,7 +276,10 @@ int BatchWorkers() {
 }
 
 BatchOutcome RunBatch(const ConversionSettings& settings, const std::vector<FilePair>& jobs, int workers) {
-  if (workers <= 1) return RunOneAtATime(settings, jobs);
+  // A single file of one image has nothing to share out: it is traced on this thread.
+  if (workers <= 1 || (jobs.size() == 1 && !MayHoldSeveralImages(jobs[0].input))) {
+    return RunOneAtATime(settings, jobs);
+  }
   ParallelBatch batch(settings, jobs, workers);
   return batch.Run();
 }
