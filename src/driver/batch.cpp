@@ -193,7 +193,9 @@ class ParallelBatch {
   std::shared_ptr<Job> Start(std::size_t j) {
     auto job = std::make_shared<Job>();
     job->work = std::make_shared<Work>();
-    job->work->run = [this, job, j] { Prepare(*job, jobs_[j]); };
+    // The job outlives its work: it is retired, after its work has run, before it goes.
+    Job* raw = job.get();
+    job->work->run = [this, raw, j] { Prepare(*raw, jobs_[j]); };
     pool_.Submit(job->work);
     return job;
   }
