@@ -149,14 +149,6 @@ void UnlistPendingOutput(int slot) {
   g_pending[slot].state.store(0);
 }
 
-std::vector<std::string> PendingOutputsSnapshot() {
-  std::vector<std::string> paths;
-  for (const PendingSlot& slot : g_pending) {
-    if (slot.state.load() == 2) paths.emplace_back(slot.path);
-  }
-  return paths;
-}
-
 void DeleteTempFiles() {
   std::lock_guard<std::mutex> lock(g_listMutex);
   for (const std::string& entry : *g_tempFiles) ::unlink(entry.c_str());

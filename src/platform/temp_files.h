@@ -19,7 +19,6 @@ void RegisterTempFile(const char* path);
 // before UnlistPendingOutput. Returns its slot, -1 when none is free.
 int ListPendingOutput(const std::string& path);
 void UnlistPendingOutput(int slot);
-std::vector<std::string> PendingOutputsSnapshot();  // for tests
 
 // Deletes every listed file in list order (failures ignored), then the private folder when
 // it is empty. The list keeps its entries.
