@@ -18,7 +18,6 @@
 #include "platform/path.h"
 #include "platform/running_child.h"
 #include "platform/temp_files.h"
-#include "settings/output_names.h"
 
 namespace {
 
@@ -203,12 +202,9 @@ class ParallelBatch {
   // On a worker: the job's images, and one queued trace for each.
   void Prepare(Job& job, const FilePair& pair) {
     const std::string source = SourceOf(pair, job.failures);
-    const std::string problem = source.empty() ? "" : InputProblem(source.c_str());
-    if (!problem.empty()) job.failures.push_back(problem);
-    if (!source.empty() && problem.empty()) {
-      *job.images = BuildPageImageList(settings_, source, workers_);
-      job.failures.insert(job.failures.end(), job.images->skipped.begin(), job.images->skipped.end());
-      if (!job.images->failure.empty()) job.failures.push_back(job.images->failure);
+    if (!source.empty()) {
+      const std::vector<std::string> failures = PrepareJob(settings_, source.c_str(), workers_, *job.images);
+      job.failures.insert(job.failures.end(), failures.begin(), failures.end());
     }
     const std::shared_ptr<const PageImages> images = job.images;
     for (std::size_t i = 0; i < images->paths.size(); ++i) {
@@ -242,14 +238,10 @@ class ParallelBatch {
       std::fflush(stdout);
       Trace& trace = *job.traces[static_cast<std::size_t>(i)];
       pool_.WaitFor(*trace.work);
-      result = trace.traced;
-      if (result != 0) {
-        std::string chosen = pair.output;
-        MakeUniqueOutputName(chosen);
-        result = DeliverOutput(trace.pending, chosen, pair.output, &trace.why);
-      }
+      std::string failure;
+      result = DeliverImage(trace.traced, trace.pending, pair.output, *job.images, i, trace.why, failure);
       if (result == 0) {
-        ReportFailure(pair.input, ImageLabel(*job.images, i) + (trace.why.empty() ? "no output was written" : trace.why));
+        ReportFailure(pair.input, failure);
         failed = true;
       }
     }

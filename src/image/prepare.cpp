@@ -172,17 +172,14 @@ size_t SplitIntoBitonalFrames(const std::string& inputPath, const char* suffix,
     CxMemStream back(png.Data().data(), png.Data().size());
     CxImage image(FORMAT_UNKNOWN);
     image.SetFrameToLoad(0);
-    if (!encoded || !image.Decode(&back, FORMAT_UNKNOWN) || !image.HasPixels()) {
-      SetReason(why, ImageReason(encoded ? image : frame, "error saving"));
-      // Counted all the same, as the frame's file would have been: its tracing then fails.
-      const std::string name = NewTempName(suffix);
-      if (name.empty()) return false;
-      list.push_back(name);
-      return true;
-    }
     const std::size_t before = list.size();
-    SaveBitonal(image, suffix, level, list, why);
+    if (encoded && image.Decode(&back, FORMAT_UNKNOWN) && image.HasPixels()) {
+      SaveBitonal(image, suffix, level, list, why);
+    } else {
+      SetReason(why, ImageReason(encoded ? image : frame, "error saving"));
+    }
     if (list.size() == before) {
+      // Counted all the same, as the frame's file would have been: its tracing then fails.
       const std::string name = NewTempName(suffix);
       if (name.empty()) return false;
       list.push_back(name);

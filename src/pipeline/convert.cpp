@@ -102,6 +102,27 @@ int TraceImage(const ConversionSettings& settings, const PageImages& images, int
                                : TraceOutline(settings, image, outputPath, pending, why, images.bitonal);
 }
 
+std::vector<std::string> PrepareJob(const ConversionSettings& settings, const char* inputPath, int renderers,
+                                    PageImages& images) {
+  const std::string problem = InputProblem(inputPath);
+  if (!problem.empty()) return {problem};
+  images = BuildPageImageList(settings, inputPath, renderers);
+  std::vector<std::string> failures = images.skipped;
+  if (!images.failure.empty()) failures.push_back(images.failure);
+  return failures;
+}
+
+int DeliverImage(int traced, PendingOutput& pending, const std::string& outputPath, const PageImages& images,
+                 int index, std::string why, std::string& failure) {
+  if (traced != 0) {
+    std::string chosen = outputPath;
+    MakeUniqueOutputName(chosen);
+    if (DeliverOutput(pending, chosen, outputPath, &why) != 0) return 1;
+  }
+  failure = ImageLabel(images, index) + (why.empty() ? "no output was written" : why);
+  return 0;
+}
+
 int ConvertFile(const ConversionSettings& settings, const char* inputPath, const char* outputPath,
                 const std::string* shownInput, bool* anyFailure) {
   const std::string shown = shownInput != nullptr ? *shownInput : std::string(inputPath);
@@ -109,28 +130,19 @@ int ConvertFile(const ConversionSettings& settings, const char* inputPath, const
     ReportFailure(shown, reason);
     if (anyFailure != nullptr) *anyFailure = true;
   };
-  const std::string problem = InputProblem(inputPath);
-  if (!problem.empty()) {
-    report(problem);
-    return 0;
-  }
-
-  const PageImages images = BuildPageImageList(settings, inputPath);
-  for (const std::string& skipped : images.skipped) report(skipped);
-  if (!images.failure.empty()) report(images.failure);
+  PageImages images;
+  for (const std::string& failure : PrepareJob(settings, inputPath, 1, images)) report(failure);
   const int count = static_cast<int>(images.paths.size());
-  const std::string base = outputPath;
   int result = 0;
   for (int i = 0; i < count; ++i) {
     std::printf("Processing %d of %d...\n", i + 1, count);
     std::fflush(stdout);
-    std::string output = outputPath;
-    MakeUniqueOutputName(output);
     std::string why;
+    std::string failure;
     PendingOutput pending;
-    result = TraceImage(settings, images, i, output, pending, &why);
-    if (result != 0) result = DeliverOutput(pending, output, base, &why);
-    if (result == 0) report(ImageLabel(images, i) + (why.empty() ? "no output was written" : why));
+    const int traced = TraceImage(settings, images, i, outputPath, pending, &why);
+    result = DeliverImage(traced, pending, outputPath, images, i, why, failure);
+    if (result == 0) report(failure);
   }
   return result;
 }

@@ -41,3 +41,14 @@ std::string InputProblem(const char* inputPath);
 // its name.
 int TraceImage(const ConversionSettings& settings, const PageImages& images, int index,
                const std::string& outputPath, PendingOutput& pending, std::string* why);
+
+// Everything before tracing: the job's images, and the failure lines that making them gave
+// (an unreadable input, skipped pages, no image at all).
+std::vector<std::string> PrepareJob(const ConversionSettings& settings, const char* inputPath, int renderers,
+                                    PageImages& images);
+
+// Delivers image `index` of a job once its engine has run (`traced` is TraceImage's result),
+// under the first free name numbered from outputPath. Returns 1, or 0 with the failure line's
+// text (the image's label and the reason) in `failure`.
+int DeliverImage(int traced, PendingOutput& pending, const std::string& outputPath, const PageImages& images,
+                 int index, std::string why, std::string& failure);

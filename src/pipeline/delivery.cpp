@@ -112,9 +112,7 @@ int DeliverOutput(PendingOutput& pending, const std::string& chosen, const std::
   pending.chosen = chosen;
   pending.base = base;
   std::string reason;
-  if (PublishOutput(pending, reason)) return 1;
-  if (why != nullptr) *why = reason;
-  return 0;
+  return PublishOutput(pending, reason) ? 1 : Fail(why, reason);
 }
 
 bool PublishOutput(PendingOutput& pending, std::string& why) {

@@ -24,6 +24,11 @@ std::string LastLine(const std::string& captured, const std::string& engine) {
   return first == std::string::npos ? "" : line.substr(first);
 }
 
+int Fail(std::string* why, const std::string& reason) {
+  if (why != nullptr) *why = reason;
+  return 0;
+}
+
 std::string SystemError(int error) { return std::strerror(error); }
 
 std::string EngineFailure(const char* engine, const ProcessResult& run, const std::string& captured,

@@ -17,5 +17,9 @@ std::string LastLine(const std::string& captured, const std::string& engine);
 std::string EngineFailure(const char* engine, const ProcessResult& run, const std::string& captured,
                           int timeoutSeconds);
 
+// For the steps that return 1 or 0: stores the reason where `why` points (when it does) and
+// returns 0.
+int Fail(std::string* why, const std::string& reason);
+
 // The system's text for an errno value.
 std::string SystemError(int error);

@@ -80,11 +80,6 @@ bool IsForeignExtension(const std::string& extension) {
   return false;
 }
 
-int Fail(std::string* why, const std::string& reason) {
-  if (why != nullptr) *why = reason;
-  return 0;
-}
-
 }  // namespace
 
 int TraceOutline(const ConversionSettings& settings, const std::string& imagePath,

@@ -39,17 +39,13 @@ bool BuildSecondMethodOptions(const ConversionSettings& s, std::string& options)
 int TraceSecondMethod(const ConversionSettings& settings, const std::string& imagePath,
                       const std::string& outputPath, PendingOutput& pending, std::string* why) {
   std::string reason;
-  const auto fail = [why](const std::string& text) {
-    if (why != nullptr) *why = text;
-    return 0;
-  };
-  if (!FileExists(imagePath)) return fail("the image to trace is missing");
+  if (!FileExists(imagePath)) return Fail(why, "the image to trace is missing");
   const std::string tool = ToolPath("autotrace");
-  if (tool.empty() || !FileExists(tool)) return fail("autotrace is not available");
+  if (tool.empty() || !FileExists(tool)) return Fail(why, "autotrace is not available");
 
   std::string options;
-  if (!BuildSecondMethodOptions(settings, options)) return fail("autotrace options too long");
-  if (!BeginOutput(outputPath, pending, reason)) return fail(reason);
+  if (!BuildSecondMethodOptions(settings, options)) return Fail(why, "autotrace options too long");
+  if (!BeginOutput(outputPath, pending, reason)) return Fail(why, reason);
   std::string command;
   if (!AppendBounded(command,
                      QuoteArgument(tool) + " " + options + " -output-file " + QuoteArgument(pending.target) +
@@ -57,14 +53,14 @@ int TraceSecondMethod(const ConversionSettings& settings, const std::string& ima
                          QuoteArgument(imagePath),
                      kTracerCommandCapacity)) {
     AbandonOutput(pending);
-    return fail("autotrace command line too long");
+    return Fail(why, "autotrace command line too long");
   }
   std::string captured;
   const ProcessResult run = RunEngine(command, captured);
   reason = EngineFailure("autotrace", run, captured, EngineTimeoutSeconds());
   if (!reason.empty()) {
     AbandonOutput(pending);
-    return fail(reason);
+    return Fail(why, reason);
   }
   return 1;
 }
