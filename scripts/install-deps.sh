@@ -17,6 +17,8 @@ packages=(
   libgtest-dev librsvg2-bin poppler-utils ghostscript emf2svg
   # tests: spreading a batch over several jobs
   parallel
+  # the Debian package: building, checking, its manual page
+  debhelper dpkg-dev lintian man-db
 )
 installed=$(dpkg-query -W -f='${Status}\n' "${packages[@]}" 2>/dev/null | grep -c 'install ok installed' || true)
 if [ "$installed" = "${#packages[@]}" ]; then

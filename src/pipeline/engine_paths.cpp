@@ -1,9 +1,11 @@
 #include "pipeline/engine_paths.h"
 
+#include "engine_locations.h"
 #include "platform/files.h"
 #include "platform/path.h"
 
 std::string ToolPath(const char* toolName) {
+  if (std::string installed = InstalledToolPath(toolName); !installed.empty()) return installed;
   const std::string self = OwnExecutablePath();
   if (self.empty()) return "";
   const PathParts parts = SplitPath(self);

@@ -1,7 +1,8 @@
 #pragma once
 #include <string>
 
-// Path of an engine beside the program's own executable ("" when that is unknown).
+// Path of an engine beside the program's own executable ("" when that is unknown), or where a
+// packaged build installed it.
 std::string ToolPath(const char* toolName);
 
 // The output path's extension without its leading dot, as written.

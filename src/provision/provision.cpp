@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "engine_locations.h"
 #include "platform/files.h"
 #include "platform/memfile_registry.h"
 #include "platform/path.h"
@@ -45,7 +46,17 @@ int ProvisionEnginesFrom(const StoredToolSet& stored, const std::string& program
   return 1;
 }
 
+// A packaged build provisions nothing: its engines are installed files, and they are in place
+// when every one exists.
+int InstalledEnginesPresent() {
+  for (const char* tool : kStoredToolNames) {
+    if (!FileExists(InstalledToolPath(tool))) return 0;
+  }
+  return 1;
+}
+
 int ProvisionEngines() {
+  if (!kEngineFolder.empty()) return InstalledEnginesPresent();
   static const StoredToolSet kNothingStored{};
   const StoredToolSet* stored = TwBuiltInStoredTools ? TwBuiltInStoredTools() : nullptr;
   return ProvisionEnginesFrom(stored ? *stored : kNothingStored, OwnExecutablePath());

@@ -13,6 +13,8 @@
 // three tool paths exist; each engine is rebuilt when it is first started. Returns 1 when all
 // three are in place, 0 when one's store is missing or damaged (the ones after it are left
 // out). TRACEWRIGHT_ENGINES_ON_DISK=1 starts them from copies in the temporary folder.
+// A build with an installed engine folder puts nothing anywhere: it returns 1 when the three
+// installed engines exist.
 int ProvisionEngines();
 
 // The same from a given store, beside the program at `programPath`. The store must stay in

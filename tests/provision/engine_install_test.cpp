@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "engine_locations.h"
+#include "provision/provision.h"
 #include "support/test_support.h"
 
 using testsupport::CommandResult;
@@ -195,4 +197,24 @@ TEST(EngineInstall, RealFileBesideProgramIsTheOneThatRuns) {
   std::ifstream secondArgs(calls + "/call-1.args");
   std::getline(secondArgs, first);
   EXPECT_EQ(first, prog + "/autotrace");
+}
+
+// A packaged build runs the installed engines: its own two from the engine folder, the
+// second-method tracer under a name of its own, and the system's potrace. Without a folder
+// (this build) nothing is fixed and the engines are provisioned beside the program.
+TEST(EngineInstall, PackagedBuildRunsTheInstalledEnginesUnderTheirOwnNames) {
+  const std::string potrace = "/usr/bin/potrace";
+  for (const std::string folder : {"/usr/libexec/tracewright", "/usr/libexec/tracewright/"}) {
+    EXPECT_EQ(InstalledToolPathIn(folder, potrace, "potrace"), potrace);
+    EXPECT_EQ(InstalledToolPathIn(folder, potrace, "pagerip"), "/usr/libexec/tracewright/pagerip");
+    EXPECT_EQ(InstalledToolPathIn(folder, potrace, "autotrace"),
+              "/usr/libexec/tracewright/" + std::string(kInstalledSecondTracer));
+  }
+  EXPECT_NE(kInstalledSecondTracer, "autotrace");
+  for (const char* tool : kStoredToolNames) {
+    EXPECT_EQ(InstalledToolPathIn("", potrace, tool), "") << tool;
+    if (kEngineFolder.empty()) {
+      EXPECT_EQ(InstalledToolPath(tool), "") << tool;
+    }
+  }
 }
