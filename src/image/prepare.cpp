@@ -137,6 +137,12 @@ void SaveBitonal(CxImage& image, const char* suffix, int level, std::vector<std:
   const int32_t dpiY = image.ResolutionY();
   if (!ResolutionPlausible(dpiX)) image.SetResolutionX(300);
   if (!ResolutionPlausible(dpiY)) image.SetResolutionY(300);
+  // Transparent pixels are background: the picture goes over white before the split, as
+  // the second method reads it, so that both routes see the same picture.
+  if (!image.CompositeOverWhite()) {
+    SetReason(why, ImageReason(image, "cannot put the picture over white"));
+    return;
+  }
   if (image.Bpp() != 1) {
     image.ApplyThreshold(ClampLevel(level));
     if (image.Bpp() != 1) image.DecreaseBpp(1, false, nullptr, 0);

@@ -27,5 +27,4 @@ class CxImageTIF : public CxImage {
                 bool fromTiles, const std::vector<RgbQuad>& large, std::vector<uint8_t>& rowShift);
   void StoreLabRow(const TiffLayout& layout, const uint8_t* src, uint32_t pictureRow);
   void EqualiseRowScales(const std::vector<uint8_t>& rowShift);
-  void ApplyOrientation(uint16_t orientation);
 };

@@ -170,7 +170,7 @@ bool CxImageTIF::DecodeDirectory(TIFF* tif) {
 
   if (ReadsAsRgb(layout.photometric) || layout.samples > 4) return DecodeRgba(tif, layout);
   if (!DecodeSamples(tif, layout)) return false;
-  ApplyOrientation(layout.orientation);
+  TurnToOrientation(layout.orientation);
   return true;
 }
 
@@ -200,34 +200,3 @@ bool CxImageTIF::DecodeRgba(TIFF* tif, const TiffLayout& layout) {
   return true;
 }
 
-void CxImageTIF::ApplyOrientation(uint16_t orientation) {
-  switch (orientation) {
-    case ORIENTATION_TOPRIGHT:
-      MirrorColumns(false, true);
-      break;
-    case ORIENTATION_BOTRIGHT:
-      FlipRows(false, true);
-      MirrorColumns(false, true);
-      break;
-    case ORIENTATION_BOTLEFT:
-      FlipRows(false, true);
-      break;
-    case ORIENTATION_LEFTTOP:
-      TurnRight();
-      MirrorColumns(false, true);
-      break;
-    case ORIENTATION_RIGHTTOP:
-      // Row 0 is the right-hand side: a quarter turn clockwise puts it on top.
-      TurnRight();
-      break;
-    case ORIENTATION_RIGHTBOT:
-      TurnLeft();
-      MirrorColumns(false, true);
-      break;
-    case ORIENTATION_LEFTBOT:
-      TurnLeft();
-      break;
-    default:
-      break;
-  }
-}
