@@ -7,7 +7,8 @@
  * "pagerip: page N of M skipped: <reason>"; a document that cannot be opened as
  * "pagerip: cannot render <path>: <reason>". With -part K/M only every M-th page from page
  * K (counting from 1) is rendered, so that M renderers can share a document; names and
- * messages stay those of the whole document. Exit status: 0 when every page of a sound file
+ * messages stay those of the whole document. An encrypted document is opened with the
+ * password in the environment variable TRACEWRIGHT_PDF_PASSWORD. Exit status: 0 when every page of a sound file
  * (or part) was written, 1 otherwise, 2 for a usage error.
  */
 #include "input.h"
@@ -15,6 +16,7 @@
 #include "outfile.h"
 #include "pngwrite.h"
 #include "render.h"
+#include "sysfonts.h"
 
 #include <mupdf/fitz.h>
 #include <mupdf/pdf.h>
@@ -28,6 +30,9 @@
 /* The page-size limit decides what is too large for a given page; MAX_DPI only keeps
  * absurd values out of the arithmetic. */
 enum { EXIT_USAGE = 2, MIN_DPI = 1, MAX_DPI = 100000 };
+
+/* Holds the user password of an encrypted document. */
+static const char PASSWORD_VARIABLE[] = "TRACEWRIGHT_PDF_PASSWORD";
 
 struct options {
 	int dpi;
@@ -95,6 +100,18 @@ static void ignore_error(void *user, const char *message)
 	(void)message;
 }
 
+/* The password comes from the environment, never from the command line, where other users
+ * could read it. Throws when it is missing or wrong. */
+static void authenticate(fz_context *ctx, pdf_document *doc)
+{
+	const char *password = getenv(PASSWORD_VARIABLE);
+	if (!password || !*password)
+		fz_throw(ctx, FZ_ERROR_GENERIC, "the document is encrypted and needs a password (set %s)",
+			PASSWORD_VARIABLE);
+	if (!pdf_authenticate_password(ctx, doc, password))
+		fz_throw(ctx, FZ_ERROR_GENERIC, "the password in %s is wrong for this document", PASSWORD_VARIABLE);
+}
+
 static pdf_document *open_pdf(fz_context *ctx, const char *path, int *page_count)
 {
 	char err[256];
@@ -107,7 +124,7 @@ static pdf_document *open_pdf(fz_context *ctx, const char *path, int *page_count
 	fz_try(ctx) {
 		doc = pdf_open_document(ctx, path);
 		if (pdf_needs_password(ctx, doc))
-			fz_throw(ctx, FZ_ERROR_GENERIC, "the document is encrypted and needs a password");
+			authenticate(ctx, doc);
 		*page_count = pdf_count_pages(ctx, doc);
 		if (*page_count <= 0)
 			fz_throw(ctx, FZ_ERROR_GENERIC, "%s", pdf_was_repaired(ctx, doc)
@@ -214,6 +231,7 @@ int main(int argc, char **argv)
 	}
 	fz_set_warning_callback(ctx, print_warning, NULL);
 	fz_set_error_callback(ctx, ignore_error, NULL);
+	install_system_fonts(ctx);
 	int status = rip_document(ctx, &options);
 	fz_drop_context(ctx);
 	return status;

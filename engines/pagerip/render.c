@@ -1,4 +1,5 @@
 #include "render.h"
+#include "sysfonts.h"
 
 #include <math.h>
 #include <stdint.h>
@@ -97,6 +98,7 @@ fz_pixmap *render_page(fz_context *ctx, pdf_document *doc, int index, int dpi, c
 	fz_var(pix);
 	fz_try(ctx) {
 		page = (fz_page *)pdf_load_page(ctx, doc, index);
+		mend_cid_fonts(ctx, (pdf_page *)page);
 		fz_matrix ctm = fz_scale(dpi / 72.0f, dpi / 72.0f);
 		fz_rect area = fz_transform_rect(fz_bound_page(ctx, page), ctm);
 		struct page_extent extent = {ceil(area.x1) - floor(area.x0), ceil(area.y1) - floor(area.y0)};

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -27,8 +28,10 @@ struct RunResult {
   std::string messages;
 };
 
-// Runs pagerip with args; standard output and error go to a file in dir.
-RunResult RunPagerip(const std::vector<std::string>& args, const ScratchDir& dir) {
+// Runs pagerip with args and, added to the environment, "NAME=value" entries of env;
+// standard output and error go to a file in dir.
+RunResult RunPagerip(const std::vector<std::string>& args, const ScratchDir& dir,
+                     const std::vector<std::string>& env = {}) {
   const std::string log = dir.file("pagerip.log");
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(kPagerip.c_str()));
@@ -40,6 +43,7 @@ RunResult RunPagerip(const std::vector<std::string>& args, const ScratchDir& dir
     if (fd < 0) _exit(127);
     dup2(fd, 1);
     dup2(fd, 2);
+    for (const std::string& entry : env) putenv(const_cast<char*>(entry.c_str()));
     alarm(120);  // survives exec: a hanging renderer dies instead of stalling the tests
     execv(argv[0], argv.data());
     _exit(127);
@@ -54,8 +58,9 @@ RunResult RunPagerip(const std::vector<std::string>& args, const ScratchDir& dir
   return result;
 }
 
-RunResult Render(int dpi, const std::string& pdf, const std::string& base, const ScratchDir& dir) {
-  return RunPagerip({"-r", std::to_string(dpi), pdf, base}, dir);
+RunResult Render(int dpi, const std::string& pdf, const std::string& base, const ScratchDir& dir,
+                 const std::vector<std::string>& env = {}) {
+  return RunPagerip({"-r", std::to_string(dpi), pdf, base}, dir, env);
 }
 
 // Names in a folder, sorted, without "." and "..".
@@ -355,12 +360,38 @@ TEST_F(PageripTest, WritesRecoverablePagesOfDamagedFilesButReportsFailure) {
   ExpectPagesInOrder(out, "p", 3, 4);
 }
 
-TEST_F(PageripTest, RendersWithAnOwnerPasswordOnly) {
+TEST_F(PageripTest, OpensEncryptedFilesWithThePasswordFromTheEnvironment) {
+  const std::string data = std::string(TW_SOURCE_DIR) + "/tests/pipeline/data/";
   ScratchDir out;
-  const std::string pdf = std::string(TW_SOURCE_DIR) + "/tests/pipeline/data/pagerip_owner_password_only.pdf";
-  RunResult r = Render(72, pdf, out.file("p.png"), out);
+  RunResult r = Render(72, data + "pagerip_owner_password_only.pdf", out.file("p.png"), out);
   EXPECT_EQ(r.status, 0) << r.messages;
   EXPECT_EQ(ListPages(out.path()), std::vector<std::string>{"p-0001.png"});
+
+  // User password "open sesame" (AES-256).
+  const std::string locked = data + "pagerip_user_password.pdf";
+  const std::vector<std::pair<std::string, std::string>> refusals = {
+      {"", "the document is encrypted and needs a password (set TRACEWRIGHT_PDF_PASSWORD)"},
+      {"TRACEWRIGHT_PDF_PASSWORD=", "needs a password"},
+      {"TRACEWRIGHT_PDF_PASSWORD=open", "the password in TRACEWRIGHT_PDF_PASSWORD is wrong for this document"},
+  };
+  for (const auto& [setting, message] : refusals) {
+    ScratchDir refused;
+    r = Render(72, locked, refused.file("p.png"), refused,
+               setting.empty() ? std::vector<std::string>{} : std::vector<std::string>{setting});
+    EXPECT_EQ(r.status, 1) << setting;
+    EXPECT_NE(r.messages.find("pagerip: cannot render " + locked + ": "), std::string::npos) << r.messages;
+    EXPECT_NE(r.messages.find(message), std::string::npos) << setting << ": " << r.messages;
+    EXPECT_TRUE(ListFolder(refused.path()).empty()) << setting;
+  }
+  for (const char* password : {"open sesame", "owner-pw"}) {
+    ScratchDir opened;
+    r = Render(72, locked, opened.file("p.png"), opened, {std::string("TRACEWRIGHT_PDF_PASSWORD=") + password});
+    EXPECT_EQ(r.status, 0) << password << ": " << r.messages;
+    Image image;
+    ASSERT_TRUE(DecodePng(opened.file("p-0001.png"), &image)) << password;
+    EXPECT_EQ(image.width, 144);
+    EXPECT_GT(CountDark(image, 0, 0, 144, 100), 100) << "the text was not drawn";
+  }
 }
 
 TEST_F(PageripTest, SkipsPagesBeyondTheMemoryLimitCountingGreyPagesAtOneBytePerPixel) {
@@ -460,32 +491,78 @@ TEST_F(PageripTest, ReplacesOldPagesAndLeavesNoTemporaryFiles) {
   EXPECT_NE(r.messages.find("pagerip: page 2 of 2 skipped: "), std::string::npos) << r.messages;
 }
 
-TEST_F(PageripTest, RendersNonEmbeddedCjkFontsAsBoxes) {
+// Whether the 36-point character cell whose origin is at (x, 60) points on a 100-point page
+// at 72 dpi holds a placeholder box: its four sides dark, its middle white.
+bool IsBox(const Image& image, int x) {
+  auto dark = [&](int px, int py) { return image.At(px, py)[0] < 128; };
+  return dark(x + 5, 27) && dark(x + 31, 27) && dark(x + 18, 14) && dark(x + 18, 40) && !dark(x + 18, 27);
+}
+
+bool SameImage(const Image& a, const Image& b) {
+  return a.width == b.width && a.height == b.height && a.rgb == b.rgb;
+}
+
+// Fonts a PDF names without embedding them come from the installed fonts (fontconfig): by
+// name, and for CJK text by script. Without such a font CJK characters are boxes, never
+// glyphs of another font or collection.
+TEST_F(PageripTest, DrawsFontsThatAreNotEmbeddedWithInstalledFontsOrBoxes) {
   ScratchDir in, out;
-  for (std::string encoding : {"UniJIS-UCS2-H", "Identity-H", "90ms-RKSJ-H"}) {
-    std::string content = "BT /F2 36 Tf 10 60 Td <3042304482A0> Tj ET BT /F1 24 Tf 10 10 Td (Hello) Tj ET";
+  const std::string noFonts = in.file("no-fonts.conf");
+  testsupport::WriteText(noFonts, "<?xml version=\"1.0\"?>\n<fontconfig></fontconfig>\n");
+  const std::vector<std::string> withoutFonts = {"FONTCONFIG_FILE=" + noFonts};
+  const bool japaneseFont = testsupport::Exists("/usr/share/fonts/truetype/wqy/wqy-microhei.ttc");
+  const bool dejaVu = testsupport::Exists("/usr/share/fonts/truetype/dejavu/DejaVuSerif-Bold.ttf");
+  struct Case {
+    std::string encoding, ordering;
+    bool script;  // the codes tell the characters, so an installed Japanese font can draw them
+  };
+  const std::vector<Case> cases = {{"UniJIS-UCS2-H", "Japan1", true}, {"Identity-H", "Japan1", true},
+                                   {"90ms-RKSJ-H", "Japan1", true},   {"90ms-RKSJ-H", "Identity", true},
+                                   {"Identity-H", "Identity", false}};
+  for (const Case& c : cases) {
+    const std::string label = c.encoding + "/" + c.ordering;
+    std::string content =
+        "BT /F2 36 Tf 10 60 Td <3042304482A0> Tj ET BT /F1 24 Tf 10 10 Td (Hello) Tj ET "
+        "BT /F3 24 Tf 100 10 Td (Serif) Tj ET";
     std::string pdf = AssemblePdf({
         "<< /Type /Catalog /Pages 2 0 R >>",
         "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 100] /Resources << /Font << /F1 5 0 R /F2 6 0 R >> >> "
-        "/Contents 4 0 R >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 100] /Resources << /Font << /F1 5 0 R /F2 6 0 R "
+        "/F3 9 0 R >> >> /Contents 4 0 R >>",
         Stream(content),
         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
-        "<< /Type /Font /Subtype /Type0 /BaseFont /MS-Mincho /Encoding /" + encoding + " /DescendantFonts [7 0 R] >>",
+        "<< /Type /Font /Subtype /Type0 /BaseFont /MS-Mincho /Encoding /" + c.encoding + " /DescendantFonts [7 0 R] >>",
         "<< /Type /Font /Subtype /CIDFontType2 /BaseFont /MS-Mincho /CIDSystemInfo << /Registry (Adobe) "
-        "/Ordering (Japan1) /Supplement 2 >> /FontDescriptor 8 0 R /DW 1000 >>",
+        "/Ordering (" + c.ordering + ") /Supplement 2 >> /FontDescriptor 8 0 R /DW 1000 >>",
         "<< /Type /FontDescriptor /FontName /MS-Mincho /Flags 6 /FontBBox [0 -141 1000 859] /ItalicAngle 0 "
         "/Ascent 859 /Descent -141 /CapHeight 700 /StemV 80 >>",
+        "<< /Type /Font /Subtype /TrueType /BaseFont /DejaVuSerif-Bold /FirstChar 32 /LastChar 126 "
+        "/Encoding /WinAnsiEncoding >>",
     });
-    RunResult r = Render(72, WritePdf(in, "cjk.pdf", pdf), out.file(encoding + ".png"), in);
-    EXPECT_EQ(r.status, 0) << encoding << ": " << r.messages;
-    Image image;
-    ASSERT_TRUE(DecodePng(out.file(encoding + "-0001.png"), &image)) << encoding;
-    EXPECT_GT(CountDark(image, 10, 70, 70, 90), 0) << encoding << ": the Latin text was not drawn";
-    // Three to five characters (the shift-JIS codes take one or two bytes), one box each
-    // on the line above, advancing one em at a time.
-    EXPECT_GT(CountDark(image, 10, 10, 46, 45), 40) << encoding << ": no box for the first character";
-    EXPECT_EQ(CountDark(image, 200, 0, 300, 100), 0) << encoding << ": the text ran too far";
+    const std::string file = WritePdf(in, "cjk.pdf", pdf);
+    RunResult r = Render(72, file, out.file("boxes.png"), in, withoutFonts);
+    EXPECT_EQ(r.status, 0) << label << ": " << r.messages;
+    Image boxes, installed;
+    ASSERT_TRUE(DecodePng(out.file("boxes-0001.png"), &boxes)) << label;
+    EXPECT_GT(CountDark(boxes, 10, 70, 70, 90), 0) << label << ": the Latin text was not drawn";
+    // Three to five characters (the shift-JIS codes take one or two bytes), one box each,
+    // advancing one em at a time.
+    EXPECT_TRUE(IsBox(boxes, 10)) << label << ": no box for the first character";
+    EXPECT_EQ(CountDark(boxes, 200, 0, 300, 100), 0) << label << ": the text ran too far";
+
+    r = Render(72, file, out.file("installed.png"), in);
+    EXPECT_EQ(r.status, 0) << label << ": " << r.messages;
+    ASSERT_TRUE(DecodePng(out.file("installed-0001.png"), &installed)) << label;
+    if (japaneseFont) {
+      EXPECT_EQ(IsBox(installed, 10), !c.script) << label << ": the installed Japanese font was not used";
+    }
+    if (dejaVu) {
+      EXPECT_FALSE(SameImage(boxes, installed)) << label;
+      Image serif = installed;
+      for (int y = 0; y < 100; y++)
+        for (int x = 0; x < 100; x++) std::memcpy(&serif.rgb[(static_cast<size_t>(y) * 300 + x) * 3], boxes.At(x, y), 3);
+      EXPECT_FALSE(SameImage(serif, boxes)) << label << ": the installed DejaVu Serif was not used";
+    }
   }
 }
 
