@@ -1,4 +1,5 @@
 #include "render.h"
+#include "cmykdev.h"
 #include "sysfonts.h"
 
 #include <math.h>
@@ -33,27 +34,33 @@ static int check_page_extent(struct page_extent extent, int components, char *er
 	return 0;
 }
 
-/* Records the page once, noting on the way whether anything on it has colour: a colour
- * that differs from grey by 1/255 or more, or such a pixel in an image or shading. */
+/* Records the page once, with its process colours in RGB as the common readers show them,
+ * noting on the way whether anything on it has colour: a colour that differs from grey by
+ * 1/255 or more, or such a pixel in an image or shading. */
 static fz_display_list *record_page(fz_context *ctx, fz_page *page, int *has_colour)
 {
 	fz_display_list *list = NULL;
 	fz_device *list_dev = NULL;
 	fz_device *test_dev = NULL;
+	fz_device *cmyk_dev = NULL;
 	fz_var(list);
 	fz_var(list_dev);
 	fz_var(test_dev);
+	fz_var(cmyk_dev);
 	*has_colour = 0;
 	fz_try(ctx) {
 		list = fz_new_display_list(ctx, fz_bound_page(ctx, page));
 		list_dev = fz_new_list_device(ctx, list);
 		test_dev = fz_new_test_device(ctx, has_colour, 1.0f / 255,
 			FZ_TEST_OPT_IMAGES | FZ_TEST_OPT_SHADINGS, list_dev);
-		fz_run_page(ctx, page, test_dev, fz_identity, NULL);
+		cmyk_dev = new_cmyk_device(ctx, test_dev);
+		fz_run_page(ctx, page, cmyk_dev, fz_identity, NULL);
+		fz_close_device(ctx, cmyk_dev);
 		fz_close_device(ctx, test_dev);
 		fz_close_device(ctx, list_dev);
 	}
 	fz_always(ctx) {
+		fz_drop_device(ctx, cmyk_dev);
 		fz_drop_device(ctx, test_dev);
 		fz_drop_device(ctx, list_dev);
 	}

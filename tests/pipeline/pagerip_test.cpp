@@ -284,6 +284,47 @@ TEST_F(PageripTest, RendersColourOnWhite) {
   EXPECT_GT(CountDark(page, 8, 5, 45, 28), 0) << "the text was not drawn";
   ASSERT_TRUE(DecodePng(out.file("c-0002.png"), &blank));
   EXPECT_TRUE(std::all_of(blank.rgb.begin(), blank.rgb.end(), [](uint8_t v) { return v == 255; }));
+
+  // Process colours as poppler (pdftoppm) and Ghostscript show them, within 10 per channel of
+  // both: fills, a fill in an indexed space over CMYK, and a CMYK image (cyan, magenta).
+  struct Patch {
+    const char* cmyk;
+    uint8_t poppler[3], ghostscript[3];
+  };
+  const std::vector<Patch> patches = {
+      {"1 0 0 0", {0, 173, 239}, {0, 174, 239}},     {"0 1 0 0", {236, 0, 140}, {236, 0, 140}},
+      {"0 0 1 0", {255, 242, 0}, {255, 242, 0}},     {"0.9 0.7 0.1 0.3", {39, 61, 117}, {32, 67, 120}},
+      {"0 0 0 1", {35, 31, 32}, {35, 31, 32}},       {"0 0 0 0.5", {145, 143, 143}, {147, 149, 152}},
+      {"1 1 0 0", {46, 49, 146}, {46, 48, 146}},
+  };
+  std::string content;
+  for (size_t i = 0; i < patches.size(); i++) {
+    content += std::string(patches[i].cmyk) + " k " + std::to_string(10 * i) + " 10 10 10 re f ";
+  }
+  content += "/Ix cs 1 sc 0 0 10 10 re f q 20 0 0 10 10 0 cm BI /W 4 /H 1 /CS /CMYK /BPC 8 /F /AHx ID FF000000 FF000000 00FF0000 00FF0000> EI Q";
+  const std::string cmykPdf = WritePdf(in, "cmyk.pdf", AssemblePdf({
+      "<< /Type /Catalog /Pages 2 0 R >>",
+      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 70 20] /Resources << /ColorSpace << /Ix [/Indexed "
+      "/DeviceCMYK 1 <00000000 00FF0000>] >> >> /Contents 4 0 R >>",
+      Stream(content),
+  }));
+  r = Render(72, cmykPdf, out.file("k.png"), in);
+  EXPECT_EQ(r.status, 0) << r.messages;
+  Image cmyk;
+  ASSERT_TRUE(DecodePng(out.file("k-0001.png"), &cmyk));
+  const auto within = [](const uint8_t* got, const uint8_t* want) {
+    return std::abs(got[0] - want[0]) <= 10 && std::abs(got[1] - want[1]) <= 10 && std::abs(got[2] - want[2]) <= 10;
+  };
+  for (size_t i = 0; i < patches.size(); i++) {
+    const uint8_t* got = cmyk.At(static_cast<int>(10 * i + 5), 5);
+    EXPECT_TRUE(within(got, patches[i].poppler) && within(got, patches[i].ghostscript))
+        << patches[i].cmyk << ": " << int(got[0]) << "," << int(got[1]) << "," << int(got[2]);
+  }
+  const uint8_t* indexedMagenta = cmyk.At(5, 15);
+  EXPECT_TRUE(within(indexedMagenta, patches[1].poppler)) << "indexed over CMYK";
+  EXPECT_TRUE(within(cmyk.At(12, 15), patches[0].poppler)) << "CMYK image, cyan";
+  EXPECT_TRUE(within(cmyk.At(27, 15), patches[1].poppler)) << "CMYK image, magenta";
 }
 
 TEST_F(PageripTest, RefusesBadCommandLines) {
