@@ -106,11 +106,24 @@ static fz_colorspace *hand_on(fz_context *ctx, fz_colorspace *cs, const float *c
 typedef struct {
 	fz_device super;
 	fz_device *target;
+	int marks;
 } cmyk_device;
 
 static fz_device *target_of(fz_device *dev)
 {
 	return ((cmyk_device *)dev)->target;
+}
+
+/* The target of a call that puts something on the page. */
+static fz_device *mark(fz_device *dev)
+{
+	((cmyk_device *)dev)->marks++;
+	return target_of(dev);
+}
+
+int cmyk_device_marks(fz_device *dev)
+{
+	return ((cmyk_device *)dev)->marks;
 }
 
 static void fill_path(fz_context *ctx, fz_device *dev, const fz_path *path, int even_odd, fz_matrix ctm,
@@ -119,7 +132,7 @@ static void fill_path(fz_context *ctx, fz_device *dev, const fz_path *path, int 
 	float out[FZ_MAX_COLORS];
 	const float *values;
 	cs = hand_on(ctx, cs, color, out, &values);
-	fz_fill_path(ctx, target_of(dev), path, even_odd, ctm, cs, values, alpha, params);
+	fz_fill_path(ctx, mark(dev), path, even_odd, ctm, cs, values, alpha, params);
 }
 
 static void stroke_path(fz_context *ctx, fz_device *dev, const fz_path *path, const fz_stroke_state *stroke,
@@ -128,7 +141,7 @@ static void stroke_path(fz_context *ctx, fz_device *dev, const fz_path *path, co
 	float out[FZ_MAX_COLORS];
 	const float *values;
 	cs = hand_on(ctx, cs, color, out, &values);
-	fz_stroke_path(ctx, target_of(dev), path, stroke, ctm, cs, values, alpha, params);
+	fz_stroke_path(ctx, mark(dev), path, stroke, ctm, cs, values, alpha, params);
 }
 
 static void clip_path(fz_context *ctx, fz_device *dev, const fz_path *path, int even_odd, fz_matrix ctm, fz_rect scissor)
@@ -148,7 +161,7 @@ static void fill_text(fz_context *ctx, fz_device *dev, const fz_text *text, fz_m
 	float out[FZ_MAX_COLORS];
 	const float *values;
 	cs = hand_on(ctx, cs, color, out, &values);
-	fz_fill_text(ctx, target_of(dev), text, ctm, cs, values, alpha, params);
+	fz_fill_text(ctx, mark(dev), text, ctm, cs, values, alpha, params);
 }
 
 static void stroke_text(fz_context *ctx, fz_device *dev, const fz_text *text, const fz_stroke_state *stroke,
@@ -157,7 +170,7 @@ static void stroke_text(fz_context *ctx, fz_device *dev, const fz_text *text, co
 	float out[FZ_MAX_COLORS];
 	const float *values;
 	cs = hand_on(ctx, cs, color, out, &values);
-	fz_stroke_text(ctx, target_of(dev), text, stroke, ctm, cs, values, alpha, params);
+	fz_stroke_text(ctx, mark(dev), text, stroke, ctm, cs, values, alpha, params);
 }
 
 static void clip_text(fz_context *ctx, fz_device *dev, const fz_text *text, fz_matrix ctm, fz_rect scissor)
@@ -173,13 +186,13 @@ static void clip_stroke_text(fz_context *ctx, fz_device *dev, const fz_text *tex
 
 static void ignore_text(fz_context *ctx, fz_device *dev, const fz_text *text, fz_matrix ctm)
 {
-	fz_ignore_text(ctx, target_of(dev), text, ctm);
+	fz_ignore_text(ctx, mark(dev), text, ctm);
 }
 
 static void fill_shade(fz_context *ctx, fz_device *dev, fz_shade *shade, fz_matrix ctm, float alpha,
 	fz_color_params params)
 {
-	fz_fill_shade(ctx, target_of(dev), shade, ctm, alpha, params);
+	fz_fill_shade(ctx, mark(dev), shade, ctm, alpha, params);
 }
 
 /* The image with its process-colour pixels in RGB, or grey when no pixel has cyan, magenta
@@ -272,7 +285,7 @@ static void fill_image(fz_context *ctx, fz_device *dev, fz_image *image, fz_matr
 		rgb = NULL;
 	}
 	fz_try(ctx)
-		fz_fill_image(ctx, target_of(dev), rgb ? rgb : image, ctm, alpha, params);
+		fz_fill_image(ctx, mark(dev), rgb ? rgb : image, ctm, alpha, params);
 	fz_always(ctx)
 		fz_drop_image(ctx, rgb);
 	fz_catch(ctx)
@@ -285,7 +298,7 @@ static void fill_image_mask(fz_context *ctx, fz_device *dev, fz_image *image, fz
 	float out[FZ_MAX_COLORS];
 	const float *values;
 	cs = hand_on(ctx, cs, color, out, &values);
-	fz_fill_image_mask(ctx, target_of(dev), image, ctm, cs, values, alpha, params);
+	fz_fill_image_mask(ctx, mark(dev), image, ctm, cs, values, alpha, params);
 }
 
 static void clip_image_mask(fz_context *ctx, fz_device *dev, fz_image *image, fz_matrix ctm, fz_rect scissor)

@@ -399,6 +399,50 @@ TEST_F(PageripTest, WritesRecoverablePagesOfDamagedFilesButReportsFailure) {
   EXPECT_EQ(r.status, 1) << r.messages;
   EXPECT_NE(r.messages.find("damaged or truncated"), std::string::npos) << r.messages;
   ExpectPagesInOrder(out, "p", 3, 4);
+
+  // A table that points at a stale copy of the page's content (garbage) while the file holds
+  // the real one further on: the page is drawn from the repaired file, and reported.
+  const std::string content = "0 0 1 rg 10 10 80 30 re f";
+  std::string stale = "%PDF-1.4\n";
+  const size_t staleOffset = stale.size();
+  stale += "5 0 obj\n" + Stream("xqzzy garbage") + "\nendobj\n";
+  std::string sound = MakePdf({{100, 50, content}});
+  const std::string body = sound.substr(sound.find("1 0 obj"), sound.find("xref\n") - sound.find("1 0 obj"));
+  const size_t shift = stale.size() - sound.find("1 0 obj");
+  stale += body;
+  std::string table = sound.substr(sound.find("xref\n"));
+  for (int object = 1; object <= 5; object++) {  // 5: the page's content
+    const size_t at = table.find('\n', table.find('\n', 5) + 1 + 20 * static_cast<size_t>(object - 1)) + 1;
+    const size_t was = std::stoul(table.substr(at, 10));
+    char entry[11];
+    std::snprintf(entry, sizeof entry, "%010zu", object == 5 ? staleOffset : was + shift);
+    table.replace(at, 10, entry);
+  }
+  const size_t startxref = table.find("startxref\n") + 10;
+  table.replace(startxref, table.find('\n', startxref) - startxref, std::to_string(stale.size()));
+  stale += table;
+  ScratchDir mended;
+  r = Render(72, WritePdf(in, "stale.pdf", stale), mended.file("s.png"), in);
+  EXPECT_EQ(r.status, 1) << r.messages;
+  EXPECT_NE(r.messages.find("pagerip: warning: page 1 of 1 drew nothing from its cross-reference table; drawn from "
+                            "the repaired file"), std::string::npos) << r.messages;
+  Image page;
+  ASSERT_TRUE(DecodePng(mended.file("s-0001.png"), &page));
+  EXPECT_TRUE(IsColour(page.At(50, 25), 0, 0, 255)) << "the page's content was not found";
+
+  // Content that draws nothing at all is reported; white paint and invisible text are not.
+  ScratchDir blank;
+  r = Render(72, WritePdf(in, "junk.pdf", MakePdf({{50, 50, "xqzzy garbage"}})), blank.file("j.png"), in);
+  EXPECT_EQ(r.status, 1) << r.messages;
+  EXPECT_NE(r.messages.find("pagerip: warning: page 1 of 1 draws nothing although its content stream is not empty"),
+            std::string::npos) << r.messages;
+  EXPECT_EQ(ListPages(blank.path()).size(), 1u);
+  r = Render(72, WritePdf(in, "white.pdf", MakePdf({{50, 50, "1 g 0 0 50 50 re f"},
+                                                    {50, 50, "BT 3 Tr /F1 12 Tf 5 5 Td (OCR) Tj ET"},
+                                                    {50, 50, " \n "}})),
+             blank.file("w.png"), in);
+  EXPECT_EQ(r.status, 0) << r.messages;
+  EXPECT_EQ(r.messages.find("draws nothing"), std::string::npos) << r.messages;
 }
 
 TEST_F(PageripTest, OpensEncryptedFilesWithThePasswordFromTheEnvironment) {
