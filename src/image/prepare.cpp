@@ -106,8 +106,9 @@ void ForEachFrame(const std::string& inputPath, std::string* why, const FrameSin
     return;
   }
   const int32_t frameCount = image.FrameCount();
-  // Only the GIF decoder keeps a frame array; for others a second pass would be wasted.
-  if (frameCount > 1 && image.FormatType() == FORMAT_GIF &&
+  // Only the GIF and WebP decoders keep a frame array; for others a second pass would be
+  // wasted.
+  if (frameCount > 1 && (image.FormatType() == FORMAT_GIF || image.FormatType() == FORMAT_WEBP) &&
       FramesFromOnePass(inputPath, format, frameCount, sink)) {
     return;
   }

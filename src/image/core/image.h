@@ -38,7 +38,7 @@ struct BitmapInfoHeader {
 };
 static_assert(sizeof(BitmapInfoHeader) == 40);
 
-constexpr int kCodecOptionSlots = 19;
+constexpr int kCodecOptionSlots = 20;
 
 struct SelectionBox {
   int32_t left = 0;
