@@ -1,6 +1,7 @@
 #include "cmykdev.h"
 
 #include <math.h>
+#include <stdint.h>
 #include <string.h>
 
 /* Process colours (CMYK) reach the page in RGB as the common PDF readers show them: each
@@ -16,6 +17,9 @@ static const unsigned char corners[16][3] = {
 	{0, 173, 239}, {0, 15, 36}, {0, 166, 80}, {0, 19, 0},
 	{46, 49, 146}, {0, 0, 2}, {54, 54, 57}, {0, 0, 0},
 };
+
+/* Largest CMYK image converted here: 64 MiB of CMYK samples. */
+enum { MAX_CONVERTED_PIXELS = 16 * 1024 * 1024 };
 
 static float unit(float v)
 {
@@ -205,6 +209,12 @@ static fz_image *converted_image(fz_context *ctx, fz_image *image)
 	int indexed = fz_colorspace_type(ctx, cs) == FZ_COLORSPACE_INDEXED && is_cmyk(ctx, cs->u.indexed.base);
 	if (!is_cmyk(ctx, cs) && !indexed)
 		return NULL;
+	/* Converted whole, at the size it is stored; beyond that the library's own rendering
+	 * (which decodes only what the page needs) is kept. */
+	if ((int64_t)image->w * image->h > MAX_CONVERTED_PIXELS) {
+		fz_warn(ctx, "a CMYK image of %d x %d pixels keeps the library's colours", image->w, image->h);
+		return NULL;
+	}
 	fz_pixmap *source = fz_get_pixmap_from_image(ctx, image, NULL, NULL, NULL, NULL);
 	fz_pixmap *rgb = NULL;
 	fz_image *result = NULL;
