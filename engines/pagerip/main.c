@@ -303,5 +303,6 @@ int main(int argc, char **argv)
 	install_system_fonts(ctx);
 	int status = rip_document(ctx, &options);
 	fz_drop_context(ctx);
+	release_system_fonts();
 	return status;
 }

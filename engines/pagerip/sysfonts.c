@@ -24,10 +24,11 @@ enum { NAME_CAPACITY = 128 };
 /* The name a CID font gets when its characters can only be shown as boxes. */
 static const char PLACEHOLDER_FONT[] = "PageripPlaceholderBoxes";
 
+static int listed;
+static FcFontSet *fonts;
+
 static FcFontSet *installed_fonts(void)
 {
-	static int listed;
-	static FcFontSet *fonts;
 	if (listed)
 		return fonts;
 	listed = 1;
@@ -210,6 +211,17 @@ static fz_font *load_cjk_font(fz_context *ctx, const char *name, int ordering, i
 void install_system_fonts(fz_context *ctx)
 {
 	fz_install_load_system_font_funcs(ctx, load_named_font, load_cjk_font, NULL);
+}
+
+void release_system_fonts(void)
+{
+	if (!listed)
+		return;
+	if (fonts)
+		FcFontSetDestroy(fonts);
+	fonts = NULL;
+	listed = 0;
+	FcFini();
 }
 
 /* The character collection of a predefined CJK CMap, by its name; NULL for other names. */
