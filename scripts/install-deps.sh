@@ -8,13 +8,17 @@ packages=(
   # build
   build-essential cmake ninja-build pkg-config
   # image libraries
-  zlib1g-dev libpng-dev libjpeg-dev libtiff-dev libopenjp2-7-dev
+  zlib1g-dev libpng-dev libjpeg-dev libtiff-dev libopenjp2-7-dev libwebp-dev
   # the page renderer's PDF library (static) and what it links with
   libmupdf-dev libmujs-dev libgumbo-dev libjbig2dec0-dev libharfbuzz-dev libfreetype-dev
+  # installed fonts for PDFs that name fonts they do not embed
+  libfontconfig-dev
   # the outline tracer, embedded into the program
   potrace
   # tests: GoogleTest and renderers that read the vector outputs back
   libgtest-dev librsvg2-bin poppler-utils ghostscript emf2svg
+  # tests: a CJK font for non-embedded Japanese text
+  fonts-wqy-microhei
   # tests: spreading a batch over several jobs
   parallel
   # the Debian package: building, checking, its manual page

@@ -2,8 +2,9 @@
  *
  * The library's own table also carries large CJK and Noto fonts. Defining the lookup
  * functions here keeps that archive member (and the fonts it references) out of the link.
- * Text in a non-embedded CJK font renders as boxes that keep the text's layout; characters
- * that no font has (rare scripts, emoji) stay blank.
+ * Installed fonts come first (sysfonts.c); text in a non-embedded CJK font that no installed
+ * font covers renders as boxes that keep the text's layout; characters that no font has
+ * (rare scripts, emoji) stay blank.
  */
 #include "boxfont.h"
 

@@ -7,14 +7,19 @@
  * "pagerip: page N of M skipped: <reason>"; a document that cannot be opened as
  * "pagerip: cannot render <path>: <reason>". With -part K/M only every M-th page from page
  * K (counting from 1) is rendered, so that M renderers can share a document; names and
- * messages stay those of the whole document. Exit status: 0 when every page of a sound file
- * (or part) was written, 1 otherwise, 2 for a usage error.
+ * messages stay those of the whole document. An encrypted document is opened with the
+ * password in the environment variable TRACEWRIGHT_PDF_PASSWORD. A page that draws nothing
+ * although its content stream is not empty is drawn again from the file as the library's
+ * repair reads it, and reported either way ("pagerip: warning: page N of M ...").
+ * Exit status: 0 when every page of a sound file (or part) was written, 1 otherwise, 2 for
+ * a usage error.
  */
 #include "input.h"
 #include "names.h"
 #include "outfile.h"
 #include "pngwrite.h"
 #include "render.h"
+#include "sysfonts.h"
 
 #include <mupdf/fitz.h>
 #include <mupdf/pdf.h>
@@ -28,6 +33,9 @@
 /* The page-size limit decides what is too large for a given page; MAX_DPI only keeps
  * absurd values out of the arithmetic. */
 enum { EXIT_USAGE = 2, MIN_DPI = 1, MAX_DPI = 100000 };
+
+/* Holds the user password of an encrypted document. */
+static const char PASSWORD_VARIABLE[] = "TRACEWRIGHT_PDF_PASSWORD";
 
 struct options {
 	int dpi;
@@ -95,6 +103,18 @@ static void ignore_error(void *user, const char *message)
 	(void)message;
 }
 
+/* The password comes from the environment, never from the command line, where other users
+ * could read it. Throws when it is missing or wrong. */
+static void authenticate(fz_context *ctx, pdf_document *doc)
+{
+	const char *password = getenv(PASSWORD_VARIABLE);
+	if (!password || !*password)
+		fz_throw(ctx, FZ_ERROR_GENERIC, "the document is encrypted and needs a password (set %s)",
+			PASSWORD_VARIABLE);
+	if (!pdf_authenticate_password(ctx, doc, password))
+		fz_throw(ctx, FZ_ERROR_GENERIC, "the password in %s is wrong for this document", PASSWORD_VARIABLE);
+}
+
 static pdf_document *open_pdf(fz_context *ctx, const char *path, int *page_count)
 {
 	char err[256];
@@ -107,7 +127,7 @@ static pdf_document *open_pdf(fz_context *ctx, const char *path, int *page_count
 	fz_try(ctx) {
 		doc = pdf_open_document(ctx, path);
 		if (pdf_needs_password(ctx, doc))
-			fz_throw(ctx, FZ_ERROR_GENERIC, "the document is encrypted and needs a password");
+			authenticate(ctx, doc);
 		*page_count = pdf_count_pages(ctx, doc);
 		if (*page_count <= 0)
 			fz_throw(ctx, FZ_ERROR_GENERIC, "%s", pdf_was_repaired(ctx, doc)
@@ -156,49 +176,115 @@ static int write_page_png(fz_context *ctx, const fz_pixmap *pix, const char *pat
 	return pending_commit(&pending, path, err, err_size);
 }
 
+/* One document being ripped, with a copy of it opened through the library's repair when a
+ * page shows the marks of damage. */
+struct rip {
+	const struct options *options;
+	pdf_document *doc;
+	int page_count;
+	int page_width; /* digits of the page numbers in the names */
+	pdf_document *repaired;
+	int repair_tried;
+	int damaged_pages;
+};
+
+/* The document read again with its cross-reference table rebuilt from the objects in the
+ * file, as the library does for files it sees are broken; NULL when that fails too. */
+static pdf_document *repaired_copy(fz_context *ctx, struct rip *rip)
+{
+	if (rip->repair_tried)
+		return rip->repaired;
+	rip->repair_tried = 1;
+	if (pdf_was_repaired(ctx, rip->doc))
+		return NULL;
+	pdf_document *doc = NULL;
+	fz_var(doc);
+	fz_try(ctx) {
+		doc = pdf_open_document(ctx, rip->options->input);
+		if (pdf_needs_password(ctx, doc))
+			authenticate(ctx, doc);
+		pdf_repair_xref(ctx, doc);
+		pdf_repair_obj_stms(ctx, doc);
+	}
+	fz_catch(ctx) {
+		fz_warn(ctx, "cannot repair %s: %s", rip->options->input, fz_caught_message(ctx));
+		pdf_drop_document(ctx, doc);
+		doc = NULL;
+	}
+	rip->repaired = doc;
+	return doc;
+}
+
+/* A page that draws nothing although its content stream holds something is tried again from
+ * the repaired document; when that draws it, its pixmap replaces pix. Either way the page
+ * is reported. */
+static fz_pixmap *redraw_from_repair(fz_context *ctx, struct rip *rip, int index, fz_pixmap *pix)
+{
+	pdf_document *repaired = repaired_copy(ctx, rip);
+	rip->damaged_pages++;
+	if (repaired) {
+		char err[512];
+		int drew_nothing = 0;
+		fz_pixmap *again = render_page(ctx, repaired, index, rip->options->dpi, &drew_nothing, err, sizeof err);
+		if (again && !drew_nothing) {
+			fprintf(stderr, "pagerip: warning: page %d of %d drew nothing from its cross-reference table; "
+				"drawn from the repaired file\n", index + 1, rip->page_count);
+			fz_drop_pixmap(ctx, pix);
+			return again;
+		}
+		fz_drop_pixmap(ctx, again);
+	}
+	fprintf(stderr, "pagerip: warning: page %d of %d draws nothing although its content stream is not empty; "
+		"the file may be damaged\n", index + 1, rip->page_count);
+	return pix;
+}
+
 /* Renders and writes one page. Returns 0, or -1 after printing why the page was skipped. */
-static int rip_page(fz_context *ctx, pdf_document *doc, const struct options *options, int index, int page_count,
-	int width)
+static int rip_page(fz_context *ctx, struct rip *rip, int index)
 {
 	char path[PATH_MAX];
 	char err[512];
 	int result = -1;
-	if (page_file_name(path, sizeof path, options->base, index + 1, width) != 0) {
+	if (page_file_name(path, sizeof path, rip->options->base, index + 1, rip->page_width) != 0) {
 		snprintf(err, sizeof err, "the output path is too long");
 	} else {
-		fz_pixmap *pix = render_page(ctx, doc, index, options->dpi, err, sizeof err);
+		int drew_nothing = 0;
+		fz_pixmap *pix = render_page(ctx, rip->doc, index, rip->options->dpi, &drew_nothing, err, sizeof err);
+		if (pix && drew_nothing)
+			pix = redraw_from_repair(ctx, rip, index, pix);
 		result = pix ? write_page_png(ctx, pix, path, err, sizeof err) : -1;
 		fz_drop_pixmap(ctx, pix);
 	}
 	if (result != 0)
-		fprintf(stderr, "pagerip: page %d of %d skipped: %s\n", index + 1, page_count, err);
+		fprintf(stderr, "pagerip: page %d of %d skipped: %s\n", index + 1, rip->page_count, err);
 	return result;
 }
 
 static int rip_document(fz_context *ctx, const struct options *options)
 {
-	int page_count = 0;
-	pdf_document *doc = open_pdf(ctx, options->input, &page_count);
-	if (!doc)
+	struct rip rip = {options, NULL, 0, 0, NULL, 0, 0};
+	rip.doc = open_pdf(ctx, options->input, &rip.page_count);
+	if (!rip.doc)
 		return EXIT_FAILURE;
 	/* A repaired file may have lost pages without trace: its pages are written, but the
 	 * run does not count as complete. */
-	int repaired = pdf_was_repaired(ctx, doc);
+	int repaired = pdf_was_repaired(ctx, rip.doc);
 	if (repaired)
 		fprintf(stderr, "pagerip: warning: %s is damaged or truncated; writing the pages that could be recovered\n",
 			options->input);
-	int width = page_number_width(page_count);
-	int cached = cache_page_tree(ctx, doc);
+	rip.page_width = page_number_width(rip.page_count);
+	int cached = cache_page_tree(ctx, rip.doc);
 	int failed = 0;
-	for (int i = options->part - 1; i < page_count; i += options->parts)
-		if (rip_page(ctx, doc, options, i, page_count, width) != 0)
+	for (int i = options->part - 1; i < rip.page_count; i += options->parts)
+		if (rip_page(ctx, &rip, i) != 0)
 			failed++;
 	if (cached)
-		pdf_drop_page_tree(ctx, doc);
-	pdf_drop_document(ctx, doc);
+		pdf_drop_page_tree(ctx, rip.doc);
+	pdf_drop_document(ctx, rip.repaired);
+	pdf_drop_document(ctx, rip.doc);
 	if (failed)
-		fprintf(stderr, "pagerip: %d of %d pages could not be written\n", failed, page_count);
-	return failed || repaired ? EXIT_FAILURE : EXIT_SUCCESS;
+		fprintf(stderr, "pagerip: %d of %d pages could not be written\n", failed, rip.page_count);
+	return failed || repaired || rip.damaged_pages ? EXIT_FAILURE : EXIT_SUCCESS;
 }
 
 int main(int argc, char **argv)
@@ -214,7 +300,9 @@ int main(int argc, char **argv)
 	}
 	fz_set_warning_callback(ctx, print_warning, NULL);
 	fz_set_error_callback(ctx, ignore_error, NULL);
+	install_system_fonts(ctx);
 	int status = rip_document(ctx, &options);
 	fz_drop_context(ctx);
+	release_system_fonts();
 	return status;
 }

@@ -1,5 +1,8 @@
 #include "render.h"
+#include "cmykdev.h"
+#include "sysfonts.h"
 
+#include <ctype.h>
 #include <math.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -32,27 +35,35 @@ static int check_page_extent(struct page_extent extent, int components, char *er
 	return 0;
 }
 
-/* Records the page once, noting on the way whether anything on it has colour: a colour
- * that differs from grey by 1/255 or more, or such a pixel in an image or shading. */
-static fz_display_list *record_page(fz_context *ctx, fz_page *page, int *has_colour)
+/* Records the page once, with its process colours in RGB as the common readers show them,
+ * noting on the way whether anything on it has colour: a colour that differs from grey by
+ * 1/255 or more, or such a pixel in an image or shading. */
+static fz_display_list *record_page(fz_context *ctx, fz_page *page, int *has_colour, int *marks)
 {
 	fz_display_list *list = NULL;
 	fz_device *list_dev = NULL;
 	fz_device *test_dev = NULL;
+	fz_device *cmyk_dev = NULL;
 	fz_var(list);
 	fz_var(list_dev);
 	fz_var(test_dev);
+	fz_var(cmyk_dev);
 	*has_colour = 0;
+	*marks = 0;
 	fz_try(ctx) {
 		list = fz_new_display_list(ctx, fz_bound_page(ctx, page));
 		list_dev = fz_new_list_device(ctx, list);
 		test_dev = fz_new_test_device(ctx, has_colour, 1.0f / 255,
 			FZ_TEST_OPT_IMAGES | FZ_TEST_OPT_SHADINGS, list_dev);
-		fz_run_page(ctx, page, test_dev, fz_identity, NULL);
+		cmyk_dev = new_cmyk_device(ctx, test_dev);
+		fz_run_page(ctx, page, cmyk_dev, fz_identity, NULL);
+		fz_close_device(ctx, cmyk_dev);
+		*marks = cmyk_device_marks(cmyk_dev);
 		fz_close_device(ctx, test_dev);
 		fz_close_device(ctx, list_dev);
 	}
 	fz_always(ctx) {
+		fz_drop_device(ctx, cmyk_dev);
 		fz_drop_device(ctx, test_dev);
 		fz_drop_device(ctx, list_dev);
 	}
@@ -87,23 +98,55 @@ static fz_pixmap *draw_page(fz_context *ctx, fz_display_list *list, fz_colorspac
 	return pix;
 }
 
-fz_pixmap *render_page(fz_context *ctx, pdf_document *doc, int index, int dpi, char *err, size_t err_size)
+/* Whether a content stream holds anything but white space. */
+static int has_content(fz_context *ctx, pdf_obj *contents)
+{
+	if (pdf_is_array(ctx, contents)) {
+		for (int i = 0, n = pdf_array_len(ctx, contents); i < n; i++)
+			if (has_content(ctx, pdf_array_get(ctx, contents, i)))
+				return 1;
+		return 0;
+	}
+	if (!pdf_is_stream(ctx, contents))
+		return 0;
+	int found = 0;
+	fz_buffer *buffer = NULL;
+	fz_var(buffer);
+	fz_try(ctx) {
+		buffer = pdf_load_stream(ctx, contents);
+		unsigned char *data;
+		size_t length = fz_buffer_storage(ctx, buffer, &data);
+		for (size_t i = 0; i < length && !found; i++)
+			found = !isspace(data[i]) && data[i] != 0;
+	}
+	fz_always(ctx)
+		fz_drop_buffer(ctx, buffer);
+	fz_catch(ctx)
+		found = 1; /* unreadable, so not known to be empty */
+	return found;
+}
+
+fz_pixmap *render_page(fz_context *ctx, pdf_document *doc, int index, int dpi, int *drew_nothing, char *err,
+	size_t err_size)
 {
 	fz_page *page = NULL;
 	fz_display_list *list = NULL;
 	fz_pixmap *pix = NULL;
+	*drew_nothing = 0;
 	fz_var(page);
 	fz_var(list);
 	fz_var(pix);
 	fz_try(ctx) {
 		page = (fz_page *)pdf_load_page(ctx, doc, index);
+		mend_cid_fonts(ctx, (pdf_page *)page);
 		fz_matrix ctm = fz_scale(dpi / 72.0f, dpi / 72.0f);
 		fz_rect area = fz_transform_rect(fz_bound_page(ctx, page), ctm);
 		struct page_extent extent = {ceil(area.x1) - floor(area.x0), ceil(area.y1) - floor(area.y0)};
 		/* A page too large even in grey is refused before it is read. */
 		if (check_page_extent(extent, 1, err, err_size) == 0) {
-			int has_colour = 0;
-			list = record_page(ctx, page, &has_colour);
+			int has_colour = 0, marks = 0;
+			list = record_page(ctx, page, &has_colour, &marks);
+			*drew_nothing = marks == 0 && has_content(ctx, pdf_page_contents(ctx, (pdf_page *)page));
 			int components = has_colour ? 3 : 1;
 			fz_irect box = fz_round_rect(area);
 			struct page_extent pixels = {(double)box.x1 - box.x0, (double)box.y1 - box.y0};

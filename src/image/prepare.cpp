@@ -106,8 +106,9 @@ void ForEachFrame(const std::string& inputPath, std::string* why, const FrameSin
     return;
   }
   const int32_t frameCount = image.FrameCount();
-  // Only the GIF decoder keeps a frame array; for others a second pass would be wasted.
-  if (frameCount > 1 && image.FormatType() == FORMAT_GIF &&
+  // Only the GIF and WebP decoders keep a frame array; for others a second pass would be
+  // wasted.
+  if (frameCount > 1 && (image.FormatType() == FORMAT_GIF || image.FormatType() == FORMAT_WEBP) &&
       FramesFromOnePass(inputPath, format, frameCount, sink)) {
     return;
   }
@@ -137,6 +138,12 @@ void SaveBitonal(CxImage& image, const char* suffix, int level, std::vector<std:
   const int32_t dpiY = image.ResolutionY();
   if (!ResolutionPlausible(dpiX)) image.SetResolutionX(300);
   if (!ResolutionPlausible(dpiY)) image.SetResolutionY(300);
+  // Transparent pixels are background: the picture goes over white before the split, as
+  // the second method reads it, so that both routes see the same picture.
+  if (!image.CompositeOverWhite()) {
+    SetReason(why, ImageReason(image, "cannot put the picture over white"));
+    return;
+  }
   if (image.Bpp() != 1) {
     image.ApplyThreshold(ClampLevel(level));
     if (image.Bpp() != 1) image.DecreaseBpp(1, false, nullptr, 0);

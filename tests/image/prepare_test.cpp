@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "image/codecs/bmp/bmp_builder.h"
+#include "image/codecs/gif/gif_builder.h"
 #include "image/core/image.h"
 #include "image/io/format.h"
 #include "image/io/stream.h"
@@ -195,6 +196,69 @@ TEST(PrepareWithPng, FramesAsPngAndMisnamedFiles) {
   CxImage img;
   ASSERT_TRUE(img.Load(misnamed.c_str(), FORMAT_BMP));
   EXPECT_EQ(img.FormatType(), FORMAT_PNG);
+}
+
+// The first pixel byte of each bitonal BMP that both reductions make of the input (through a
+// PNG file of each frame, and every frame in memory); they must agree.
+std::vector<int> BitonalFirstBytes(const std::string& input) {
+  std::vector<std::string> frames, fromFile, inMemory;
+  SplitIntoFrames(input, ".png", frames);
+  for (const std::string& frame : frames) EXPECT_EQ(PrepareBitonal(frame, ".bmp", fromFile, 240), 1) << input;
+  SplitIntoBitonalFrames(input, ".bmp", inMemory, 240);
+  EXPECT_EQ(inMemory.size(), fromFile.size()) << input;
+  std::vector<int> bytes;
+  for (std::size_t i = 0; i < fromFile.size(); ++i) {
+    const auto b = testsupport::ReadBytes(fromFile[i]);
+    bytes.push_back(b.size() > 62 ? b[62] : -1);
+    if (i < inMemory.size()) {
+      EXPECT_EQ(testsupport::ReadBytes(inMemory[i]), b) << input << " frame " << i;
+    }
+  }
+  return bytes;
+}
+
+// Clip art keeps black behind its transparent pixels: the split puts the picture over white
+// first, so those pixels are background, as a viewer shows them. Rows of four pixels; a set
+// bit in the BMP is white.
+TEST(PrepareWithPng, TransparentPixelsAreBackground) {
+  TempCleanup cleanup;
+  testsupport::ScratchDir dir;
+  // RGBA: black at alpha 0, 255, 8 (247 over white) and 128 (127 over white).
+  CxImage rgba(4, 1, 24, FORMAT_PNG);
+  ASSERT_TRUE(rgba.AlphaCreate());
+  const uint8_t alphas[4] = {0, 255, 8, 128};
+  for (int x = 0; x < 4; ++x) {
+    rgba.PutColour(x, 0, RgbQuad{0, 0, 0, 0});
+    rgba.AlphaSet(x, 0, alphas[x]);
+  }
+  const std::string rgbaPng = dir.file("rgba.png");
+  if (!rgba.Save(rgbaPng.c_str(), FORMAT_PNG)) GTEST_SKIP() << "no PNG writer";
+  EXPECT_EQ(BitonalFirstBytes(rgbaPng), std::vector<int>{0xA0});
+
+  // Palette with alpha values: entry 0 black and clear, entry 1 black and solid.
+  CxImage palette(4, 1, 8, FORMAT_PNG);
+  palette.SetPaletteEntry(0, 0, 0, 0, 0);
+  palette.SetPaletteEntry(1, 0, 0, 0, 255);
+  palette.SetPaletteEntry(2, 255, 0, 0, 255);
+  palette.AlphaPaletteEnable(true);
+  const uint8_t indices[4] = {1, 0, 2, 0};
+  for (int x = 0; x < 4; ++x) palette.PutIndex(x, 0, indices[x]);
+  const std::string palettePng = dir.file("palette.png");
+  ASSERT_TRUE(palette.Save(palettePng.c_str(), FORMAT_PNG));
+  EXPECT_EQ(BitonalFirstBytes(palettePng), std::vector<int>{0x50});
+
+  // An animated GIF whose transparent index is black: pixels 1 and 3 are clear in both
+  // frames, pixel 0 is ink in both, pixel 2 only in the second.
+  giftest::GifBuilder gif;
+  gif.Header(4, 1, {0, 0, 0, 0, 0, 0})
+      .Control(0x01, 10, 0)
+      .Image(0, 0, 4, 1, giftest::PlainImageData(2, {1, 0, 0, 0}))
+      .Control(0x01, 10, 0)
+      .Image(0, 0, 4, 1, giftest::PlainImageData(2, {1, 0, 1, 0}))
+      .Trailer();
+  const std::string animated = dir.file("clip.gif");
+  testsupport::WriteBytes(animated, gif.Bytes());
+  EXPECT_EQ(BitonalFirstBytes(animated), (std::vector<int>{0x70, 0x50}));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -61,6 +62,33 @@ std::vector<ReferenceRow> ReferenceRows(const std::string& prefix) {
     if (row.localPath.rfind(prefix, 0) == 0) rows.push_back(row);
   }
   return rows;
+}
+
+RefImage Upright(const RefImage& stored, int orientation) {
+  if (orientation < 2 || orientation > 8) return stored;
+  const uint32_t w = stored.width, h = stored.height;
+  RefImage view;
+  const bool quarter = orientation >= 5;
+  view.width = quarter ? h : w;
+  view.height = quarter ? w : h;
+  view.rgb.resize(stored.rgb.size());
+  for (uint32_t viewY = 0; viewY < view.height; ++viewY) {
+    for (uint32_t viewX = 0; viewX < view.width; ++viewX) {
+      uint32_t x = viewX, y = viewY;
+      switch (orientation) {
+        case 2: x = w - 1 - viewX; break;
+        case 3: x = w - 1 - viewX; y = h - 1 - viewY; break;
+        case 4: y = h - 1 - viewY; break;
+        case 5: x = viewY; y = viewX; break;
+        case 6: x = viewY; y = h - 1 - viewX; break;
+        case 7: x = w - 1 - viewY; y = h - 1 - viewX; break;
+        case 8: x = w - 1 - viewY; y = viewX; break;
+      }
+      std::memcpy(&view.rgb[(static_cast<size_t>(viewY) * view.width + viewX) * 3],
+                  &stored.rgb[(static_cast<size_t>(y) * w + x) * 3], 3);
+    }
+  }
+  return view;
 }
 
 int64_t CountPixelDifferences(const CxImage& image, const RefImage& ref, int tolerance) {

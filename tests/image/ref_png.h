@@ -18,6 +18,10 @@ struct RefImage {
 
 bool LoadRefPng(const std::string& path, RefImage* out);
 
+// A reference decoded as stored, shown as a TIFF or Exif orientation (1 to 8) describes it:
+// where the stored first row and column lie in the view. Other values give it unchanged.
+RefImage Upright(const RefImage& stored, int orientation);
+
 // One row of the corpus's reference.tsv (paths relative to the corpus folder).
 struct ReferenceRow {
   std::string localPath;

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -27,8 +28,10 @@ struct RunResult {
   std::string messages;
 };
 
-// Runs pagerip with args; standard output and error go to a file in dir.
-RunResult RunPagerip(const std::vector<std::string>& args, const ScratchDir& dir) {
+// Runs pagerip with args and, added to the environment, "NAME=value" entries of env;
+// standard output and error go to a file in dir.
+RunResult RunPagerip(const std::vector<std::string>& args, const ScratchDir& dir,
+                     const std::vector<std::string>& env = {}) {
   const std::string log = dir.file("pagerip.log");
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(kPagerip.c_str()));
@@ -40,6 +43,7 @@ RunResult RunPagerip(const std::vector<std::string>& args, const ScratchDir& dir
     if (fd < 0) _exit(127);
     dup2(fd, 1);
     dup2(fd, 2);
+    for (const std::string& entry : env) putenv(const_cast<char*>(entry.c_str()));
     alarm(120);  // survives exec: a hanging renderer dies instead of stalling the tests
     execv(argv[0], argv.data());
     _exit(127);
@@ -54,8 +58,9 @@ RunResult RunPagerip(const std::vector<std::string>& args, const ScratchDir& dir
   return result;
 }
 
-RunResult Render(int dpi, const std::string& pdf, const std::string& base, const ScratchDir& dir) {
-  return RunPagerip({"-r", std::to_string(dpi), pdf, base}, dir);
+RunResult Render(int dpi, const std::string& pdf, const std::string& base, const ScratchDir& dir,
+                 const std::vector<std::string>& env = {}) {
+  return RunPagerip({"-r", std::to_string(dpi), pdf, base}, dir, env);
 }
 
 // Names in a folder, sorted, without "." and "..".
@@ -279,6 +284,47 @@ TEST_F(PageripTest, RendersColourOnWhite) {
   EXPECT_GT(CountDark(page, 8, 5, 45, 28), 0) << "the text was not drawn";
   ASSERT_TRUE(DecodePng(out.file("c-0002.png"), &blank));
   EXPECT_TRUE(std::all_of(blank.rgb.begin(), blank.rgb.end(), [](uint8_t v) { return v == 255; }));
+
+  // Process colours as poppler (pdftoppm) and Ghostscript show them, within 10 per channel of
+  // both: fills, a fill in an indexed space over CMYK, and a CMYK image (cyan, magenta).
+  struct Patch {
+    const char* cmyk;
+    uint8_t poppler[3], ghostscript[3];
+  };
+  const std::vector<Patch> patches = {
+      {"1 0 0 0", {0, 173, 239}, {0, 174, 239}},     {"0 1 0 0", {236, 0, 140}, {236, 0, 140}},
+      {"0 0 1 0", {255, 242, 0}, {255, 242, 0}},     {"0.9 0.7 0.1 0.3", {39, 61, 117}, {32, 67, 120}},
+      {"0 0 0 1", {35, 31, 32}, {35, 31, 32}},       {"0 0 0 0.5", {145, 143, 143}, {147, 149, 152}},
+      {"1 1 0 0", {46, 49, 146}, {46, 48, 146}},
+  };
+  std::string content;
+  for (size_t i = 0; i < patches.size(); i++) {
+    content += std::string(patches[i].cmyk) + " k " + std::to_string(10 * i) + " 10 10 10 re f ";
+  }
+  content += "/Ix cs 1 sc 0 0 10 10 re f q 20 0 0 10 10 0 cm BI /W 4 /H 1 /CS /CMYK /BPC 8 /F /AHx ID FF000000 FF000000 00FF0000 00FF0000> EI Q";
+  const std::string cmykPdf = WritePdf(in, "cmyk.pdf", AssemblePdf({
+      "<< /Type /Catalog /Pages 2 0 R >>",
+      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 70 20] /Resources << /ColorSpace << /Ix [/Indexed "
+      "/DeviceCMYK 1 <00000000 00FF0000>] >> >> /Contents 4 0 R >>",
+      Stream(content),
+  }));
+  r = Render(72, cmykPdf, out.file("k.png"), in);
+  EXPECT_EQ(r.status, 0) << r.messages;
+  Image cmyk;
+  ASSERT_TRUE(DecodePng(out.file("k-0001.png"), &cmyk));
+  const auto within = [](const uint8_t* got, const uint8_t* want) {
+    return std::abs(got[0] - want[0]) <= 10 && std::abs(got[1] - want[1]) <= 10 && std::abs(got[2] - want[2]) <= 10;
+  };
+  for (size_t i = 0; i < patches.size(); i++) {
+    const uint8_t* got = cmyk.At(static_cast<int>(10 * i + 5), 5);
+    EXPECT_TRUE(within(got, patches[i].poppler) && within(got, patches[i].ghostscript))
+        << patches[i].cmyk << ": " << int(got[0]) << "," << int(got[1]) << "," << int(got[2]);
+  }
+  const uint8_t* indexedMagenta = cmyk.At(5, 15);
+  EXPECT_TRUE(within(indexedMagenta, patches[1].poppler)) << "indexed over CMYK";
+  EXPECT_TRUE(within(cmyk.At(12, 15), patches[0].poppler)) << "CMYK image, cyan";
+  EXPECT_TRUE(within(cmyk.At(27, 15), patches[1].poppler)) << "CMYK image, magenta";
 }
 
 TEST_F(PageripTest, RefusesBadCommandLines) {
@@ -353,14 +399,84 @@ TEST_F(PageripTest, WritesRecoverablePagesOfDamagedFilesButReportsFailure) {
   EXPECT_EQ(r.status, 1) << r.messages;
   EXPECT_NE(r.messages.find("damaged or truncated"), std::string::npos) << r.messages;
   ExpectPagesInOrder(out, "p", 3, 4);
+
+  // A table that points at a stale copy of the page's content (garbage) while the file holds
+  // the real one further on: the page is drawn from the repaired file, and reported.
+  const std::string content = "0 0 1 rg 10 10 80 30 re f";
+  std::string stale = "%PDF-1.4\n";
+  const size_t staleOffset = stale.size();
+  stale += "5 0 obj\n" + Stream("xqzzy garbage") + "\nendobj\n";
+  std::string sound = MakePdf({{100, 50, content}});
+  const std::string body = sound.substr(sound.find("1 0 obj"), sound.find("xref\n") - sound.find("1 0 obj"));
+  const size_t shift = stale.size() - sound.find("1 0 obj");
+  stale += body;
+  std::string table = sound.substr(sound.find("xref\n"));
+  for (int object = 1; object <= 5; object++) {  // 5: the page's content
+    const size_t at = table.find('\n', table.find('\n', 5) + 1 + 20 * static_cast<size_t>(object - 1)) + 1;
+    const size_t was = std::stoul(table.substr(at, 10));
+    char entry[11];
+    std::snprintf(entry, sizeof entry, "%010zu", object == 5 ? staleOffset : was + shift);
+    table.replace(at, 10, entry);
+  }
+  const size_t startxref = table.find("startxref\n") + 10;
+  table.replace(startxref, table.find('\n', startxref) - startxref, std::to_string(stale.size()));
+  stale += table;
+  ScratchDir mended;
+  r = Render(72, WritePdf(in, "stale.pdf", stale), mended.file("s.png"), in);
+  EXPECT_EQ(r.status, 1) << r.messages;
+  EXPECT_NE(r.messages.find("pagerip: warning: page 1 of 1 drew nothing from its cross-reference table; drawn from "
+                            "the repaired file"), std::string::npos) << r.messages;
+  Image page;
+  ASSERT_TRUE(DecodePng(mended.file("s-0001.png"), &page));
+  EXPECT_TRUE(IsColour(page.At(50, 25), 0, 0, 255)) << "the page's content was not found";
+
+  // Content that draws nothing at all is reported; white paint and invisible text are not.
+  ScratchDir blank;
+  r = Render(72, WritePdf(in, "junk.pdf", MakePdf({{50, 50, "xqzzy garbage"}})), blank.file("j.png"), in);
+  EXPECT_EQ(r.status, 1) << r.messages;
+  EXPECT_NE(r.messages.find("pagerip: warning: page 1 of 1 draws nothing although its content stream is not empty"),
+            std::string::npos) << r.messages;
+  EXPECT_EQ(ListPages(blank.path()).size(), 1u);
+  r = Render(72, WritePdf(in, "white.pdf", MakePdf({{50, 50, "1 g 0 0 50 50 re f"},
+                                                    {50, 50, "BT 3 Tr /F1 12 Tf 5 5 Td (OCR) Tj ET"},
+                                                    {50, 50, " \n "}})),
+             blank.file("w.png"), in);
+  EXPECT_EQ(r.status, 0) << r.messages;
+  EXPECT_EQ(r.messages.find("draws nothing"), std::string::npos) << r.messages;
 }
 
-TEST_F(PageripTest, RendersWithAnOwnerPasswordOnly) {
+TEST_F(PageripTest, OpensEncryptedFilesWithThePasswordFromTheEnvironment) {
+  const std::string data = std::string(TW_SOURCE_DIR) + "/tests/pipeline/data/";
   ScratchDir out;
-  const std::string pdf = std::string(TW_SOURCE_DIR) + "/tests/pipeline/data/pagerip_owner_password_only.pdf";
-  RunResult r = Render(72, pdf, out.file("p.png"), out);
+  RunResult r = Render(72, data + "pagerip_owner_password_only.pdf", out.file("p.png"), out);
   EXPECT_EQ(r.status, 0) << r.messages;
   EXPECT_EQ(ListPages(out.path()), std::vector<std::string>{"p-0001.png"});
+
+  // User password "open sesame" (AES-256).
+  const std::string locked = data + "pagerip_user_password.pdf";
+  const std::vector<std::pair<std::string, std::string>> refusals = {
+      {"", "the document is encrypted and needs a password (set TRACEWRIGHT_PDF_PASSWORD)"},
+      {"TRACEWRIGHT_PDF_PASSWORD=", "needs a password"},
+      {"TRACEWRIGHT_PDF_PASSWORD=open", "the password in TRACEWRIGHT_PDF_PASSWORD is wrong for this document"},
+  };
+  for (const auto& [setting, message] : refusals) {
+    ScratchDir refused;
+    r = Render(72, locked, refused.file("p.png"), refused,
+               setting.empty() ? std::vector<std::string>{} : std::vector<std::string>{setting});
+    EXPECT_EQ(r.status, 1) << setting;
+    EXPECT_NE(r.messages.find("pagerip: cannot render " + locked + ": "), std::string::npos) << r.messages;
+    EXPECT_NE(r.messages.find(message), std::string::npos) << setting << ": " << r.messages;
+    EXPECT_TRUE(ListFolder(refused.path()).empty()) << setting;
+  }
+  for (const char* password : {"open sesame", "owner-pw"}) {
+    ScratchDir opened;
+    r = Render(72, locked, opened.file("p.png"), opened, {std::string("TRACEWRIGHT_PDF_PASSWORD=") + password});
+    EXPECT_EQ(r.status, 0) << password << ": " << r.messages;
+    Image image;
+    ASSERT_TRUE(DecodePng(opened.file("p-0001.png"), &image)) << password;
+    EXPECT_EQ(image.width, 144);
+    EXPECT_GT(CountDark(image, 0, 0, 144, 100), 100) << "the text was not drawn";
+  }
 }
 
 TEST_F(PageripTest, SkipsPagesBeyondTheMemoryLimitCountingGreyPagesAtOneBytePerPixel) {
@@ -460,32 +576,78 @@ TEST_F(PageripTest, ReplacesOldPagesAndLeavesNoTemporaryFiles) {
   EXPECT_NE(r.messages.find("pagerip: page 2 of 2 skipped: "), std::string::npos) << r.messages;
 }
 
-TEST_F(PageripTest, RendersNonEmbeddedCjkFontsAsBoxes) {
+// Whether the 36-point character cell whose origin is at (x, 60) points on a 100-point page
+// at 72 dpi holds a placeholder box: its four sides dark, its middle white.
+bool IsBox(const Image& image, int x) {
+  auto dark = [&](int px, int py) { return image.At(px, py)[0] < 128; };
+  return dark(x + 5, 27) && dark(x + 31, 27) && dark(x + 18, 14) && dark(x + 18, 40) && !dark(x + 18, 27);
+}
+
+bool SameImage(const Image& a, const Image& b) {
+  return a.width == b.width && a.height == b.height && a.rgb == b.rgb;
+}
+
+// Fonts a PDF names without embedding them come from the installed fonts (fontconfig): by
+// name, and for CJK text by script. Without such a font CJK characters are boxes, never
+// glyphs of another font or collection.
+TEST_F(PageripTest, DrawsFontsThatAreNotEmbeddedWithInstalledFontsOrBoxes) {
   ScratchDir in, out;
-  for (std::string encoding : {"UniJIS-UCS2-H", "Identity-H", "90ms-RKSJ-H"}) {
-    std::string content = "BT /F2 36 Tf 10 60 Td <3042304482A0> Tj ET BT /F1 24 Tf 10 10 Td (Hello) Tj ET";
+  const std::string noFonts = in.file("no-fonts.conf");
+  testsupport::WriteText(noFonts, "<?xml version=\"1.0\"?>\n<fontconfig></fontconfig>\n");
+  const std::vector<std::string> withoutFonts = {"FONTCONFIG_FILE=" + noFonts};
+  const bool japaneseFont = testsupport::Exists("/usr/share/fonts/truetype/wqy/wqy-microhei.ttc");
+  const bool dejaVu = testsupport::Exists("/usr/share/fonts/truetype/dejavu/DejaVuSerif-Bold.ttf");
+  struct Case {
+    std::string encoding, ordering;
+    bool script;  // the codes tell the characters, so an installed Japanese font can draw them
+  };
+  const std::vector<Case> cases = {{"UniJIS-UCS2-H", "Japan1", true}, {"Identity-H", "Japan1", true},
+                                   {"90ms-RKSJ-H", "Japan1", true},   {"90ms-RKSJ-H", "Identity", true},
+                                   {"Identity-H", "Identity", false}};
+  for (const Case& c : cases) {
+    const std::string label = c.encoding + "/" + c.ordering;
+    std::string content =
+        "BT /F2 36 Tf 10 60 Td <3042304482A0> Tj ET BT /F1 24 Tf 10 10 Td (Hello) Tj ET "
+        "BT /F3 24 Tf 100 10 Td (Serif) Tj ET";
     std::string pdf = AssemblePdf({
         "<< /Type /Catalog /Pages 2 0 R >>",
         "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 100] /Resources << /Font << /F1 5 0 R /F2 6 0 R >> >> "
-        "/Contents 4 0 R >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 100] /Resources << /Font << /F1 5 0 R /F2 6 0 R "
+        "/F3 9 0 R >> >> /Contents 4 0 R >>",
         Stream(content),
         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
-        "<< /Type /Font /Subtype /Type0 /BaseFont /MS-Mincho /Encoding /" + encoding + " /DescendantFonts [7 0 R] >>",
+        "<< /Type /Font /Subtype /Type0 /BaseFont /MS-Mincho /Encoding /" + c.encoding + " /DescendantFonts [7 0 R] >>",
         "<< /Type /Font /Subtype /CIDFontType2 /BaseFont /MS-Mincho /CIDSystemInfo << /Registry (Adobe) "
-        "/Ordering (Japan1) /Supplement 2 >> /FontDescriptor 8 0 R /DW 1000 >>",
+        "/Ordering (" + c.ordering + ") /Supplement 2 >> /FontDescriptor 8 0 R /DW 1000 >>",
         "<< /Type /FontDescriptor /FontName /MS-Mincho /Flags 6 /FontBBox [0 -141 1000 859] /ItalicAngle 0 "
         "/Ascent 859 /Descent -141 /CapHeight 700 /StemV 80 >>",
+        "<< /Type /Font /Subtype /TrueType /BaseFont /DejaVuSerif-Bold /FirstChar 32 /LastChar 126 "
+        "/Encoding /WinAnsiEncoding >>",
     });
-    RunResult r = Render(72, WritePdf(in, "cjk.pdf", pdf), out.file(encoding + ".png"), in);
-    EXPECT_EQ(r.status, 0) << encoding << ": " << r.messages;
-    Image image;
-    ASSERT_TRUE(DecodePng(out.file(encoding + "-0001.png"), &image)) << encoding;
-    EXPECT_GT(CountDark(image, 10, 70, 70, 90), 0) << encoding << ": the Latin text was not drawn";
-    // Three to five characters (the shift-JIS codes take one or two bytes), one box each
-    // on the line above, advancing one em at a time.
-    EXPECT_GT(CountDark(image, 10, 10, 46, 45), 40) << encoding << ": no box for the first character";
-    EXPECT_EQ(CountDark(image, 200, 0, 300, 100), 0) << encoding << ": the text ran too far";
+    const std::string file = WritePdf(in, "cjk.pdf", pdf);
+    RunResult r = Render(72, file, out.file("boxes.png"), in, withoutFonts);
+    EXPECT_EQ(r.status, 0) << label << ": " << r.messages;
+    Image boxes, installed;
+    ASSERT_TRUE(DecodePng(out.file("boxes-0001.png"), &boxes)) << label;
+    EXPECT_GT(CountDark(boxes, 10, 70, 70, 90), 0) << label << ": the Latin text was not drawn";
+    // Three to five characters (the shift-JIS codes take one or two bytes), one box each,
+    // advancing one em at a time.
+    EXPECT_TRUE(IsBox(boxes, 10)) << label << ": no box for the first character";
+    EXPECT_EQ(CountDark(boxes, 200, 0, 300, 100), 0) << label << ": the text ran too far";
+
+    r = Render(72, file, out.file("installed.png"), in);
+    EXPECT_EQ(r.status, 0) << label << ": " << r.messages;
+    ASSERT_TRUE(DecodePng(out.file("installed-0001.png"), &installed)) << label;
+    if (japaneseFont) {
+      EXPECT_EQ(IsBox(installed, 10), !c.script) << label << ": the installed Japanese font was not used";
+    }
+    if (dejaVu) {
+      EXPECT_FALSE(SameImage(boxes, installed)) << label;
+      Image serif = installed;
+      for (int y = 0; y < 100; y++)
+        for (int x = 0; x < 100; x++) std::memcpy(&serif.rgb[(static_cast<size_t>(y) * 300 + x) * 3], boxes.At(x, y), 3);
+      EXPECT_FALSE(SameImage(serif, boxes)) << label << ": the installed DejaVu Serif was not used";
+    }
   }
 }
 

@@ -9,7 +9,69 @@ uint8_t GreyOf(uint8_t red, uint8_t green, uint8_t blue) {
   return static_cast<uint8_t>((306u * red + 601u * green + 117u * blue) >> 10);
 }
 
+uint8_t OverWhite(uint8_t value, uint8_t alpha) {
+  return static_cast<uint8_t>((value * alpha + 255u * (255u - alpha) + 127u) / 255u);
+}
+
+RgbQuad ColourOverWhite(RgbQuad c, uint8_t alpha) {
+  return RgbQuad{OverWhite(c.blue, alpha), OverWhite(c.green, alpha), OverWhite(c.red, alpha), 0};
+}
+
 }  // namespace
+
+bool CxImage::CompositeOverWhite() {
+  if (dib == nullptr) return false;
+  const bool palette = head.biClrUsed != 0;
+  const int32_t transparent = palette ? info.transparentIndex : -1;
+  const bool paletteAlpha = palette && info.alphaPalette;
+  if (alphaPlane == nullptr) {
+    if (transparent < 0 && !paletteAlpha) return true;
+    RgbQuad* entries = PaletteEntries();
+    for (uint32_t i = 0; i < head.biClrUsed; ++i) {
+      uint8_t alpha = paletteAlpha ? entries[i].reserved : 255;
+      if (static_cast<int64_t>(i) == transparent) alpha = 0;
+      entries[i] = ColourOverWhite(entries[i], alpha);
+    }
+    info.alphaPalette = false;
+    SetTransparentIndex(-1);
+    return true;
+  }
+  const uint32_t w = Width();
+  const uint32_t h = Height();
+  if (!palette) {
+    for (uint32_t y = 0; y < h; ++y) {
+      uint8_t* p = RowPointer(y);
+      for (uint32_t x = 0; x < w; ++x, p += 3) {
+        const uint8_t alpha = AlphaGetUnchecked(x, y);
+        if (alpha == 255) continue;
+        p[0] = OverWhite(p[0], alpha);
+        p[1] = OverWhite(p[1], alpha);
+        p[2] = OverWhite(p[2], alpha);
+      }
+    }
+    AlphaDelete();
+    return true;
+  }
+  CxImage flat;
+  flat.CopyAttributes(*this);
+  if (flat.Create(w, h, 24, FormatType()) == nullptr) return Fail(flat.LastErrorText());
+  for (uint32_t y = 0; y < h; ++y) {
+    uint8_t* p = flat.RowPointer(y);
+    for (uint32_t x = 0; x < w; ++x, p += 3) {
+      const uint8_t index = IndexAtUnchecked(x, y);
+      const RgbQuad c = PaletteEntry(index);
+      // The plane's value holds, as the second method reads it.
+      uint8_t alpha = AlphaGetUnchecked(x, y);
+      if (index == transparent) alpha = 0;
+      p[0] = OverWhite(c.blue, alpha);
+      p[1] = OverWhite(c.green, alpha);
+      p[2] = OverWhite(c.red, alpha);
+    }
+  }
+  flat.SetTransparentIndex(-1);
+  flat.AlphaPaletteEnable(false);
+  return TakeOver(flat, false);
+}
 
 bool CxImage::ConvertToGrey() {
   if (dib == nullptr) return false;

@@ -54,6 +54,42 @@ bool CxImage::MirrorColumns(bool selection, bool alpha) {
   return TakeOver(mirrored, false);
 }
 
+bool CxImage::TurnToOrientation(uint32_t orientation) {
+  if (dib == nullptr) return false;
+  bool ok = true;
+  switch (orientation) {
+    case 2:  // top right: mirrored
+      ok = MirrorColumns(false, true);
+      break;
+    case 3:  // bottom right: half turn
+      ok = FlipRows(false, true) && MirrorColumns(false, true);
+      break;
+    case 4:  // bottom left: upside down
+      ok = FlipRows(false, true);
+      break;
+    case 5:  // left top: transposed
+      ok = TurnRight() && MirrorColumns(false, true);
+      break;
+    case 6:  // right top: the first row is the right-hand side, a quarter turn clockwise
+      ok = TurnRight();
+      break;
+    case 7:  // right bottom: transposed the other way
+      ok = TurnLeft() && MirrorColumns(false, true);
+      break;
+    case 8:  // left bottom: a quarter turn anticlockwise
+      ok = TurnLeft();
+      break;
+    default:
+      return true;
+  }
+  if (ok && orientation >= 5) {
+    const int32_t dpiX = info.resolutionX;
+    SetResolutionX(info.resolutionY);
+    SetResolutionY(dpiX);
+  }
+  return ok;
+}
+
 bool CxImage::TurnLeft(CxImage* destination) { return MakeTurned(true, destination); }
 
 bool CxImage::TurnRight(CxImage* destination) { return MakeTurned(false, destination); }

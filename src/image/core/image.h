@@ -38,7 +38,7 @@ struct BitmapInfoHeader {
 };
 static_assert(sizeof(BitmapInfoHeader) == 40);
 
-constexpr int kCodecOptionSlots = 19;
+constexpr int kCodecOptionSlots = 20;
 
 struct SelectionBox {
   int32_t left = 0;
@@ -233,8 +233,18 @@ class CxImage {
   bool MirrorColumns(bool selection = true, bool alpha = true);
   bool TurnLeft(CxImage* destination = nullptr);
   bool TurnRight(CxImage* destination = nullptr);
+  // Turns and mirrors the picture upright by a TIFF or Exif orientation value (1 to 8: where
+  // the stored first row and first column lie in the view); other values change nothing.
+  // A quarter turn exchanges the horizontal and vertical resolution.
+  bool TurnToOrientation(uint32_t orientation);
 
   // --- Colour reduction --------------------------------------------------------------------
+  // Puts the picture over a white background: every pixel's colour becomes
+  // (colour x alpha + 255 x (255 - alpha)) / 255, rounded, by the alpha plane, the palette's
+  // alpha values or the palette's transparent index, and the transparency is dropped. A
+  // palette image without an alpha plane keeps its palette (its entries are composited); an
+  // alpha plane makes the image 24-bit. A picture without transparency is left as it is.
+  bool CompositeOverWhite();
   bool ConvertToGrey();
   bool ApplyThreshold(uint8_t level);
   bool DecreaseBpp(uint32_t bpp, bool errorDiffusion = false, const RgbQuad* palette = nullptr,

@@ -10,6 +10,7 @@
 #include "image/codecs/png/png_codec.h"
 #include "image/codecs/tga/tga_codec.h"
 #include "image/codecs/tiff/tiff_codec.h"
+#include "image/codecs/webp/webp_codec.h"
 #include "image/core/image.h"
 #include "image/io/format.h"
 #include "image/io/stream.h"
@@ -42,6 +43,7 @@ bool DecodeTyped(CxImage& target, CxStream* stream, ImageFormat type, char* erro
     case FORMAT_TIF: return DecodeWith<CxImageTIF>(target, stream, error);
     case FORMAT_TGA: return DecodeWith<CxImageTGA>(target, stream, error);
     case FORMAT_PCX: return DecodeWith<CxImagePCX>(target, stream, error);
+    case FORMAT_WEBP: return DecodeWith<CxImageWEBP>(target, stream, error);
     case FORMAT_JP2:
     case FORMAT_JPC:
     case FORMAT_PGX:
@@ -54,11 +56,12 @@ bool DecodeTyped(CxImage& target, CxStream* stream, ImageFormat type, char* erro
 }
 
 // The untyped chain's order. ICO, MNG, WBMP, WMF, SKA and RAW have no codec in this
-// program and count as decoders that always fail.
+// program and count as decoders that always fail. WebP comes last: it takes only files
+// that begin with its RIFF signature.
 constexpr ImageFormat kChain[] = {FORMAT_BMP, FORMAT_JPG, FORMAT_ICO, FORMAT_GIF, FORMAT_PNG,
                                   FORMAT_TIF, FORMAT_MNG, FORMAT_TGA, FORMAT_PCX, FORMAT_WBMP,
                                   FORMAT_WMF, FORMAT_UNKNOWN /* JasPer-backed, type 0 */,
-                                  FORMAT_SKA, FORMAT_RAW};
+                                  FORMAT_SKA, FORMAT_RAW, FORMAT_WEBP};
 
 bool DecodeChainEntry(CxImage& target, CxStream* stream, ImageFormat type, char* error) {
   switch (type) {

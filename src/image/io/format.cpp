@@ -6,7 +6,7 @@
 
 uint32_t FormatIndex(ImageFormat type) {
   if (type <= 15) return type;
-  if (type >= 17 && type <= 19) return type - 1;
+  if (type >= 17 && type <= 20) return type - 1;
   return 0;
 }
 
@@ -24,6 +24,7 @@ constexpr ExtensionRow kExtensions[] = {
     {"emf", FORMAT_WMF}, {"jp2", FORMAT_JP2},  {"j2k", FORMAT_JP2},  {"jpc", FORMAT_JPC},
     {"j2c", FORMAT_JPC}, {"pgx", FORMAT_PGX},  {"pnm", FORMAT_PNM},  {"pgm", FORMAT_PNM},
     {"ppm", FORMAT_PNM}, {"ras", FORMAT_RAS},  {"mng", FORMAT_MNG},  {"jng", FORMAT_MNG},
+    {"webp", FORMAT_WEBP},
 };
 
 }  // namespace
@@ -50,12 +51,13 @@ ImageFormat FormatFromSignature(const char* path) {
   if (path == nullptr) return FORMAT_UNKNOWN;
   FILE* f = std::fopen(path, "rb");
   if (f == nullptr) return FORMAT_UNKNOWN;
-  unsigned char b[10];
-  const size_t got = std::fread(b, sizeof(b), 1, f);
+  unsigned char b[12];
+  const size_t got = std::fread(b, 1, sizeof(b), f);
   std::fclose(f);
-  if (got != 1) return FORMAT_UNKNOWN;
+  if (got < 10) return FORMAT_UNKNOWN;
   if ((b[0] == 'I' && b[1] == 'I') || (b[0] == 'M' && b[1] == 'M')) return FORMAT_TIF;
   if (b[0] == 0x89 && b[1] == 'P' && b[2] == 'N' && b[3] == 'G') return FORMAT_PNG;
   if (b[0] == 0xFF && b[1] == 0xD8) return FORMAT_JPG;
+  if (got == 12 && std::memcmp(b, "RIFF", 4) == 0 && std::memcmp(b + 8, "WEBP", 4) == 0) return FORMAT_WEBP;
   return FORMAT_UNKNOWN;
 }

@@ -24,8 +24,9 @@ constexpr ImageFormat FORMAT_RAS = 15;
 constexpr ImageFormat FORMAT_MNG = 17;
 constexpr ImageFormat FORMAT_SKA = 18;
 constexpr ImageFormat FORMAT_RAW = 19;
+constexpr ImageFormat FORMAT_WEBP = 20;
 
-// Dense index of the types that have a codec: 0..15 map to themselves, 17..19 to 16..18,
+// Dense index of the types that have a codec: 0..15 map to themselves, 17..20 to 16..19,
 // everything else to 0.
 uint32_t FormatIndex(ImageFormat type);
 
@@ -35,5 +36,5 @@ ImageFormat FormatFromExtension(const char* extension);
 // The part of path after the last dot of its file name, without the dot ("" when none).
 std::string ExtensionOf(const std::string& path);
 
-// Looks at the first 10 bytes of the file: TIFF, PNG or JPEG; 0 otherwise.
+// Looks at the first bytes of the file: TIFF, PNG, JPEG or WebP; 0 otherwise.
 ImageFormat FormatFromSignature(const char* path);

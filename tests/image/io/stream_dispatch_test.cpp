@@ -90,7 +90,8 @@ TEST(ImageFormats, IndexExtensionAndSignature) {
   EXPECT_EQ(FormatIndex(16), 0u);
   EXPECT_EQ(FormatIndex(17), 16u);
   EXPECT_EQ(FormatIndex(19), 18u);
-  EXPECT_EQ(FormatIndex(20), 0u);
+  EXPECT_EQ(FormatIndex(20), 19u);  // WebP
+  EXPECT_EQ(FormatIndex(21), 0u);
   EXPECT_EQ(FormatFromExtension("BMP"), FORMAT_BMP);
   EXPECT_EQ(FormatFromExtension("Jpeg"), FORMAT_JPG);
   EXPECT_EQ(FormatFromExtension("tif"), FORMAT_TIF);

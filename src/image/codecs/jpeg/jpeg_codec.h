@@ -5,8 +5,8 @@
 
 #include "image/core/image.h"
 
-// What the Exif pre-scan keeps. Only the resolution reaches the image; the rest is kept
-// for callers that want it.
+// What the Exif pre-scan keeps. The resolution and the orientation reach the image; the rest
+// is kept for callers that want it.
 struct JpegExifInfo {
   char cameraMake[32] = {};
   char cameraModel[40] = {};

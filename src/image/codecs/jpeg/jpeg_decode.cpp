@@ -5,6 +5,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include <jpeglib.h>
 #include <jerror.h>
@@ -134,7 +135,14 @@ bool CxImageJPG::Decode(CxStream* stream) {
   const int64_t start = stream->Tell();
   exif_.found = ScanJpegExif(stream, exif_);
   stream->Seek(start, SEEK_SET);
-  return DecodeWithLibrary(stream);
+  if (!DecodeWithLibrary(stream)) return false;
+  // The picture as the camera was held: the Exif orientation turns it upright, as TIFF's does.
+  const uint32_t orientation = static_cast<uint32_t>(exif_.orientation);
+  if (Escape() == -1) {
+    if (orientation >= 5 && orientation <= 8) std::swap(head.biWidth, head.biHeight);
+    return true;
+  }
+  return TurnToOrientation(orientation);
 }
 
 void CxImageJPG::ApplyResolution(bool sawJfif, uint8_t densityUnit, uint16_t xDensity,

@@ -148,7 +148,12 @@ bool CxImageTIF::DecodeDirectory(TIFF* tif) {
   if (layout.bits == 0 || layout.bits > 64 || layout.samples == 0) {
     return Fail("Unsupported TIFF sample size");
   }
-  const TiffDepth depth = DepthFor(layout);
+  uint16_t sampleFormat = SAMPLEFORMAT_UINT;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &sampleFormat);
+  const bool wide = TiffNeedsWideSamples(layout, sampleFormat);
+  if (sampleFormat == SAMPLEFORMAT_IEEEFP && !wide) return Fail("Unsupported TIFF sample format");
+  TiffDepth depth = DepthFor(layout);
+  if (wide && layout.samples <= 2) depth = {8, 256};
   if (Escape() != 0) return Fail("Cancelled");
   if (layout.width > static_cast<uint32_t>(std::numeric_limits<int32_t>::max()) ||
       layout.height > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) {
@@ -168,9 +173,14 @@ bool CxImageTIF::DecodeDirectory(TIFF* tif) {
   TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
   SetCodecOptions(compression, FORMAT_TIF);
 
-  if (ReadsAsRgb(layout.photometric) || layout.samples > 4) return DecodeRgba(tif, layout);
-  if (!DecodeSamples(tif, layout)) return false;
-  ApplyOrientation(layout.orientation);
+  if (wide) {
+    if (!DecodeWideSamples(tif, layout)) return false;
+  } else if (ReadsAsRgb(layout.photometric) || layout.samples > 4) {
+    return DecodeRgba(tif, layout);
+  } else if (!DecodeSamples(tif, layout)) {
+    return false;
+  }
+  TurnToOrientation(layout.orientation);
   return true;
 }
 
@@ -200,34 +210,3 @@ bool CxImageTIF::DecodeRgba(TIFF* tif, const TiffLayout& layout) {
   return true;
 }
 
-void CxImageTIF::ApplyOrientation(uint16_t orientation) {
-  switch (orientation) {
-    case ORIENTATION_TOPRIGHT:
-      MirrorColumns(false, true);
-      break;
-    case ORIENTATION_BOTRIGHT:
-      FlipRows(false, true);
-      MirrorColumns(false, true);
-      break;
-    case ORIENTATION_BOTLEFT:
-      FlipRows(false, true);
-      break;
-    case ORIENTATION_LEFTTOP:
-      TurnRight();
-      MirrorColumns(false, true);
-      break;
-    case ORIENTATION_RIGHTTOP:
-      // Row 0 is the right-hand side: a quarter turn clockwise puts it on top.
-      TurnRight();
-      break;
-    case ORIENTATION_RIGHTBOT:
-      TurnLeft();
-      MirrorColumns(false, true);
-      break;
-    case ORIENTATION_LEFTBOT:
-      TurnLeft();
-      break;
-    default:
-      break;
-  }
-}

@@ -159,9 +159,10 @@ TEST(JpgExif, CentimetreResolutionAndKeptTags) {
   CxImageJPG image;
   ASSERT_TRUE(DecodeBytes(MakeJpeg(layout, Samples(layout)), image)) << image.LastErrorText();
   EXPECT_TRUE(image.ExifInfo().found);
-  EXPECT_EQ(image.ResolutionX(), static_cast<int32_t>(100.0f / 0.3937008f));
-  EXPECT_EQ(image.ResolutionY(), static_cast<int32_t>(50.0f / 0.3937008f));
-  EXPECT_NEAR(image.ResolutionX(), 254, 1);
+  // Orientation 6 stands the picture up with a quarter turn: the resolutions change places.
+  EXPECT_EQ(image.ResolutionY(), static_cast<int32_t>(100.0f / 0.3937008f));
+  EXPECT_EQ(image.ResolutionX(), static_cast<int32_t>(50.0f / 0.3937008f));
+  EXPECT_NEAR(image.ResolutionY(), 254, 1);
   EXPECT_STREQ(image.ExifInfo().cameraMake, std::string(make).substr(0, 31).c_str());
   EXPECT_STREQ(image.ExifInfo().cameraModel, "MBC");
   EXPECT_EQ(image.ExifInfo().orientation, 6);
@@ -235,6 +236,55 @@ TEST(JpgExif, MalformedBlocksLeaveMessagesButNeverFail) {
     EXPECT_TRUE(ParseExifSection(block.data(), block.size(), kept));
     EXPECT_EQ(kept.orientation, static_cast<int32_t>(orientation));
     EXPECT_STREQ(kept.message, "");
+  }
+}
+
+// A 48 x 32 grey picture of six flat 16 x 16 blocks, each its own shade, stored under every
+// Exif orientation: the decoded picture is the view the orientation describes.
+TEST(JpgExif, OrientationTurnsThePictureUpright) {
+  JpegSpec layout;
+  layout.width = 48;
+  layout.height = 32;
+  layout.components = 1;
+  layout.space = JCS_GRAYSCALE;
+  layout.quality = 100;
+  const auto stored = [](uint32_t x, uint32_t y) { return static_cast<uint8_t>(20 + 40 * (x / 16 + 3 * (y / 16))); };
+  std::vector<uint8_t> samples;
+  for (uint32_t y = 0; y < layout.height; ++y) {
+    for (uint32_t x = 0; x < layout.width; ++x) samples.push_back(stored(x, y));
+  }
+  const uint32_t w = layout.width, h = layout.height;
+  for (uint32_t orientation = 1; orientation <= 8; ++orientation) {
+    SCOPED_TRACE(orientation);
+    layout.app1 = ExifBlock({{274, 3, 1, orientation}}, {});
+    const auto file = MakeJpeg(layout, samples);
+    CxImageJPG image;
+    ASSERT_TRUE(DecodeBytes(file, image)) << image.LastErrorText();
+    const bool quarter = orientation >= 5;
+    ASSERT_EQ(image.Width(), quarter ? h : w);
+    ASSERT_EQ(image.Height(), quarter ? w : h);
+    CxImageJPG probe;
+    ASSERT_TRUE(DecodeBytes(file, probe, -1));
+    EXPECT_EQ(probe.Width(), image.Width());
+    EXPECT_EQ(probe.Height(), image.Height());
+    int wrong = 0;
+    for (uint32_t viewY = 0; viewY < image.Height(); ++viewY) {
+      for (uint32_t viewX = 0; viewX < image.Width(); ++viewX) {
+        uint32_t x = viewX, y = viewY;  // where the view's pixel is stored
+        switch (orientation) {
+          case 2: x = w - 1 - viewX; break;
+          case 3: x = w - 1 - viewX; y = h - 1 - viewY; break;
+          case 4: y = h - 1 - viewY; break;
+          case 5: x = viewY; y = viewX; break;
+          case 6: x = viewY; y = h - 1 - viewX; break;
+          case 7: x = w - 1 - viewY; y = h - 1 - viewX; break;
+          case 8: x = w - 1 - viewY; y = viewX; break;
+        }
+        const int got = image.ColourAt(viewX, image.Height() - 1 - viewY).red;
+        if (std::abs(got - stored(x, y)) > 3) ++wrong;
+      }
+    }
+    EXPECT_EQ(wrong, 0);
   }
 }
 
