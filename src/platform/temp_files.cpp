@@ -89,9 +89,8 @@ std::string NumberedName(std::uint32_t number, const char* suffix) {
   return path;
 }
 
-}  // namespace
-
-bool MakeTempPath(const char* suffix, std::string& path, std::string& why) {
+// A fresh name that fits `capacity` bytes with its terminating zero, listed.
+bool MakeName(const char* suffix, std::size_t capacity, std::string& path, std::string& why) {
   std::lock_guard<std::mutex> lock(g_listMutex);
   if (!EnsureFolder(why)) return false;
   if (!g_numbersSeeded) {
@@ -102,7 +101,7 @@ bool MakeTempPath(const char* suffix, std::string& path, std::string& why) {
     const std::uint32_t number = g_numbersUsed < kShortNumbers ? (g_nextNumber++ & 0xFFFFu) : g_numbersUsed;
     std::string candidate = NumberedName(number, suffix);
     ++g_numbersUsed;
-    if (candidate.size() >= kPathLimit) {
+    if (candidate.size() >= capacity) {
       why = "cannot make a temporary file name: the name does not fit";
       return false;
     }
@@ -116,11 +115,17 @@ bool MakeTempPath(const char* suffix, std::string& path, std::string& why) {
   return false;
 }
 
+}  // namespace
+
+bool MakeTempPath(const char* suffix, std::string& path, std::string& why) {
+  return MakeName(suffix, kPathLimit, path, why);
+}
+
 int MakeTempFileName(std::size_t capacity, char* buffer, const char* suffix) {
   if (capacity == 0 || buffer == nullptr) return 0;
   std::string path;
   std::string why;
-  if (!MakeTempPath(suffix, path, why) || path.size() + 1 > capacity) {
+  if (!MakeName(suffix, capacity, path, why)) {
     buffer[0] = '\0';
     return 0;
   }
