@@ -47,6 +47,31 @@ bool AppendBounded(std::string& buffer, const std::string& text, std::size_t cap
   return true;
 }
 
+bool FindTracer(const char* engine, const std::string& imagePath, std::string& tool, std::string& why) {
+  if (!FileExists(imagePath)) {
+    why = "the image to trace is missing";
+    return false;
+  }
+  tool = ToolPath(engine);
+  if (tool.empty() || !FileExists(tool)) {
+    why = std::string(engine) + " is not available";
+    return false;
+  }
+  return true;
+}
+
+bool RunTracer(const char* engine, const std::string& commandLine, std::size_t capacity, std::string& why) {
+  std::string command;
+  if (!AppendBounded(command, commandLine, capacity)) {
+    why = std::string(engine) + " command line too long";
+    return false;
+  }
+  std::string captured;
+  const ProcessResult run = RunEngine(command, captured);
+  why = EngineFailure(engine, run, captured);
+  return why.empty();
+}
+
 std::string LastLine(const std::string& captured, const std::string& engine) {
   std::size_t end = captured.find_last_not_of(" \t\r\n");
   if (end == std::string::npos) return "";

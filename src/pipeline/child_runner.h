@@ -25,6 +25,14 @@ std::string ToolPath(const char* toolName);
 // false, leaving the buffer unchanged, when it would not fit.
 bool AppendBounded(std::string& buffer, const std::string& text, std::size_t capacity);
 
+// The tracer `engine` beside the program, for an image that must exist: false, with the
+// reason, when either is missing.
+bool FindTracer(const char* engine, const std::string& imagePath, std::string& tool, std::string& why);
+
+// Runs a tracer's command line, built within `capacity` bytes. False, with the reason, when
+// the line does not fit or the run failed (see EngineFailure).
+bool RunTracer(const char* engine, const std::string& commandLine, std::size_t capacity, std::string& why);
+
 // Why an engine run failed: it could not start, ran past its time limit, was ended by a
 // signal or exited with a failure status; its own last line is added where it said one.
 // "" when the run ended with status 0.

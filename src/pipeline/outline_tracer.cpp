@@ -83,15 +83,8 @@ bool IsForeignExtension(const std::string& extension) {
 
 bool TraceOutline(const ConversionSettings& settings, const std::string& imagePath, bool readyBitmap,
                   const std::string& outputPath, PendingOutput& pending, std::string& why) {
-  if (!FileExists(imagePath)) {
-    why = "the image to trace is missing";
-    return false;
-  }
-  const std::string tool = ToolPath("potrace");
-  if (tool.empty() || !FileExists(tool)) {
-    why = "potrace is not available";
-    return false;
-  }
+  std::string tool;
+  if (!FindTracer("potrace", imagePath, tool, why)) return false;
   const std::string extension = ExtensionOf(outputPath);
   if (IsForeignExtension(extension)) {
     why = "potrace cannot write ." + extension + " files (-method2 writes emf)";
@@ -117,28 +110,15 @@ bool TraceOutline(const ConversionSettings& settings, const std::string& imagePa
     }
   }
   if (!BeginOutput(outputPath, pending, why)) return false;
-  std::string command;
-  if (!AppendBounded(command, QuoteArgument(tool) + " " + options + " -o " + QuoteArgument(pending.target) +
-                                  " " + QuoteArgument(bitmaps.front()),
-                     kCommandCapacity)) {
-    AbandonOutput(pending);
-    why = "potrace command line too long";
-    return false;
-  }
-  std::string captured;
-  const ProcessResult run = RunEngine(command, captured);
+  bool ok = RunTracer("potrace",
+                      QuoteArgument(tool) + " " + options + " -o " + QuoteArgument(pending.target) + " " +
+                          QuoteArgument(bitmaps.front()),
+                      kCommandCapacity, why);
   // The bitmap has served; a long batch should not keep every one of them until its end.
   DeleteFilePath(bitmaps.front());
-  std::string reason = EngineFailure("potrace", run, captured);
-  if (reason.empty() && !pending.inPlace) {
-    if (OutputLooksWhole(pending.target, backend, reason) && png) {
-      RewritePnmAsPng(pending.target, pending.target, &reason);
-    }
+  if (ok && !pending.inPlace) {
+    ok = OutputLooksWhole(pending.target, backend, why) && (!png || RewritePnmAsPng(pending.target, pending.target, &why));
   }
-  if (!reason.empty()) {
-    AbandonOutput(pending);
-    why = reason;
-    return false;
-  }
-  return true;
+  if (!ok) AbandonOutput(pending);
+  return ok;
 }

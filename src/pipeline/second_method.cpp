@@ -2,7 +2,6 @@
 
 #include "image/io/format.h"
 #include "pipeline/child_runner.h"
-#include "platform/files.h"
 #include "platform/process.h"
 
 namespace {
@@ -26,37 +25,19 @@ bool BuildSecondMethodOptions(const ConversionSettings& s, std::string& options)
 
 bool TraceSecondMethod(const ConversionSettings& settings, const std::string& imagePath,
                        const std::string& outputPath, PendingOutput& pending, std::string& why) {
-  if (!FileExists(imagePath)) {
-    why = "the image to trace is missing";
-    return false;
-  }
-  const std::string tool = ToolPath("autotrace");
-  if (tool.empty() || !FileExists(tool)) {
-    why = "autotrace is not available";
-    return false;
-  }
+  std::string tool;
+  if (!FindTracer("autotrace", imagePath, tool, why)) return false;
   std::string options;
   if (!BuildSecondMethodOptions(settings, options)) {
     why = "autotrace options too long";
     return false;
   }
   if (!BeginOutput(outputPath, pending, why)) return false;
-  std::string command;
-  if (!AppendBounded(command,
-                     QuoteArgument(tool) + " " + options + " -output-file " + QuoteArgument(pending.target) +
-                         " -output-format " + QuoteArgument(ExtensionOf(outputPath)) + " " +
-                         QuoteArgument(imagePath),
-                     kTracerCommandCapacity)) {
+  if (!RunTracer("autotrace",
+                 QuoteArgument(tool) + " " + options + " -output-file " + QuoteArgument(pending.target) +
+                     " -output-format " + QuoteArgument(ExtensionOf(outputPath)) + " " + QuoteArgument(imagePath),
+                 kTracerCommandCapacity, why)) {
     AbandonOutput(pending);
-    why = "autotrace command line too long";
-    return false;
-  }
-  std::string captured;
-  const ProcessResult run = RunEngine(command, captured);
-  const std::string reason = EngineFailure("autotrace", run, captured);
-  if (!reason.empty()) {
-    AbandonOutput(pending);
-    why = reason;
     return false;
   }
   return true;
