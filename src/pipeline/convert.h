@@ -16,7 +16,7 @@ struct PageImages {
   bool pages = false;    // PDF pages rather than frames
   bool bitonal = false;  // frames already reduced to the outline tracer's bitmaps
   int pageCount = 0;     // the document's own count, when the renderer said it
-  bool skippedAny = false;
+  bool skippedAny = false;  // the renderer skipped pages (reported on their own lines)
 };
 
 // True when the input is a PDF, whose pages a renderer makes (RenderedPages); every other
