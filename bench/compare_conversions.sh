@@ -11,7 +11,8 @@
 # a pattern, multi-page and multi-frame files) run at TRACEWRIGHT_JOBS=1, 2 and 8 (BATCH_JOBS),
 # and their outputs, standard output and exit status must be the same in both builds and at
 # every number of engines; standard error is compared there and any difference listed.
-# BATCHES=0 leaves the batches out, SINGLES=0 the one-file runs.
+# BATCHES=0 leaves the batches out, SINGLES=0 the one-file runs; MATCH (a grep pattern) keeps
+# only the inputs whose path matches; TIMEOUT (default 120) is the seconds one run may take.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 [[ $# -ge 2 ]] || { echo "usage: $0 OLD_BUILD_DIR NEW_BUILD_DIR [CORPUS_DIR]" >&2; exit 2; }
@@ -54,7 +55,9 @@ if [[ -n ${FORMATS:-} ]]; then
 else
   cp "$work/inputs.all" "$work/inputs"
 fi
+if [[ -n ${MATCH:-} ]]; then grep -e "$MATCH" "$work/inputs" > "$work/inputs.kept" || true; mv "$work/inputs.kept" "$work/inputs"; fi
 methods=${METHODS:-default method2}
+timeout=${TIMEOUT:-120}
 total=$(wc -l < "$work/inputs")
 echo "$total good files, methods: $methods, two builds"
 
@@ -68,7 +71,7 @@ convert_one() {
     local extra=()
     [[ $method == method2 ]] && extra=(-method2)
     local status=0
-    (cd "$dir" && TW_KEEP_BITMAP="$dir/bitmap" timeout 120 "$work/$side/bin/tracewright" \
+    (cd "$dir" && TW_KEEP_BITMAP="$dir/bitmap" timeout "$timeout" "$work/$side/bin/tracewright" \
       "${extra[@]}" "$input" "$dir/out.svg" > "$dir/stdout" 2> "$dir/stderr") || status=$?
     echo "$status" > "$dir/status"
     # The printed lines name the output folder, which differs between the builds.
@@ -76,7 +79,7 @@ convert_one() {
   done
 }
 export -f convert_one
-export work corpus methods
+export work corpus methods timeout
 
 same=0
 differ=0
