@@ -7,6 +7,12 @@
 # Needs potrace on PATH (or TW_POTRACE=/path/to/potrace). KEEP=1 keeps the work folder.
 # METHODS (default "default method2") chooses the methods; FORMATS (default: every format
 # folder) the corpus folders, for instance FORMATS="bmp gif jpg pcx png pnm tga tif".
+# Each run's standard output and exit status are compared too. Then whole batches (a folder,
+# a pattern, multi-page and multi-frame files) run at TRACEWRIGHT_JOBS=1, 2 and 8 (BATCH_JOBS),
+# and their outputs, standard output and exit status must be the same in both builds and at
+# every number of engines; standard error is compared there and any difference listed.
+# BATCHES=0 leaves the batches out, SINGLES=0 the one-file runs; MATCH (a grep pattern) keeps
+# only the inputs whose path matches; TIMEOUT (default 120) is the seconds one run may take.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 [[ $# -ge 2 ]] || { echo "usage: $0 OLD_BUILD_DIR NEW_BUILD_DIR [CORPUS_DIR]" >&2; exit 2; }
@@ -49,7 +55,9 @@ if [[ -n ${FORMATS:-} ]]; then
 else
   cp "$work/inputs.all" "$work/inputs"
 fi
+if [[ -n ${MATCH:-} ]]; then grep -e "$MATCH" "$work/inputs" > "$work/inputs.kept" || true; mv "$work/inputs.kept" "$work/inputs"; fi
 methods=${METHODS:-default method2}
+timeout=${TIMEOUT:-120}
 total=$(wc -l < "$work/inputs")
 echo "$total good files, methods: $methods, two builds"
 
@@ -62,22 +70,25 @@ convert_one() {
     mkdir -p "$dir"
     local extra=()
     [[ $method == method2 ]] && extra=(-method2)
-    (cd "$dir" && TW_KEEP_BITMAP="$dir/bitmap" timeout 120 "$work/$side/bin/tracewright" \
-      "${extra[@]}" "$input" "$dir/out.svg" > "$dir/stdout" 2> "$dir/stderr") || true
+    local status=0
+    (cd "$dir" && TW_KEEP_BITMAP="$dir/bitmap" timeout "$timeout" "$work/$side/bin/tracewright" \
+      "${extra[@]}" "$input" "$dir/out.svg" > "$dir/stdout" 2> "$dir/stderr") || status=$?
+    echo "$status" > "$dir/status"
     # The printed lines name the output folder, which differs between the builds.
     sed -i -e "s|$work/out/$side/|OUT/|g" "$dir/stdout"
   done
 }
 export -f convert_one
-export work corpus methods
+export work corpus methods timeout
 
+same=0
+differ=0
+if [[ ${SINGLES:-1} != 0 ]]; then
 for side in old new; do
   echo "converting with the $side build..."
   xargs -d '\n' -P "$jobs" -I{} bash -c 'convert_one "$1" "$2"' _ "$side" {} < "$work/inputs"
 done
 
-same=0
-differ=0
 converted=0
 bitmaps=0
 while IFS= read -r input; do
@@ -95,4 +106,60 @@ done < "$work/inputs"
 
 echo "identical: $same of $total files ($converted converted by the new build, $bitmaps bitmaps" \
   "handed to potrace); differing: $differ"
-[[ $differ -eq 0 ]]
+fi
+
+# Whole batches: outputs/<side>/<batch>/<method>/<jobs>/ holds the outputs, stdout, stderr and
+# status of one run; every run of a batch must give what the old build gives at one engine.
+batch_differ=0
+if [[ ${BATCHES:-1} != 0 ]]; then
+  batch_jobs=${BATCH_JOBS:-1 2 8}
+  # name, then the arguments (input, output) relative to the corpus and the output folder.
+  batches=(
+    "folder-gif|gif/good/gif-test-suite/gifs|@/"
+    "folder-tif|tif/good/libtiff|@/*.svg"
+    "folder-pdf|pdf/good/debian-groff-base|@/*.eps"
+    "pattern-png|png/good/pngsuite/png/*.png|@/*.svg"
+    "pattern-tif|tif/good/libtiff/*.tif*|@/*.dxf"
+    "pages-pdf|pdf/good/debian-groff-base/typesetting.pdf|@/page.svg"
+    "frames-gif|gif/good/gif-test-suite/gifs/$(ls "$corpus/gif/good/gif-test-suite/gifs" | head -1)|@/frame.svg"
+  )
+  run_batch() {
+    local side=$1 name=$2 input=$3 output=$4 method=$5 jobs=$6 dir
+    dir="$work/batch/$side/$name/$method/$jobs"
+    mkdir -p "$dir/out"
+    local extra=()
+    [[ $method == method2 ]] && extra=(-method2)
+    local status=0
+    (cd "$dir" && TRACEWRIGHT_JOBS=$jobs timeout 1200 "$work/$side/bin/tracewright" "${extra[@]}" \
+      "$corpus/$input" "${output//@/$dir/out}" > "$dir/stdout" 2> "$dir/stderr") || status=$?
+    echo "$status" > "$dir/status"
+    sed -i -e "s|$dir/out|OUT|g" -e "s|$corpus/|CORPUS/|g" "$dir/stdout" "$dir/stderr"
+  }
+  for entry in "${batches[@]}"; do
+    IFS='|' read -r name input output <<< "$entry"
+    for method in $methods; do
+      for side in old new; do
+        for jobs in $batch_jobs; do run_batch "$side" "$name" "$input" "$output" "$method" "$jobs"; done
+      done
+      reference="$work/batch/old/$name/$method/1"
+      for side in old new; do
+        for jobs in $batch_jobs; do
+          dir="$work/batch/$side/$name/$method/$jobs"
+          [[ $dir == "$reference" ]] && continue
+          if ! diff -r -q -x stderr "$reference" "$dir" > /dev/null; then
+            batch_differ=$((batch_differ + 1))
+            echo "BATCH DIFFERS: $name $method, $side build at $jobs engines"
+            diff -r -q -x stderr "$reference" "$dir" | sed 's/^/  /' | head -5 || true
+          elif ! cmp -s "$reference/stderr" "$dir/stderr"; then
+            echo "batch $name $method, $side build at $jobs engines: standard error differs"
+            diff "$reference/stderr" "$dir/stderr" | sed 's/^/  /' | head -5 || true
+          fi
+        done
+      done
+      echo "batch $name $method: status $(cat "$reference/status"), $(ls "$reference/out" | wc -l) outputs," \
+        "$(grep -c '^Processing' "$reference/stdout" || true) images"
+    done
+  done
+fi
+echo "batches differing: $batch_differ"
+[[ $differ -eq 0 && $batch_differ -eq 0 ]]

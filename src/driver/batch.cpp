@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -10,10 +11,13 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <system_error>
 #include <thread>
 
 #include "pipeline/convert.h"
 #include "pipeline/diagnostics.h"
+#include "pipeline/page_renderer.h"
 #include "platform/files.h"
 #include "platform/path.h"
 #include "platform/running_child.h"
@@ -23,28 +27,195 @@ namespace {
 
 constexpr int kMaxWorkers = 256;
 
+class WorkerPool;
+using Work = std::function<void(WorkerPool&)>;
+
+// Work items in queue order, run by up to N threads, or, with no thread, on the waiting
+// thread while it waits. Each work item runs at most one engine at a time, so no more than
+// N engines run at once. A work item gets the pool, to queue the work that follows it.
+class WorkerPool {
+ public:
+  explicit WorkerPool(int threads) : wanted_(threads) {}
+
+  ~WorkerPool() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+    for (std::thread& thread : threads_) thread.join();
+  }
+
+  WorkerPool(const WorkerPool&) = delete;
+  WorkerPool& operator=(const WorkerPool&) = delete;
+
+  // Safe from any thread, the work items included.
+  void Submit(Work work) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!started_) Start();
+      queue_.push_back(std::move(work));
+    }
+    wake_.notify_one();
+  }
+
+  // Returns once `ready` holds; it is tested again each time a work item has run. Without
+  // threads, the queued work runs here, in order, until then.
+  void WaitUntil(const std::function<bool()>& ready) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!ready()) {
+      if (!threads_.empty()) {
+        finished_.wait(lock);
+        continue;
+      }
+      if (queue_.empty()) return;  // nothing left that could make it hold
+      RunFront(lock);
+    }
+  }
+
+ private:
+  // Interrupts are handled on the coordinating thread only. A thread that cannot be started
+  // leaves its share to the others; with none, the work runs on the waiting thread.
+  void Start() {
+    started_ = true;
+    if (wanted_ <= 0) return;
+    sigset_t all = InterruptSignals();
+    sigset_t previous;
+    pthread_sigmask(SIG_BLOCK, &all, &previous);
+    for (int i = 0; i < wanted_; ++i) {
+      try {
+        threads_.emplace_back([this] { Serve(); });
+      } catch (const std::system_error&) {
+        break;
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  }
+
+  // Runs the first queued work item with the lock released, and tells the waiters.
+  void RunFront(std::unique_lock<std::mutex>& lock) {
+    Work work = std::move(queue_.front());
+    queue_.pop_front();
+    lock.unlock();
+    work(*this);
+    lock.lock();
+    finished_.notify_all();
+  }
+
+  void Serve() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+      if (queue_.empty()) return;
+      RunFront(lock);
+    }
+  }
+
+  int wanted_;
+  bool started_ = false;
+  std::vector<std::thread> threads_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::condition_variable finished_;
+  std::deque<Work> queue_;
+  bool stopping_ = false;
+};
+
+// One traced image on its way to delivery.
+struct ImageTrace {
+  bool traced = false;
+  std::string why;
+  PendingOutput pending;
+  std::atomic<bool> done{false};
+};
+
+// One job and all its work items need: shared by them and the coordinating thread, which
+// reads a part only after the flag that follows its writing (`ready`, `done`).
+struct Job {
+  Job(const FilePair& pair, std::shared_ptr<const ConversionSettings> settings, int renderers)
+      : pair(pair), settings(std::move(settings)), renderers(renderers) {}
+
+  const FilePair pair;
+  const std::shared_ptr<const ConversionSettings> settings;
+  const int renderers;  // how many page renderers share a PDF
+  std::string source;   // the file read: the input, or a copy of it
+  std::vector<std::string> failures;  // lines before the images: no input, skipped pages, ...
+  PageRender render;
+  std::atomic<int> rendersLeft{0};
+  PageImages images;
+  std::deque<ImageTrace> traces;  // one per image, made before `ready`
+  std::atomic<bool> ready{false};
+};
+
 // Converting a file onto itself reads from a temporary copy, so the original survives and
 // the output takes the next free numbered name. The copy keeps the input's own extension so
-// that it takes the same conversion route as the original. "" when no copy could be made.
-std::string CopyOfInput(const FilePair& job) {
-  char copy[kPathLimit] = "";
-  const std::string extension = SplitPath(job.input).ext;
-  if (MakeTempFileName(sizeof(copy), copy, extension.c_str()) == 0 || !CopyFileOverwrite(job.input, copy)) {
-    return "";
+// that it takes the same conversion route as the original.
+bool SourceOf(Job& job, std::string& why) {
+  if (job.pair.output.empty()) {
+    why = "no output name: the path would be too long";
+    return false;
   }
-  return copy;
+  if (!IsSameFile(job.pair.input, job.pair.output)) {
+    job.source = job.pair.input;
+    return true;
+  }
+  const std::string extension = SplitPath(job.pair.input).ext;
+  if (!MakeTempPath(extension.c_str(), job.source, why)) return false;
+  if (CopyFileOverwrite(job.pair.input, job.source)) return true;
+  why = "cannot make a temporary copy of the input";
+  return false;
 }
 
-// The file a job reads, or "" after reporting why there is none.
-std::string SourceOf(const FilePair& job, std::vector<std::string>& failures) {
-  if (job.output.empty()) {
-    failures.push_back("no output name: the path would be too long");
-    return "";
+// The job's images are known: one trace for each is queued.
+void QueueTraces(WorkerPool& pool, const std::shared_ptr<Job>& job) {
+  const int count = static_cast<int>(job->images.paths.size());
+  job->traces.resize(static_cast<std::size_t>(count));
+  job->ready = true;
+  for (int i = 0; i < count; ++i) {
+    pool.Submit([job, i](WorkerPool&) {
+      ImageTrace& trace = job->traces[static_cast<std::size_t>(i)];
+      trace.traced = TraceImage(*job->settings, job->images, i, job->pair.output, trace.pending, trace.why);
+      trace.done = true;
+    });
   }
-  if (!IsSameFile(job.input, job.output)) return job.input;
-  const std::string copy = CopyOfInput(job);
-  if (copy.empty()) failures.push_back("cannot make a temporary copy of the input");
-  return copy;
+}
+
+// After the last of a PDF's renderers: its pages become the job's images.
+void TakePages(WorkerPool& pool, const std::shared_ptr<Job>& job) {
+  const RenderedPages pages = CollectRenderedPages(job->render);
+  job->failures.insert(job->failures.end(), pages.skippedPages.begin(), pages.skippedPages.end());
+  std::string why;
+  if (!TakeRenderedPages(pages, job->images, why)) job->failures.push_back(why);
+  QueueTraces(pool, job);
+}
+
+// The first work item of a job: its input is checked, and its images are made, or its
+// page renderers queued.
+void PrepareJob(WorkerPool& pool, const std::shared_ptr<Job>& job) {
+  std::string why;
+  if (!SourceOf(*job, why) || !InputReadable(job->source, why)) {
+    job->failures.push_back(why);
+    QueueTraces(pool, job);
+    return;
+  }
+  if (!IsPdfInput(job->source)) {
+    if (!MakeImages(*job->settings, job->source, job->images, why)) job->failures.push_back(why);
+    QueueTraces(pool, job);
+    return;
+  }
+  if (!PlanPageRender(job->source, EffectivePdfResolution(*job->settings), job->renderers, job->render, why)) {
+    job->failures.push_back(why);
+    QueueTraces(pool, job);
+    return;
+  }
+  const std::size_t parts = job->render.commands.size();
+  job->rendersLeft = static_cast<int>(parts);
+  for (std::size_t part = 0; part < parts; ++part) {
+    pool.Submit([job, part](WorkerPool& pool) {
+      RenderPagePart(job->render, part);
+      if (job->rendersLeft.fetch_sub(1) == 1) TakePages(pool, job);
+    });
+  }
 }
 
 // Documents and the formats with pages or frames.
@@ -56,203 +227,60 @@ bool MayHoldSeveralImages(const std::string& path) {
   return false;
 }
 
-BatchOutcome RunOneAtATime(const ConversionSettings& settings, const std::vector<FilePair>& jobs) {
-  BatchOutcome outcome;
-  for (const FilePair& job : jobs) {
-    std::printf("%s ==> %s\n", job.input.c_str(), job.output.c_str());
-    std::fflush(stdout);
-    std::vector<std::string> failures;
-    const std::string source = SourceOf(job, failures);
-    bool failed = false;
-    if (source.empty()) {
-      for (const std::string& reason : failures) ReportFailure(job.input, reason);
-      failed = true;
-      outcome.result = 0;
-    } else {
-      outcome.result = ConvertFile(settings, source.c_str(), job.output.c_str(), &job.input, &failed);
-    }
-    if (failed || outcome.result == 0) ++outcome.failedJobs;
-  }
-  return outcome;
-}
-
-// A piece of work for the pool; `done` is set under the pool's lock when it has run.
-struct Work {
-  std::function<void()> run;
-  bool done = false;
+struct JobResult {
+  int result = 0;
+  bool failed = false;
 };
 
-// Worker threads, started when the first work is queued, that run work in queue order.
-class WorkerPool {
+// The job loop's two halves: jobs are started (their work queued) a few ahead of the one
+// being finished, and finished in order on this thread.
+class Batch {
  public:
-  explicit WorkerPool(int workers) : workers_(workers) {}
+  Batch(const ConversionSettings& settings, int workers, bool inlineWork)
+      : settings_(std::make_shared<const ConversionSettings>(settings)),
+        renderers_(workers),
+        pool_(inlineWork ? 0 : workers),
+        // Run on this thread, a job's work starts only when it is finished: strictly one
+        // job after another.
+        lookahead_(inlineWork ? 1 : static_cast<std::size_t>(workers) + 1) {}
 
-  ~WorkerPool() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stopping_ = true;
+  std::size_t lookahead() const { return lookahead_; }
+
+  std::shared_ptr<Job> Start(const FilePair& pair) {
+    auto job = std::make_shared<Job>(pair, settings_, renderers_);
+    pool_.Submit([job](WorkerPool& pool) { PrepareJob(pool, job); });
+    return job;
+  }
+
+  // Prints the job's failure and progress lines and delivers its outputs in order.
+  JobResult Finish(Job& job) {
+    JobResult outcome;
+    pool_.WaitUntil([&job] { return job.ready.load(); });
+    for (const std::string& reason : job.failures) {
+      ReportFailure(job.pair.input, reason);
+      outcome.failed = true;
     }
-    wake_.notify_all();
-    for (std::thread& thread : threads_) thread.join();
-  }
-
-  // Safe from any thread, the workers included.
-  void Submit(std::shared_ptr<Work> work) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (threads_.empty()) {
-        // Interrupts are handled on the coordinating thread only.
-        sigset_t all = InterruptSignals();
-        sigset_t previous;
-        pthread_sigmask(SIG_BLOCK, &all, &previous);
-        for (int i = 0; i < workers_; ++i) threads_.emplace_back([this] { Serve(); });
-        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    const int count = static_cast<int>(job.traces.size());
+    for (int i = 0; i < count; ++i) {
+      std::printf("Processing %d of %d...\n", i + 1, count);
+      std::fflush(stdout);
+      ImageTrace& trace = job.traces[static_cast<std::size_t>(i)];
+      pool_.WaitUntil([&trace] { return trace.done.load(); });
+      std::string why = trace.why;
+      outcome.result = trace.traced && DeliverImage(trace.pending, job.pair.output, why) ? 1 : 0;
+      if (outcome.result == 0) {
+        ReportFailure(job.pair.input, ImageLabel(job.images, i) + (why.empty() ? "no output was written" : why));
+        outcome.failed = true;
       }
-      queue_.push_back(std::move(work));
-    }
-    wake_.notify_one();
-  }
-
-  void WaitFor(const Work& work) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    finished_.wait(lock, [&work] { return work.done; });
-  }
-
- private:
-  void Serve() {
-    for (;;) {
-      std::shared_ptr<Work> work;
-      {
-        std::unique_lock<std::mutex> lock(mutex_);
-        wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-        if (queue_.empty()) return;
-        work = std::move(queue_.front());
-        queue_.pop_front();
-      }
-      work->run();
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        work->done = true;
-      }
-      finished_.notify_all();
-    }
-  }
-
-  int workers_;
-  std::vector<std::thread> threads_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::condition_variable finished_;
-  std::deque<std::shared_ptr<Work>> queue_;
-  bool stopping_ = false;
-};
-
-// One traced image on its way: traced by a worker, delivered by the coordinator in order.
-struct Trace {
-  std::shared_ptr<Work> work;
-  int traced = 0;
-  std::string why;
-  PendingOutput pending;
-};
-
-// One job: prepared by a worker (its images made, its traces queued), then retired by the
-// coordinator in job order.
-struct Job {
-  std::shared_ptr<Work> work;
-  std::vector<std::string> failures;
-  std::shared_ptr<PageImages> images = std::make_shared<PageImages>();
-  std::vector<std::shared_ptr<Trace>> traces;
-};
-
-// Runs the batch with up to `workers` engines at once. Workers prepare the jobs' images and
-// trace them; the coordinating thread then takes the jobs in order, prints what a run one job
-// after another prints and delivers the outputs, so names are chosen exactly as one job after
-// another would choose them. At most a few jobs beyond the one being delivered are under way.
-class ParallelBatch {
- public:
-  ParallelBatch(const ConversionSettings& settings, const std::vector<FilePair>& jobs, int workers)
-      : settings_(settings), jobs_(jobs), workers_(workers), pool_(workers),
-        limit_(static_cast<std::size_t>(workers) + 1) {}
-
-  BatchOutcome Run() {
-    BatchOutcome outcome;
-    std::deque<std::shared_ptr<Job>> underWay;
-    std::size_t next = 0;
-    for (std::size_t j = 0; j < jobs_.size(); ++j) {
-      while (next < jobs_.size() && underWay.size() < limit_) underWay.push_back(Start(next++));
-      const auto [result, failed] = Retire(*underWay.front(), jobs_[j]);
-      underWay.pop_front();
-      outcome.result = result;
-      if (failed || result == 0) ++outcome.failedJobs;
     }
     return outcome;
   }
 
  private:
-  std::shared_ptr<Job> Start(std::size_t j) {
-    auto job = std::make_shared<Job>();
-    job->work = std::make_shared<Work>();
-    // The job outlives its work: it is retired, after its work has run, before it goes.
-    Job* raw = job.get();
-    job->work->run = [this, raw, j] { Prepare(*raw, jobs_[j]); };
-    pool_.Submit(job->work);
-    return job;
-  }
-
-  // On a worker: the job's images, and one queued trace for each.
-  void Prepare(Job& job, const FilePair& pair) {
-    const std::string source = SourceOf(pair, job.failures);
-    if (!source.empty()) {
-      const std::vector<std::string> failures = PrepareJob(settings_, source.c_str(), workers_, *job.images);
-      job.failures.insert(job.failures.end(), failures.begin(), failures.end());
-    }
-    const std::shared_ptr<const PageImages> images = job.images;
-    for (std::size_t i = 0; i < images->paths.size(); ++i) {
-      auto trace = std::make_shared<Trace>();
-      trace->work = std::make_shared<Work>();
-      Trace* t = trace.get();
-      const int index = static_cast<int>(i);
-      trace->work->run = [this, t, images, index, output = pair.output] {
-        t->traced = TraceImage(settings_, *images, index, output, t->pending, &t->why);
-      };
-      job.traces.push_back(trace);
-      pool_.Submit(trace->work);
-    }
-  }
-
-  // On the coordinator: prints the job's lines and delivers its outputs in order. Returns the
-  // job's result and whether a failure line was printed.
-  std::pair<int, bool> Retire(Job& job, const FilePair& pair) {
-    pool_.WaitFor(*job.work);
-    std::printf("%s ==> %s\n", pair.input.c_str(), pair.output.c_str());
-    std::fflush(stdout);
-    bool failed = false;
-    for (const std::string& reason : job.failures) {
-      ReportFailure(pair.input, reason);
-      failed = true;
-    }
-    int result = 0;
-    const int count = static_cast<int>(job.traces.size());
-    for (int i = 0; i < count; ++i) {
-      std::printf("Processing %d of %d...\n", i + 1, count);
-      std::fflush(stdout);
-      Trace& trace = *job.traces[static_cast<std::size_t>(i)];
-      pool_.WaitFor(*trace.work);
-      std::string failure;
-      result = DeliverImage(trace.traced, trace.pending, pair.output, *job.images, i, trace.why, failure);
-      if (result == 0) {
-        ReportFailure(pair.input, failure);
-        failed = true;
-      }
-    }
-    return {result, failed};
-  }
-
-  const ConversionSettings& settings_;
-  const std::vector<FilePair>& jobs_;
-  int workers_;
+  std::shared_ptr<const ConversionSettings> settings_;
+  int renderers_;
   WorkerPool pool_;
-  std::size_t limit_;
+  std::size_t lookahead_;
 };
 
 }  // namespace
@@ -270,10 +298,26 @@ int BatchWorkers() {
 }
 
 BatchOutcome RunBatch(const ConversionSettings& settings, const std::vector<FilePair>& jobs, int workers) {
+  if (workers < 1) workers = 1;
   // A single file of one image has nothing to share out: it is traced on this thread.
-  if (workers <= 1 || (jobs.size() == 1 && !MayHoldSeveralImages(jobs[0].input))) {
-    return RunOneAtATime(settings, jobs);
+  const bool inlineWork = workers == 1 || (jobs.size() == 1 && !MayHoldSeveralImages(jobs[0].input));
+  Batch batch(settings, workers, inlineWork);
+  BatchOutcome outcome;
+  std::deque<std::shared_ptr<Job>> underWay;
+  std::size_t next = 0;
+  for (const FilePair& pair : jobs) {
+    std::printf("%s ==> %s\n", pair.input.c_str(), pair.output.c_str());
+    std::fflush(stdout);
+    while (next < jobs.size() && underWay.size() < batch.lookahead()) underWay.push_back(batch.Start(jobs[next++]));
+    const JobResult job = batch.Finish(*underWay.front());
+    underWay.pop_front();
+    outcome.result = job.result;
+    if (job.failed || job.result == 0) ++outcome.failedJobs;
   }
-  ParallelBatch batch(settings, jobs, workers);
-  return batch.Run();
+  return outcome;
+}
+
+int ConvertFile(const ConversionSettings& settings, const char* inputPath, const char* outputPath) {
+  Batch batch(settings, 1, true);
+  return batch.Finish(*batch.Start(FilePair{inputPath, outputPath})).result;
 }

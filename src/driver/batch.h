@@ -1,20 +1,29 @@
 #pragma once
-// Running the jobs of a batch: one at a time, or with up to N engines at once while the next
-// images are prepared. Either way standard output, the output names and the result are those
-// of a run one job after another.
-#include <string>
+// The job loop. Every job of a batch takes one path: its images are made and traced by work
+// items of one pool of up to N engines (a PDF's page renderers among them), and the jobs are
+// then taken in order on the calling thread, which alone prints the job line, the progress
+// lines and the failure lines, and delivers the outputs. So standard output, the output
+// names and the result are those of a run one job after another, whatever N is; with N = 1
+// the work runs on the calling thread itself, exactly one job after another.
 #include <vector>
 
-#include "driver/input_expansion.h"
 #include "settings/conversion_settings.h"
+#include "settings/output_names.h"
 
 struct BatchOutcome {
   int result = 0;      // the last job's: 1 when its last image was delivered
-  int failedJobs = 0;  // jobs that printed a failure line
+  int failedJobs = 0;  // jobs that printed a failure line or delivered nothing
 };
 
 // How many engines may run at once: TRACEWRIGHT_JOBS when it is a whole number from 1, else
 // the number of online processors (at most 256 either way).
 int BatchWorkers();
 
+// Runs every job, printing "<input> ==> <output>" before each, with up to `workers` engines
+// at once.
 BatchOutcome RunBatch(const ConversionSettings& settings, const std::vector<FilePair>& jobs, int workers);
+
+// Converts one (input, output) pair through the same loop, one engine at a time, without its
+// job line: "Processing i of n..." for each image, a failure line for each failure. Returns 1
+// when the last image was delivered, else 0.
+int ConvertFile(const ConversionSettings& settings, const char* inputPath, const char* outputPath);

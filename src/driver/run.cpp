@@ -8,6 +8,7 @@
 #include "driver/input_expansion.h"
 #include "settings/output_names.h"
 #include "frontend/options.h"
+#include "pipeline/diagnostics.h"
 #include "platform/files.h"
 #include "platform/path.h"
 #include "platform/temp_files.h"
@@ -23,7 +24,7 @@ bool MakeInputPattern(const std::string& input, std::string& pattern) {
     pattern += "*.*";
   }
   if (pattern.size() >= kPathLimit) {
-    std::fprintf(stderr, "tracewright: %s: the path is too long\n", input.c_str());
+    ReportFailure(input, "the path is too long");
     return false;
   }
   return true;
@@ -55,6 +56,7 @@ int RunTracewright(int argc, char** argv) {
   DeleteTempFiles();
   if (jobs.size() > 1 && outcome.failedJobs > 0) {
     std::fprintf(stderr, "tracewright: %d of %zu jobs failed\n", outcome.failedJobs, jobs.size());
+    std::fflush(stderr);
   }
   return outcome.result;
 }

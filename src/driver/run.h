@@ -1,6 +1,6 @@
 #pragma once
 
-// The whole run: parse, provision the engines, build the jobs, convert them one after
-// another and clean up. Returns the exit status: -2 when nothing was converted because of
+// The whole run: parse, provision the engines, build the jobs, run them through the job
+// loop and clean up. Returns the exit status: -2 when nothing was converted because of
 // the command line or an empty input pattern, else 1 or 0 for the last job.
 int RunTracewright(int argc, char** argv);

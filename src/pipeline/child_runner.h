@@ -1,4 +1,7 @@
 #pragma once
+// Running the engines: where each one is, its command line within a bounded buffer, the run
+// itself under the engine time limit, and why a run failed.
+#include <cstddef>
 #include <string>
 
 #include "platform/process.h"
@@ -14,3 +17,27 @@ ProcessResult RunEngine(const std::string& commandLine, std::string& captured);
 // Seconds an engine run may take: TRACEWRIGHT_ENGINE_TIMEOUT when it is a whole number (0:
 // no limit), else 600.
 int EngineTimeoutSeconds();
+
+// Path of an engine beside the program's own executable ("" when that is unknown).
+std::string ToolPath(const char* toolName);
+
+// Appends text to a command buffer of the given capacity (terminating zero included);
+// false, leaving the buffer unchanged, when it would not fit.
+bool AppendBounded(std::string& buffer, const std::string& text, std::size_t capacity);
+
+// The tracer `engine` beside the program, for an image that must exist: false, with the
+// reason, when either is missing.
+bool FindTracer(const char* engine, const std::string& imagePath, std::string& tool, std::string& why);
+
+// Runs a tracer's command line, built within `capacity` bytes. False, with the reason, when
+// the line does not fit or the run failed (see EngineFailure).
+bool RunTracer(const char* engine, const std::string& commandLine, std::size_t capacity, std::string& why);
+
+// Why an engine run failed: it could not start, ran past its time limit, was ended by a
+// signal or exited with a failure status; its own last line is added where it said one.
+// "" when the run ended with status 0.
+std::string EngineFailure(const char* engine, const ProcessResult& run, const std::string& captured);
+
+// The last non-empty line of what an engine printed, without the engine's name in front
+// ("potrace: ") and surrounding blanks.
+std::string LastLine(const std::string& captured, const std::string& engine);

@@ -90,14 +90,12 @@ bool BeginOutput(const std::string& outputPath, PendingOutput& pending, std::str
     why = "interrupted";
     return false;
   }
-  const int error = CreateUniqueFile(folder, ".trw-", ".part", pending.target);
-  if (error == 0) pending.slot = ListPendingOutput(pending.target);
+  std::string reason;
+  const bool made = CreateUniqueFile(folder, ".trw-", ".part", pending.target, reason);
+  if (made) pending.slot = ListPendingOutput(pending.target);
   LeaveGuardedStep();
-  if (error != 0) {
-    why = "cannot write in " + folder + ": " + SystemError(error);
-    return false;
-  }
-  return true;
+  if (!made) why = "cannot write in " + folder + ": " + reason;
+  return made;
 }
 
 void AbandonOutput(PendingOutput& pending) {
@@ -105,14 +103,6 @@ void AbandonOutput(PendingOutput& pending) {
   DeleteFilePath(pending.target);
   UnlistPendingOutput(pending.slot);
   pending.target.clear();
-}
-
-int DeliverOutput(PendingOutput& pending, const std::string& chosen, const std::string& base,
-                  std::string* why) {
-  pending.chosen = chosen;
-  pending.base = base;
-  std::string reason;
-  return PublishOutput(pending, reason) ? 1 : Fail(why, reason);
 }
 
 bool PublishOutput(PendingOutput& pending, std::string& why) {
@@ -124,15 +114,16 @@ bool PublishOutput(PendingOutput& pending, std::string& why) {
   }
   std::string name = pending.chosen;
   for (int attempt = 0; attempt < kMaxPublishAttempts; ++attempt) {
-    const int error = RenameNoReplace(pending.target, name);
-    if (error == 0) {
+    bool taken = false;
+    std::string reason;
+    if (RenameNoReplace(pending.target, name, taken, reason)) {
       UnlistPendingOutput(pending.slot);
       pending.target.clear();
       pending.chosen = name;
       return true;
     }
-    if (error != EEXIST) {
-      why = "cannot create " + name + ": " + SystemError(error);
+    if (!taken) {
+      why = "cannot create " + name + ": " + reason;
       break;
     }
     // Another run took the name since it was chosen: the next free one by the same rule.
@@ -145,24 +136,20 @@ bool PublishOutput(PendingOutput& pending, std::string& why) {
 }
 
 bool OutputLooksWhole(const std::string& path, const std::string& extension, std::string& why) {
-  const std::string ext = [&] {
-    std::string lower;
-    for (char c : extension) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return lower;
-  }();
+  const bool xfig = EqualNoCase(extension, "xfig");
   bool whole = true;
-  if (ext == "svg" || ext == "gimppath") {
+  if (EqualNoCase(extension, "svg") || EqualNoCase(extension, "gimppath")) {
     whole = EndsWithToken(path, "</svg>");
-  } else if (ext == "dxf") {
+  } else if (EqualNoCase(extension, "dxf")) {
     whole = EndsWithToken(path, "EOF");
-  } else if (ext == "pgm") {
+  } else if (EqualNoCase(extension, "pgm")) {
     whole = PgmIsWhole(path);
-  } else if (ext != "xfig") {
+  } else if (!xfig) {
     // PDF and every PostScript flavour, potrace's default, end in %%EOF.
     whole = EndsWithToken(path, "%%EOF");
   }
   // A backend whose ending is not known is trusted unless the disk filled up under it.
-  if (whole && ext == "xfig" && FileSystemFull(path)) whole = false;
+  if (whole && xfig && FileSystemFull(path)) whole = false;
   if (!whole) {
     why = FileSystemFull(path) ? SystemError(ENOSPC) : "the engine left an incomplete file";
   }

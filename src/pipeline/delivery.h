@@ -23,11 +23,6 @@ bool BeginOutput(const std::string& outputPath, PendingOutput& pending, std::str
 // empty or cannot be renamed; the private file is gone either way.
 bool PublishOutput(PendingOutput& pending, std::string& why);
 
-// PublishOutput under `chosen`, numbered from `base`: 1 when delivered, else 0 with the reason
-// in `why` when given.
-int DeliverOutput(PendingOutput& pending, const std::string& chosen, const std::string& base,
-                  std::string* why);
-
 // Deletes the private file of a failed run.
 void AbandonOutput(PendingOutput& pending);
 

@@ -4,11 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "image/io/format.h"
 #include "image/prepare.h"
 #include "pipeline/child_runner.h"
 #include "pipeline/delivery.h"
-#include "pipeline/diagnostics.h"
-#include "pipeline/engine_paths.h"
 #include "platform/files.h"
 #include "platform/path.h"
 #include "platform/process.h"
@@ -71,7 +70,7 @@ namespace {
 // Extensions of formats potrace has no backend for: writing its default EPS under such a name
 // would only mislabel the file.
 constexpr const char* kForeignExtensions[] = {"emf", "bmp", "gif", "jpg", "jpeg", "tif", "tiff",
-                                              "tga", "pcx", "pbm", "ppm", "pnm", "jp2", "j2k"};
+                                              "tga", "pcx", "pbm", "ppm", "pnm", "jp2", "j2k", "webp"};
 
 bool IsForeignExtension(const std::string& extension) {
   for (const char* foreign : kForeignExtensions) {
@@ -82,60 +81,44 @@ bool IsForeignExtension(const std::string& extension) {
 
 }  // namespace
 
-int TraceOutline(const ConversionSettings& settings, const std::string& imagePath,
-                 const std::string& outputPath, PendingOutput& pending, std::string* why,
-                 bool readyBitmap) {
-  if (!FileExists(imagePath)) return Fail(why, "the image to trace is missing");
-  const std::string tool = ToolPath("potrace");
-  if (tool.empty() || !FileExists(tool)) return Fail(why, "potrace is not available");
-
-  const std::string extension = OutputExtension(outputPath);
+bool TraceOutline(const ConversionSettings& settings, const std::string& imagePath, bool readyBitmap,
+                  const std::string& outputPath, PendingOutput& pending, std::string& why) {
+  std::string tool;
+  if (!FindTracer("potrace", imagePath, tool, why)) return false;
+  const std::string extension = ExtensionOf(outputPath);
   if (IsForeignExtension(extension)) {
-    return Fail(why, "potrace cannot write ." + extension + " files (-method2 writes emf)");
+    why = "potrace cannot write ." + extension + " files (-method2 writes emf)";
+    return false;
   }
   // A PNG is potrace's own rendering of the curves, which we then encode as PNG.
   const bool png = EqualNoCase(extension, "png");
   const std::string backend = png ? "pgm" : extension;
   std::string options;
-  if (!BuildOutlineOptions(settings, backend, options)) return Fail(why, "potrace options too long");
-
-  std::string reason;
+  if (!BuildOutlineOptions(settings, backend, options)) {
+    why = "potrace options too long";
+    return false;
+  }
   std::vector<std::string> bitmaps;
   if (readyBitmap) {
     bitmaps.push_back(imagePath);
   } else {
+    std::string reason;
     PrepareBitonal(imagePath, ".bmp", bitmaps, EffectiveThreshold(settings), &reason);
-  }
-  if (bitmaps.empty()) return Fail(why, reason.empty() ? "the image could not be prepared" : reason);
-
-  if (!BeginOutput(outputPath, pending, reason)) return Fail(why, reason);
-  std::string command;
-  if (!AppendBounded(command, QuoteArgument(tool) + " " + options + " -o " + QuoteArgument(pending.target) +
-                                  " " + QuoteArgument(bitmaps.front()),
-                     kCommandCapacity)) {
-    AbandonOutput(pending);
-    return Fail(why, "potrace command line too long");
-  }
-  std::string captured;
-  const ProcessResult run = RunEngine(command, captured);
-  // The bitmap has served; a long batch should not keep every one of them until its end.
-  DeleteFilePath(bitmaps.front());
-  reason = EngineFailure("potrace", run, captured, EngineTimeoutSeconds());
-  if (reason.empty() && !pending.inPlace) {
-    if (OutputLooksWhole(pending.target, backend, reason) && png) {
-      RewritePnmAsPng(pending.target, pending.target, &reason);
+    if (bitmaps.empty()) {
+      why = reason.empty() ? "the image could not be prepared" : reason;
+      return false;
     }
   }
-  if (!reason.empty()) {
-    AbandonOutput(pending);
-    return Fail(why, reason);
+  if (!BeginOutput(outputPath, pending, why)) return false;
+  bool ok = RunTracer("potrace",
+                      QuoteArgument(tool) + " " + options + " -o " + QuoteArgument(pending.target) + " " +
+                          QuoteArgument(bitmaps.front()),
+                      kCommandCapacity, why);
+  // The bitmap has served; a long batch should not keep every one of them until its end.
+  DeleteFilePath(bitmaps.front());
+  if (ok && !pending.inPlace) {
+    ok = OutputLooksWhole(pending.target, backend, why) && (!png || RewritePnmAsPng(pending.target, pending.target, &why));
   }
-  return 1;
-}
-
-int RunOutlineTracer(const ConversionSettings& settings, const std::string& imagePath,
-                     const std::string& outputPath, const std::string* baseOutput, std::string* why) {
-  PendingOutput pending;
-  if (TraceOutline(settings, imagePath, outputPath, pending, why) == 0) return 0;
-  return DeliverOutput(pending, outputPath, baseOutput != nullptr ? *baseOutput : outputPath, why);
+  if (!ok) AbandonOutput(pending);
+  return ok;
 }

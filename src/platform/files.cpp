@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "platform/memfile_registry.h"
@@ -30,35 +31,33 @@ bool FileExists(const std::string& path) { return QueryFileAttributes(path).exis
 
 bool FolderExists(const std::string& path) { return QueryFileAttributes(path).isFolder; }
 
-namespace {
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
+bool WriteAll(int fd, const void* data, std::size_t size) {
+  const char* bytes = static_cast<const char*>(data);
   while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
+    const ssize_t n = ::write(fd, bytes, size);
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
     }
-    data += n;
+    bytes += n;
     size -= static_cast<std::size_t>(n);
   }
   return true;
 }
 
 bool CopyContents(int from, int to) {
-  std::vector<char> buffer(64 * 1024);
-  for (;;) {
-    const ssize_t n = ::read(from, buffer.data(), buffer.size());
+  std::vector<char> buffer(256 * 1024);
+  for (off_t at = 0;;) {
+    const ssize_t n = ::pread(from, buffer.data(), buffer.size(), at);
     if (n == 0) return true;
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
     }
     if (!WriteAll(to, buffer.data(), static_cast<std::size_t>(n))) return false;
+    at += n;
   }
 }
-
-}  // namespace
 
 bool CopyFileOverwrite(const std::string& from, const std::string& to) {
   const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
@@ -104,11 +103,14 @@ std::string OwnExecutablePath() {
   return std::string(buffer.data(), static_cast<std::size_t>(n));
 }
 
-int CreateUniqueFile(const std::string& folder, const std::string& prefix,
-                     const std::string& suffix, std::string& path) {
+bool CreateUniqueFile(const std::string& folder, const std::string& prefix, const std::string& suffix,
+                      std::string& path, std::string& why) {
   std::string name = folder + prefix + "XXXXXX" + suffix;
   const int fd = ::mkostemps(name.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
-  if (fd < 0) return errno;
+  if (fd < 0) {
+    why = std::strerror(errno);
+    return false;
+  }
   // mkstemp makes the file private; the engine keeps the mode when it rewrites the file.
   const mode_t mask = ::umask(0);
   ::umask(mask);
@@ -116,13 +118,17 @@ int CreateUniqueFile(const std::string& folder, const std::string& prefix,
   ::close(fd);
   if (chmodError != 0) {
     ::unlink(name.c_str());
-    return chmodError;
+    why = std::strerror(chmodError);
+    return false;
   }
   path = std::move(name);
-  return 0;
+  return true;
 }
 
-int RenameNoReplace(const std::string& from, const std::string& to) {
+namespace {
+
+// 0, or the errno of the failure (EEXIST when `to` is taken).
+int RenameNoReplaceError(const std::string& from, const std::string& to) {
 #ifdef SYS_renameat2
   if (::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
     return 0;
@@ -139,6 +145,15 @@ int RenameNoReplace(const std::string& from, const std::string& to) {
   struct stat st;
   if (::lstat(to.c_str(), &st) == 0) return EEXIST;
   return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+}  // namespace
+
+bool RenameNoReplace(const std::string& from, const std::string& to, bool& taken, std::string& why) {
+  const int error = RenameNoReplaceError(from, to);
+  taken = error == EEXIST;
+  if (error != 0) why = std::strerror(error);
+  return error == 0;
 }
 
 bool IsSpecialFile(const std::string& path) {

@@ -1,5 +1,6 @@
 #pragma once
 // File queries and simple file operations.
+#include <cstddef>
 #include <string>
 
 struct FileAttributes {
@@ -26,21 +27,28 @@ bool DeleteFilePath(const std::string& path);
 std::string OwnExecutablePath();
 
 // Creates a new empty file named folder + prefix + six random characters + suffix, with the
-// permissions a new file usually gets (0666 less the umask), and stores its path. Returns 0,
-// or the errno of the failure.
-int CreateUniqueFile(const std::string& folder, const std::string& prefix,
-                     const std::string& suffix, std::string& path);
+// permissions a new file usually gets (0666 less the umask), and stores its path. False, with
+// the system's reason, on failure.
+bool CreateUniqueFile(const std::string& folder, const std::string& prefix, const std::string& suffix,
+                      std::string& path, std::string& why);
 
 // Renames `from` to `to` only when nothing has that name, atomically where the file system
-// allows it (renameat2 with RENAME_NOREPLACE, else a hard link and unlink). Returns 0, EEXIST
-// when `to` is taken, or another errno.
-int RenameNoReplace(const std::string& from, const std::string& to);
+// allows it (renameat2 with RENAME_NOREPLACE, else a hard link and unlink). False, with the
+// system's reason, on failure; `taken` tells whether it failed because `to` exists.
+bool RenameNoReplace(const std::string& from, const std::string& to, bool& taken, std::string& why);
 
 // True when the path names a device, pipe or socket: written in place, never replaced.
 bool IsSpecialFile(const std::string& path);
 
 // True when the file system holding the path has no free block left for us.
 bool FileSystemFull(const std::string& path);
+
+// Writes every byte, resuming after interrupted or partial writes; false on an error.
+bool WriteAll(int fd, const void* data, std::size_t size);
+
+// Copies a regular file's whole contents from its start (the descriptor's offset is left
+// alone) to the end of `to`; false on an error.
+bool CopyContents(int from, int to);
 
 // Size of a regular file, -1 when it cannot be read.
 long long FileSize(const std::string& path);

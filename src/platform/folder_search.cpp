@@ -3,15 +3,12 @@
 #include <dirent.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 #include "platform/files.h"
 #include "platform/path.h"
 
 namespace {
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
 
 // Iterative glob match: on a mismatch, let the most recent '*' swallow one more character.
 bool GlobMatch(std::string_view pattern, std::string_view name) {
@@ -72,18 +69,18 @@ std::vector<std::string> FindMatchingNames(const std::string& pattern) {
   return names;
 }
 
-std::vector<std::string> FindMatchingFiles(const std::string& pattern) {
+int CollectMatchingFiles(const std::string& pattern, std::vector<std::string>& list,
+                         std::vector<std::string>* tooLong) {
   const PathParts parts = SplitPath(pattern);
-  std::vector<std::string> files;
   for (const std::string& name : FindMatchingNames(pattern)) {
     const PathParts found = SplitPath(name);
-    const std::string path = MakePath(parts.drive, parts.dir, found.fname, found.ext);
+    std::string path = MakePath(parts.drive, parts.dir, found.fname, found.ext);
     if (path.size() >= kPathLimit) {
-      std::fprintf(stderr, "tracewright: %s: the path is too long, skipped\n", path.c_str());
+      if (tooLong != nullptr) tooLong->push_back(std::move(path));
       continue;
     }
     const FileAttributes attributes = QueryFileAttributes(path);
-    if (attributes.exists && !attributes.isFolder) files.push_back(path);
+    if (attributes.exists && !attributes.isFolder) list.push_back(std::move(path));
   }
-  return files;
+  return static_cast<int>(list.size());
 }

@@ -13,7 +13,9 @@ bool WildcardMatch(std::string_view pattern, std::string_view name);
 // (ties broken byte-wise). An unreadable folder gives an empty list.
 std::vector<std::string> FindMatchingNames(const std::string& pattern);
 
-// Full paths of the files (not folders) in the pattern's folder that match its last
-// component, in the order of FindMatchingNames. A match whose path would not fit kPathLimit
-// is left out, with a line on standard error.
-std::vector<std::string> FindMatchingFiles(const std::string& pattern);
+// Appends the full path of every file (not folder) in the pattern's folder that matches its
+// last component, in the order of FindMatchingNames; returns the size of the list
+// afterwards. A match whose path would not fit kPathLimit is left out and, when `tooLong` is
+// given, appended there.
+int CollectMatchingFiles(const std::string& pattern, std::vector<std::string>& list,
+                         std::vector<std::string>* tooLong = nullptr);

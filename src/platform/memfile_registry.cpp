@@ -12,6 +12,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/path.h"
 #include "platform/temp_files.h"
 
@@ -94,34 +95,6 @@ bool MayRun(int fd) {
   return ::fstat(fd, &st) == 0 && (st.st_mode & S_IXUSR) != 0;
 }
 
-bool WriteAll(int fd, const void* data, std::size_t size) {
-  const char* bytes = static_cast<const char*>(data);
-  while (size > 0) {
-    const ssize_t n = ::write(fd, bytes, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-bool CopyContents(int from, int to) {
-  std::vector<char> buffer(256 * 1024);
-  for (off_t at = 0;;) {
-    const ssize_t n = ::pread(from, buffer.data(), buffer.size(), at);
-    if (n == 0) return true;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (!WriteAll(to, buffer.data(), static_cast<std::size_t>(n))) return false;
-    at += n;
-  }
-}
-
 // A read-only descriptor of its own, so that no writable one stays open: the kernel refuses
 // to start a program that is open for writing. Needs /proc.
 int ReopenReadOnly(int fd) {
@@ -176,13 +149,13 @@ bool FolderForbidsPrograms(const std::string& path) {
 // Writes the file into the run's private temporary folder (listed for deletion at the end
 // of the run and on interrupt), or records why that cannot give a program that runs.
 void MakeDiskCopy(MemFile& file) {
-  char buffer[kPathLimit];
   const std::string suffix = "." + FileName(file.path);
-  if (MakeTempFileName(sizeof buffer, buffer, suffix.c_str()) == 0) {
-    file.diskError = CannotRun(file, "no temporary folder to start it from");
+  std::string copy;
+  std::string why;
+  if (!MakeTempPath(suffix.c_str(), copy, why)) {
+    file.diskError = CannotRun(file, why);
     return;
   }
-  const std::string copy = buffer;
   const std::string folder = copy.substr(0, copy.find_last_of('/'));
   if (FolderForbidsPrograms(folder)) {
     file.diskError = CannotRun(file, "the temporary folder " + folder +

@@ -90,15 +90,13 @@ bool FullPath(std::string_view path, std::string& out) {
   return true;
 }
 
-namespace {
-int LowerAscii(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; }
-}  // namespace
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
 
 int CompareNoCase(std::string_view a, std::string_view b) {
   const std::size_t n = a.size() < b.size() ? a.size() : b.size();
   for (std::size_t i = 0; i < n; ++i) {
-    const int ca = LowerAscii(static_cast<unsigned char>(a[i]));
-    const int cb = LowerAscii(static_cast<unsigned char>(b[i]));
+    const int ca = static_cast<unsigned char>(LowerAscii(a[i]));
+    const int cb = static_cast<unsigned char>(LowerAscii(b[i]));
     if (ca != cb) return ca - cb;
   }
   if (a.size() == b.size()) return 0;

@@ -31,6 +31,8 @@ bool IsAbsolutePath(std::string_view path);
 // not fit kPathLimit.
 bool FullPath(std::string_view path, std::string& out);
 
-// Case-insensitive comparison of byte strings (ASCII letters only), like _stricmp.
+// Case-insensitive comparison of byte strings (ASCII letters only), like _stricmp, and the
+// one letter rule it and the folder search use.
+char LowerAscii(char c);
 int CompareNoCase(std::string_view a, std::string_view b);
 bool EqualNoCase(std::string_view a, std::string_view b);

@@ -61,17 +61,16 @@ std::string TempBase() {
   return base;
 }
 
-bool EnsureFolder() {
+bool EnsureFolder(std::string& why) {
   if (g_folderReady) return true;
   const std::string base = TempBase();
   std::string templ = base + (base == "/" ? "" : "/") + "trw-XXXXXX";
   if (templ.size() + 1 > kPathLimit) {
-    std::fprintf(stderr, "temporary folder path too long: %s\n", base.c_str());
+    why = "the temporary folder path is too long: " + base;
     return false;
   }
   if (::mkdtemp(templ.data()) == nullptr) {
-    std::fprintf(stderr, "cannot create a temporary folder in %s: %s\n", base.c_str(),
-                 std::strerror(errno));
+    why = "cannot create a temporary folder in " + base + ": " + std::strerror(errno);
     return false;
   }
   // mkdtemp's mode passes through the umask; the folder must be usable and ours alone.
@@ -90,37 +89,48 @@ std::string NumberedName(std::uint32_t number, const char* suffix) {
   return path;
 }
 
-int FailName(char* buffer, const char* why) {
-  buffer[0] = '\0';
-  std::fprintf(stderr, "cannot make a temporary file name: %s\n", why);
-  return 0;
-}
-
-}  // namespace
-
-int MakeTempFileName(std::size_t capacity, char* buffer, const char* suffix) {
-  if (capacity == 0 || buffer == nullptr) return 0;
+// A fresh name that fits `capacity` bytes with its terminating zero, listed.
+bool MakeName(const char* suffix, std::size_t capacity, std::string& path, std::string& why) {
   std::lock_guard<std::mutex> lock(g_listMutex);
-  if (!EnsureFolder()) {
-    buffer[0] = '\0';
-    return 0;
-  }
+  if (!EnsureFolder(why)) return false;
   if (!g_numbersSeeded) {
     g_nextNumber = static_cast<std::uint32_t>(::getpid()) ^ static_cast<std::uint32_t>(std::time(nullptr));
     g_numbersSeeded = true;
   }
   while (g_numbersUsed < kNumberCount) {
     const std::uint32_t number = g_numbersUsed < kShortNumbers ? (g_nextNumber++ & 0xFFFFu) : g_numbersUsed;
-    const std::string path = NumberedName(number, suffix);
+    std::string candidate = NumberedName(number, suffix);
     ++g_numbersUsed;
-    if (path.size() + 1 > capacity) return FailName(buffer, "the name does not fit");
+    if (candidate.size() >= capacity) {
+      why = "cannot make a temporary file name: the name does not fit";
+      return false;
+    }
     struct stat st;
-    if (::lstat(path.c_str(), &st) == 0) continue;
-    std::memcpy(buffer, path.c_str(), path.size() + 1);
-    AppendToList(buffer);
-    return static_cast<int>(path.size());
+    if (::lstat(candidate.c_str(), &st) == 0) continue;
+    AppendToList(candidate.c_str());
+    path = std::move(candidate);
+    return true;
   }
-  return FailName(buffer, "all names of this run are used");
+  why = "cannot make a temporary file name: all names of this run are used";
+  return false;
+}
+
+}  // namespace
+
+bool MakeTempPath(const char* suffix, std::string& path, std::string& why) {
+  return MakeName(suffix, kPathLimit, path, why);
+}
+
+int MakeTempFileName(std::size_t capacity, char* buffer, const char* suffix) {
+  if (capacity == 0 || buffer == nullptr) return 0;
+  std::string path;
+  std::string why;
+  if (!MakeName(suffix, capacity, path, why)) {
+    buffer[0] = '\0';
+    return 0;
+  }
+  std::memcpy(buffer, path.c_str(), path.size() + 1);
+  return static_cast<int>(path.size());
 }
 
 void RegisterTempFile(const char* path) {

@@ -6,10 +6,13 @@
 #include <string>
 #include <vector>
 
-// Writes a fresh name into buffer (capacity bytes, terminating zero included), appends the
-// suffix when not null, lists it, and returns its length. Returns 0 and leaves buffer
-// untouched when capacity is 0; returns 0 with an empty buffer and a message on standard
-// error when no private folder can be made or the name does not fit.
+// A fresh name with the suffix (when not null) appended, listed for deletion. False, with the
+// reason, when no private folder can be made or no name is left.
+bool MakeTempPath(const char* suffix, std::string& path, std::string& why);
+
+// MakeTempPath into buffer (capacity bytes, terminating zero included); returns the name's
+// length. Returns 0 and leaves buffer untouched when capacity is 0; returns 0 with an empty
+// buffer when MakeTempPath fails or the name does not fit.
 int MakeTempFileName(std::size_t capacity, char* buffer, const char* suffix);
 
 // Lists a path unless an entry equal to it ignoring case is already there. Null: nothing.

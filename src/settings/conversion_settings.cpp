@@ -11,10 +11,6 @@ int EffectiveThreshold(const ConversionSettings& settings) {
   return (settings.bwThreshold >= 11 && settings.bwThreshold <= 254) ? settings.bwThreshold : kDefaultThreshold;
 }
 
-int EffectivePdfResolution(int pdfResolution) {
-  return pdfResolution > 0 ? pdfResolution : kDefaultPdfResolution;
-}
-
 int EffectivePdfResolution(const ConversionSettings& settings) {
-  return EffectivePdfResolution(settings.pdfResolution);
+  return settings.pdfResolution > 0 ? settings.pdfResolution : kDefaultPdfResolution;
 }

@@ -40,4 +40,3 @@ struct ConversionSettings {
 int EffectiveThreshold(const ConversionSettings& settings);
 // PDF rendering resolution actually used: pdfResolution when above 0, else 150.
 int EffectivePdfResolution(const ConversionSettings& settings);
-int EffectivePdfResolution(int pdfResolution);

@@ -1,17 +1,12 @@
-// Engine option texts, output naming and page collection.
+// Engine option texts.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "pipeline/convert.h"
-#include "settings/output_names.h"
-#include "pipeline/engine_paths.h"
 #include "pipeline/outline_tracer.h"
 #include "pipeline/second_method.h"
-#include "support/test_support.h"
 
 namespace {
 
@@ -99,38 +94,4 @@ TEST(SecondMethodOptions, ColourCentrelineAndExtras) {
   Set(s.extraEngineArgs, "-color-count 4");
   ASSERT_TRUE(BuildSecondMethodOptions(s, options));
   EXPECT_EQ(options, " -centerline -color-count 4");
-  EXPECT_EQ(OutputExtension("/x/out.EMF"), "EMF");
-  EXPECT_EQ(OutputExtension("/x/out"), "");
-}
-
-TEST(OutputNames, NumberedVariantsNeverOverwrite) {
-  testsupport::ScratchDir dir;
-  std::string path = dir.file("out.eps");
-  EXPECT_EQ(MakeUniqueOutputName(path), dir.file("out.eps"));
-  testsupport::WriteText(dir.file("out.eps"), "x");
-  for (int i = 0; i <= 4; ++i) {
-    char name[32];
-    std::snprintf(name, sizeof(name), "out%03d.eps", i);
-    testsupport::WriteText(dir.file(name), "x");
-  }
-  path = dir.file("out.eps");
-  EXPECT_EQ(MakeUniqueOutputName(path), dir.file("out005.eps"));
-  // Candidates are built from the given stem, not from an earlier candidate.
-  path = dir.file("out000.eps");
-  EXPECT_EQ(MakeUniqueOutputName(path), dir.file("out000000.eps"));
-}
-
-TEST(PageCollection, MatchesFilesOfThePatternInNameOrder) {
-  testsupport::ScratchDir dir;
-  for (const char* name : {"trw1A2B.tmp-0010.png", "trw1A2B.tmp-0002.png", "trw1A2B.tmp.png",
-                           "trw1A2B.tmp-0001.png", "other-0001.png", "trw1A2B.tmp-0003.txt"}) {
-    testsupport::WriteText(dir.file(name), "x");
-  }
-  ASSERT_EQ(mkdir(dir.file("trw1A2B.tmp-folder.png").c_str(), 0700), 0);
-  std::vector<std::string> list = {"/earlier"};
-  EXPECT_EQ(CollectMatchingFiles(dir.file("trw1A2B.tmp*.png"), list), 5);
-  EXPECT_EQ(list, (std::vector<std::string>{"/earlier", dir.file("trw1A2B.tmp-0001.png"),
-                                            dir.file("trw1A2B.tmp-0002.png"),
-                                            dir.file("trw1A2B.tmp-0010.png"),
-                                            dir.file("trw1A2B.tmp.png")}));
 }

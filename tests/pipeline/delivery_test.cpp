@@ -15,39 +15,10 @@
 #include <vector>
 
 #include "image/io/format.h"
-#include "pipeline/standin_fixture.h"
+#include "support/standin_fixture.h"
 #include "support/test_support.h"
 
 namespace {
-
-unsigned char Disc(int x, int y) {
-  const int dx = x - 30, dy = y - 20;
-  return dx * dx + dy * dy < 225 ? 0 : 250;
-}
-
-bool HasPotrace() { return testsupport::Exists("/usr/bin/potrace"); }
-
-
-std::string Text(const std::string& path) {
-  const auto bytes = testsupport::ReadBytes(path);
-  return std::string(bytes.begin(), bytes.end());
-}
-
-bool EndsWith(const std::string& text, const std::string& end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-std::vector<std::string> Entries(const std::string& folder) {
-  std::vector<std::string> names;
-  if (DIR* d = opendir(folder.c_str())) {
-    while (dirent* e = readdir(d)) {
-      const std::string name = e->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(d);
-  }
-  return names;
-}
 
 // Starts the program `count` times at once with the same arguments; returns their statuses.
 std::vector<int> RunTogether(const ScratchInstall& install, int count, const std::vector<std::string>& args,
@@ -88,11 +59,11 @@ TEST(Delivery, ConcurrentRunsIntoOneNameEachDeliverWholeOutputs) {
   ASSERT_TRUE(WriteGreyImage(install.work("disc.png"), FORMAT_PNG, 60, 40, Disc));
   ASSERT_EQ(mkdir(install.work("out").c_str(), 0755), 0);
   for (int status : RunTogether(install, 16, {"disc.png", "out/same.svg"})) EXPECT_EQ(status, 1);
-  const auto names = Entries(install.work("out"));
+  const auto names = FolderEntries(install.work("out"));
   EXPECT_EQ(names.size(), 16u);
   for (const std::string& name : names) {
     EXPECT_TRUE(name == "same.svg" || (name.rfind("same", 0) == 0 && name.size() == 11)) << name;
-    EXPECT_TRUE(EndsWith(Text(install.work("out/" + name)), "</svg>\n")) << name;
+    EXPECT_TRUE(EndsWith(FileText(install.work("out/" + name)), "</svg>\n")) << name;
   }
 
   // Four runs of a three-page document: every page of every run is delivered.
@@ -101,9 +72,9 @@ TEST(Delivery, ConcurrentRunsIntoOneNameEachDeliverWholeOutputs) {
   ASSERT_EQ(mkdir(install.work("pages").c_str(), 0755), 0);
   const std::vector<std::string> pdf = {"TW_STANDIN_PAGES=3", "TW_STANDIN_PAGE=" + install.work("disc.png")};
   for (int status : RunTogether(install, 4, {"doc.pdf", "pages/p.svg"}, pdf)) EXPECT_EQ(status, 1);
-  const auto pageNames = Entries(install.work("pages"));
+  const auto pageNames = FolderEntries(install.work("pages"));
   EXPECT_EQ(pageNames.size(), 12u);
-  for (const std::string& name : pageNames) EXPECT_TRUE(EndsWith(Text(install.work("pages/" + name)), "</svg>\n"));
+  for (const std::string& name : pageNames) EXPECT_TRUE(EndsWith(FileText(install.work("pages/" + name)), "</svg>\n"));
   EXPECT_TRUE(install.TmpEntries().empty());
 }
 
@@ -162,7 +133,7 @@ TEST(Diagnostics, EveryFailureSaysWhyInOneLineAndStandardOutputStaysAsDesigned) 
   EXPECT_EQ(r.err, line("doc.pdf", "the renderer wrote no page"));
   // Calls are counted over the whole test: the renderer's is the next, the third page's two later.
   int calls = 0;
-  for (const std::string& name : Entries(install.records())) calls += EndsWith(name, ".claim");
+  for (const std::string& name : FolderEntries(install.records())) calls += EndsWith(name, ".claim");
   const std::string thirdPage = std::to_string(calls + 2);
   r = install.Run({"doc.pdf", "d.svg"}, {"TW_STANDIN_PAGES=3", "TW_STANDIN_SKIP=2", "TW_STANDIN_FAIL=1",
                                           "TW_STANDIN_FAIL_CALL=" + thirdPage, "TW_STANDIN_PAGE=" + install.work("a.png"),
@@ -200,7 +171,7 @@ TEST(Delivery, MendsEmptyOutputWordAndPngOutputs) {
   EXPECT_EQ(r.status, 254);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "tracewright: pic.tif: the output name is empty\n");
-  EXPECT_EQ(Entries(install.work()), std::vector<std::string>{"pic.tif"});
+  EXPECT_EQ(FolderEntries(install.work()), std::vector<std::string>{"pic.tif"});
   // The default output, pic.png, is a PNG of the traced curves: black disc, white corners.
   r = install.Run({"pic.tif"});
   EXPECT_EQ(r.status, 1) << r.err;
@@ -213,7 +184,7 @@ TEST(Delivery, MendsEmptyOutputWordAndPngOutputs) {
   r = install.Run({"-method2", "pic.tif", "x.pgm"});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.err.find("unsupported output format"), std::string::npos) << r.err;
-  EXPECT_EQ(Entries(install.work()).size(), 2u);
+  EXPECT_EQ(FolderEntries(install.work()).size(), 2u);
 }
 
 TEST(Delivery, FullDiskLeavesNothingAndSaysWhy) {
@@ -241,7 +212,7 @@ TEST(Delivery, FullDiskLeavesNothingAndSaysWhy) {
     const auto r = install.Run(args);
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
-    EXPECT_EQ(Entries(disk), std::vector<std::string>{"fill"});
+    EXPECT_EQ(FolderEntries(disk), std::vector<std::string>{"fill"});
   }
   umount(disk.c_str());
   EXPECT_TRUE(install.TmpEntries().empty());
@@ -261,75 +232,7 @@ TEST(Delivery, GnuParallelJobsShareOneOutputFolder) {
   ASSERT_EQ(mkdir(install.work("out").c_str(), 0755), 0);
   const auto r = testsupport::RunCommand(args, install.work(), {"TMPDIR=" + install.tmp(), "HOME=" + install.tmp()});
   EXPECT_EQ(r.status, 0) << r.err;
-  const auto names = Entries(install.work("out"));
+  const auto names = FolderEntries(install.work("out"));
   EXPECT_EQ(names.size(), 8u);
-  for (const std::string& name : names) EXPECT_TRUE(EndsWith(Text(install.work("out/" + name)), "</svg>\n")) << name;
-}
-
-TEST(Batch, ManyEnginesAtOnceLookLikeOneAfterAnother) {
-  if (!HasPotrace()) GTEST_SKIP() << "potrace is not installed";
-  ScratchInstall install;
-  install.AddLink("potrace", "/usr/bin/potrace");
-  // 50 inputs in several formats, some not pictures, many sharing a stem (x.tif and x.png both
-  // become x.svg), and one GIF of two frames.
-  const unsigned formats[] = {FORMAT_PNG, FORMAT_BMP, FORMAT_TIF, FORMAT_TGA, FORMAT_PCX};
-  const char* extensions[] = {"png", "bmp", "tif", "tga", "pcx"};
-  ASSERT_EQ(mkdir(install.work("in").c_str(), 0755), 0);
-  for (int i = 0; i < 45; ++i) {
-    const std::string name = "in/" + std::string(1, static_cast<char>('a' + i / 5)) + "." + extensions[i % 5];
-    ASSERT_TRUE(WriteGreyImage(install.work(name), formats[i % 5], 20 + i, 16, Disc));
-  }
-  for (int i = 0; i < 5; ++i) testsupport::WriteText(install.work("in/z" + std::to_string(i) + ".jpg"), "no picture");
-  const auto run = [&](const char* jobs, const std::string& out) {
-    EXPECT_EQ(mkdir(install.work(out).c_str(), 0755), 0);
-    auto r = install.Run({"in/*", out + "/*.svg"}, {std::string("TRACEWRIGHT_JOBS=") + jobs});
-    std::string shown = r.out;
-    for (std::size_t at; (at = shown.find(install.work(out))) != std::string::npos;) shown.replace(at, install.work(out).size(), "OUT");
-    std::vector<std::string> names = Entries(install.work(out));
-    std::sort(names.begin(), names.end());
-    std::vector<std::string> contents;
-    for (const std::string& name : names) contents.push_back(Text(install.work(out + "/" + name)));
-    return std::make_tuple(r.status, shown, names, contents, r.err.substr(r.err.rfind("tracewright: ")));
-  };
-  const auto one = run("1", "one");
-  const auto eight = run("8", "eight");
-  EXPECT_EQ(std::get<0>(one), 0);  // the last job, z4.jpg, fails
-  EXPECT_EQ(std::get<2>(one).size(), 45u);
-  EXPECT_EQ(std::get<0>(eight), std::get<0>(one));
-  EXPECT_EQ(std::get<1>(eight), std::get<1>(one));
-  EXPECT_EQ(std::get<2>(eight), std::get<2>(one));
-  EXPECT_EQ(std::get<3>(eight), std::get<3>(one));
-  EXPECT_EQ(std::get<4>(eight), "tracewright: 5 of 50 jobs failed\n");
-  EXPECT_EQ(std::get<4>(one), std::get<4>(eight));
-  EXPECT_TRUE(install.TmpEntries().empty());
-}
-
-TEST(Batch, InterruptDuringAParallelBatchLeavesNothingBehind) {
-  ScratchInstall install;
-  install.AddStandIn("potrace");
-  ASSERT_EQ(mkdir(install.work("out").c_str(), 0755), 0);
-  for (int i = 0; i < 6; ++i) {
-    ASSERT_TRUE(WriteGreyImage(install.work("p" + std::to_string(i) + ".bmp"), FORMAT_BMP, 8, 8, Disc));
-  }
-  const std::string program = install.program();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    setenv("TMPDIR", install.tmp().c_str(), 1);
-    setenv("TW_STANDIN_DIR", install.records().c_str(), 1);
-    setenv("TW_STANDIN_SLEEP", "20", 1);
-    setenv("TRACEWRIGHT_JOBS", "4", 1);
-    if (chdir(install.work().c_str()) != 0) _exit(126);
-    execl(program.c_str(), "tracewright", "*.bmp", "out/*.eps", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  // Wait until four engines run at once, then interrupt.
-  for (int i = 0; i < 500 && !testsupport::Exists(install.records() + "/call-3.args"); ++i) usleep(20000);
-  EXPECT_TRUE(testsupport::Exists(install.records() + "/call-3.args"));
-  kill(pid, SIGINT);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFSIGNALED(status));
-  EXPECT_EQ(WTERMSIG(status), SIGINT);
-  EXPECT_TRUE(install.TmpEntries().empty());
-  EXPECT_TRUE(Entries(install.work("out")).empty());
+  for (const std::string& name : names) EXPECT_TRUE(EndsWith(FileText(install.work("out/" + name)), "</svg>\n")) << name;
 }

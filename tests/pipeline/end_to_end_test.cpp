@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "image/io/format.h"
-#include "pipeline/standin_fixture.h"
+#include "support/standin_fixture.h"
 #include "support/test_support.h"
 
 namespace {
@@ -18,13 +18,6 @@ unsigned char Shapes(int x, int y) {
   if (dx * dx + dy * dy < 400) return 0;
   if (x > 70 && x < 110 && y > 20 && y < 40) return 30;
   return 250;
-}
-
-bool HasPotrace() { return testsupport::Exists("/usr/bin/potrace"); }
-
-std::string Text(const std::string& path) {
-  const auto bytes = testsupport::ReadBytes(path);
-  return std::string(bytes.begin(), bytes.end());
 }
 
 bool LooksLike(const std::string& format, const std::string& text) {
@@ -80,7 +73,7 @@ TEST(EndToEnd, EveryInputRouteToEveryPotraceFormat) {
       const std::string out = std::string("out-") + input.name + "." + format;
       const auto r = install.Run({input.name, out});
       EXPECT_EQ(r.status, 1) << input.name << " -> " << format << "\n" << r.err;
-      EXPECT_TRUE(LooksLike(format, Text(install.work(out)))) << input.name << " -> " << format;
+      EXPECT_TRUE(LooksLike(format, FileText(install.work(out)))) << input.name << " -> " << format;
     }
   }
   EXPECT_TRUE(install.TmpEntries().empty());
@@ -117,9 +110,9 @@ TEST(EndToEnd, FoldersPatternsAndOutputNames) {
   EXPECT_FALSE(testsupport::Exists(install.work("vec/x.eps")));
 
   // Again: existing outputs are kept and the new ones take numbered names.
-  const auto before = Text(install.work("vec/a.eps"));
+  const auto before = FileText(install.work("vec/a.eps"));
   r = install.Run({"in", "vec/x.eps"});
-  EXPECT_EQ(Text(install.work("vec/a.eps")), before);
+  EXPECT_EQ(FileText(install.work("vec/a.eps")), before);
   EXPECT_TRUE(testsupport::Exists(install.work("vec/a000.eps")));
   EXPECT_TRUE(testsupport::Exists(install.work("vec/b000.eps")));
 
@@ -161,7 +154,7 @@ TEST(EndToEnd, MultiPageTiffGivesOneOutputPerPageInOrder) {
   // Page widths 10, 20, 30 pixels show in the bounding boxes, in page order.
   const char* names[] = {"out.eps", "out000.eps", "out001.eps"};
   for (int page = 0; page < 3; ++page) {
-    const std::string text = Text(install.work(names[page]));
+    const std::string text = FileText(install.work(names[page]));
     const auto box = text.find("%%BoundingBox: 0 0 ");
     ASSERT_NE(box, std::string::npos) << names[page];
     EXPECT_EQ(std::stoi(text.substr(box + 19)), 10 + 10 * page) << names[page];
@@ -175,6 +168,6 @@ TEST(EndToEnd, SampleImageConvertsToSvg) {
   install.AddLink("potrace", "/usr/bin/potrace");
   const auto r = install.Run({std::string(TW_SOURCE_DIR) + "/samples/logo.png", install.work("logo.svg")});
   EXPECT_EQ(r.status, 1);
-  const std::string svg = Text(install.work("logo.svg"));
+  const std::string svg = FileText(install.work("logo.svg"));
   EXPECT_NE(svg.find("<path"), std::string::npos);
 }

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "support/standin_fixture.h"
 #include "support/test_support.h"
 
 namespace {
@@ -65,14 +66,7 @@ RunResult Render(int dpi, const std::string& pdf, const std::string& base, const
 
 // Names in a folder, sorted, without "." and "..".
 std::vector<std::string> ListFolder(const std::string& path) {
-  std::vector<std::string> names;
-  if (DIR* dir = opendir(path.c_str())) {
-    while (dirent* entry = readdir(dir)) {
-      std::string name = entry->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(dir);
-  }
+  std::vector<std::string> names = FolderEntries(path);
   std::sort(names.begin(), names.end());
   return names;
 }

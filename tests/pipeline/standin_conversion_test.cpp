@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "image/io/format.h"
-#include "pipeline/standin_fixture.h"
+#include "support/standin_fixture.h"
 #include "support/test_support.h"
 
 namespace {

@@ -52,4 +52,19 @@ TEST(FindMatchingNames, ListsSortedWithFoldersAndDotFiles) {
   EXPECT_EQ(FindMatchingNames(dir.path() + "/"), Names{});
 }
 
+TEST(CollectMatchingFiles, AppendsFilesOfThePatternInNameOrder) {
+  testsupport::ScratchDir dir;
+  for (const char* name : {"trw1A2B.tmp-0010.png", "trw1A2B.tmp-0002.png", "trw1A2B.tmp.png",
+                           "trw1A2B.tmp-0001.png", "other-0001.png", "trw1A2B.tmp-0003.txt"}) {
+    testsupport::WriteText(dir.file(name), "x");
+  }
+  ASSERT_EQ(mkdir(dir.file("trw1A2B.tmp-folder.png").c_str(), 0700), 0);
+  std::vector<std::string> list = {"/earlier"};
+  EXPECT_EQ(CollectMatchingFiles(dir.file("trw1A2B.tmp*.png"), list), 5);
+  EXPECT_EQ(list, (std::vector<std::string>{"/earlier", dir.file("trw1A2B.tmp-0001.png"),
+                                            dir.file("trw1A2B.tmp-0002.png"),
+                                            dir.file("trw1A2B.tmp-0010.png"),
+                                            dir.file("trw1A2B.tmp.png")}));
+}
+
 }  // namespace

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "settings/conversion_settings.h"
-#include "pipeline/convert.h"
+#include "driver/batch.h"
 #include "platform/files.h"
 #include "platform/memfile_registry.h"
 #include "platform/process.h"

@@ -9,7 +9,9 @@
 // - TW_STANDIN_FAIL=1: writes no output, says why and ends with status 1; =kill: is killed by
 //   SIGKILL; TW_STANDIN_FAIL_CALL=N: fails so only on its N-th call (from 0);
 // - TW_STANDIN_SKIP=N: as pagerip, leaves out page N and says so as pagerip does;
-// - TW_STANDIN_SLEEP=N: sleeps N seconds first (for interrupt tests).
+// - TW_STANDIN_SLEEP=N: sleeps N seconds first (for interrupt tests; fractions allowed);
+// - TW_STANDIN_LOG=FILE: appends "start <pid>" when it begins and "stop <pid>" when it ends,
+//   one line each with O_APPEND, so that tests can count the engines running at once.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +21,7 @@
 #include <string>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -66,11 +69,24 @@ void WritePages(const std::string& base, int part, int parts) {
   }
 }
 
-}  // namespace
+void Log(const char* event) {
+  const char* log = std::getenv("TW_STANDIN_LOG");
+  if (log == nullptr || *log == '\0') return;
+  const int fd = open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  const std::string line = std::string(event) + " " + std::to_string(getpid()) + "\n";
+  if (write(fd, line.data(), line.size()) < 0) {
+  }
+  close(fd);
+}
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   const int call = Record(argc, argv);
-  if (const char* pause = std::getenv("TW_STANDIN_SLEEP")) sleep(static_cast<unsigned>(std::atoi(pause)));
+  if (const char* pause = std::getenv("TW_STANDIN_SLEEP")) {
+    const double seconds = std::atof(pause);
+    const timespec wait = {static_cast<time_t>(seconds), static_cast<long>((seconds - static_cast<long>(seconds)) * 1e9)};
+    nanosleep(&wait, nullptr);
+  }
   const char* fail = std::getenv("TW_STANDIN_FAIL");
   const char* failCall = std::getenv("TW_STANDIN_FAIL_CALL");
   if (fail != nullptr && (failCall == nullptr || std::atoi(failCall) == call)) {
@@ -112,4 +128,13 @@ int main(int argc, char** argv) {
     }
   }
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Log("start");
+  const int status = Run(argc, argv);
+  Log("stop");
+  return status;
 }

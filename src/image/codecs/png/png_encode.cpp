@@ -97,123 +97,130 @@ bool PaletteHasAlpha(const CxImage& image) {
   return false;
 }
 
-}  // namespace
+// How the pixels go into the file: bit depth, colour type and the row form.
+struct PngLayout {
+  int bitDepth = 8;
+  int colourType = PNG_COLOR_TYPE_RGB;
+  RowKind kind = RowKind::kStored;
+  int rowChannels = 3;
+  bool alpha = false;
+  bool paletteAlpha = false;
+};
 
-bool CxImagePNG::WriteWithLibrary(PngWriteContext* ctx) {
-  ctx->png = png_create_write_struct(PNG_LIBPNG_VER_STRING, ctx, PngWriteError,
-                                     PngWriteWarning);
-  if (ctx->png == nullptr) return Fail("Failed to create PNG structure");
-  ctx->info = png_create_info_struct(ctx->png);
-  if (ctx->info == nullptr) return Fail("Failed to initialize PNG info structure");
-  if (setjmp(png_jmpbuf(ctx->png))) return Fail("Error saving PNG file");
-  png_structp png = ctx->png;
-  png_infop pinfo = ctx->info;
-  png_set_write_fn(png, ctx, PngWriteData, PngFlushData);
-  png_set_compression_level(png, writeSettings_.zlibLevel);
-  if (writeSettings_.zlibStrategy >= 0) png_set_compression_strategy(png, writeSettings_.zlibStrategy);
-  if (writeSettings_.filters >= 0) {
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, writeSettings_.filters);
-  }
-
-  const uint32_t width = Width();
-  const uint32_t height = Height();
-  const RgbQuad* entries = PaletteEntries();
-  const bool alpha = HasAlpha();
-  const bool paletteAlpha = PaletteHasAlpha(*this);
+PngLayout ChooseLayout(const CxImage& image) {
+  PngLayout layout;
+  const RgbQuad* entries = image.PaletteEntries();
+  layout.alpha = image.HasAlpha();
+  layout.paletteAlpha = PaletteHasAlpha(image);
   // Grey only where the stored index is the grey value itself at 8 bits; a 1- or 4-bit
   // image whose palette is (i, i, i) would otherwise be read back far brighter.
-  const bool grey = entries != nullptr && Bpp() == 8 && IsGreyRamp() && !paletteAlpha;
-  int bitDepth = entries != nullptr ? static_cast<int>(Bpp()) : 8;
-  int colourType = entries == nullptr ? PNG_COLOR_TYPE_RGB
-                                      : (grey ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_PALETTE);
-  RowKind kind = RowKind::kStored;
-  int rowChannels = entries == nullptr ? 3 : 1;
-  if (alpha) {
-    bitDepth = 8;
-    if (colourType == PNG_COLOR_TYPE_GRAY) {
-      colourType = PNG_COLOR_TYPE_GRAY_ALPHA;
-      kind = RowKind::kGreyAlpha;
-      rowChannels = 2;
+  const bool grey = entries != nullptr && image.Bpp() == 8 && image.IsGreyRamp() && !layout.paletteAlpha;
+  layout.bitDepth = entries != nullptr ? static_cast<int>(image.Bpp()) : 8;
+  layout.colourType = entries == nullptr ? PNG_COLOR_TYPE_RGB : (grey ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_PALETTE);
+  layout.rowChannels = entries == nullptr ? 3 : 1;
+  if (layout.alpha) {
+    layout.bitDepth = 8;
+    if (layout.colourType == PNG_COLOR_TYPE_GRAY) {
+      layout.colourType = PNG_COLOR_TYPE_GRAY_ALPHA;
+      layout.kind = RowKind::kGreyAlpha;
+      layout.rowChannels = 2;
     } else {
       // A palette has no alpha flag in PNG; such pixels are written as colour + alpha.
-      kind = colourType == PNG_COLOR_TYPE_RGB ? RowKind::kColourAlpha : RowKind::kPaletteAlpha;
-      colourType = PNG_COLOR_TYPE_RGB_ALPHA;
-      rowChannels = 4;
+      layout.kind = layout.colourType == PNG_COLOR_TYPE_RGB ? RowKind::kColourAlpha : RowKind::kPaletteAlpha;
+      layout.colourType = PNG_COLOR_TYPE_RGB_ALPHA;
+      layout.rowChannels = 4;
     }
   }
-  const int interlace =
-      CodecOptions(FORMAT_PNG) == 1 ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE;
-  png_set_IHDR(png, pinfo, width, height, bitDepth, colourType, interlace,
-               PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
+  return layout;
+}
 
-  const int32_t transparent = TransparentIndex();
-  const RgbQuad tc = TransparentColour();
+void SetCompression(png_structp png, const PngWriteSettings& settings) {
+  png_set_compression_level(png, settings.zlibLevel);
+  if (settings.zlibStrategy >= 0) png_set_compression_strategy(png, settings.zlibStrategy);
+  if (settings.filters >= 0) png_set_filter(png, PNG_FILTER_TYPE_BASE, settings.filters);
+}
+
+// The background chunk: the transparent colour where there is one, else white.
+void SetBackground(png_structp png, png_infop pinfo, const CxImage& image) {
   png_color_16 background{};
   background.index = 0;
   background.red = background.green = background.blue = 255;
   background.gray = 0;
-  if (transparent >= 0) {
+  if (image.TransparentIndex() >= 0) {
+    const RgbQuad tc = image.TransparentColour();
     background.red = tc.red;
     background.green = tc.green;
     background.blue = tc.blue;
   }
   png_set_bKGD(png, pinfo, &background);
+}
 
+void SetResolution(png_structp png, png_infop pinfo, const CxImage& image) {
+  const BitmapInfoHeader& head = image.Header();
   if (head.biXPelsPerMeter > 0 && head.biYPelsPerMeter > 0) {
     png_set_pHYs(png, pinfo, static_cast<png_uint_32>(head.biXPelsPerMeter),
                  static_cast<png_uint_32>(head.biYPelsPerMeter), PNG_RESOLUTION_METER);
   }
+}
 
-  if (colourType == PNG_COLOR_TYPE_PALETTE) {
-    uint32_t count = ColoursImportant() != 0 ? ColoursImportant() : ColoursUsed();
-    const uint32_t highest = HighestIndex(*this);
-    if (count <= highest) count = highest + 1;
-    if (count > ColoursUsed()) count = ColoursUsed();
-    png_color colours[256];
-    for (uint32_t i = 0; i < count; ++i) {
-      colours[i].red = entries[i].red;
-      colours[i].green = entries[i].green;
-      colours[i].blue = entries[i].blue;
-    }
-    png_set_PLTE(png, pinfo, colours, static_cast<int>(count));
-    png_byte alphas[256];
-    if (paletteAlpha) {
-      for (uint32_t i = 0; i < count; ++i) alphas[i] = entries[i].reserved;
-      png_set_tRNS(png, pinfo, alphas, static_cast<int>(count), nullptr);
-    } else if (transparent >= 0 && static_cast<uint32_t>(transparent) < count) {
-      // Entries before the transparent one stay opaque; no reordering of the palette.
-      std::memset(alphas, 255, sizeof alphas);
-      alphas[transparent] = 0;
-      png_set_tRNS(png, pinfo, alphas, transparent + 1, nullptr);
-    }
-  } else if (!alpha && transparent >= 0) {
-    png_color_16 key{};
-    if (colourType == PNG_COLOR_TYPE_GRAY) {
-      key.gray = static_cast<png_uint_16>(transparent);
-    } else {
-      key.red = tc.red;
-      key.green = tc.green;
-      key.blue = tc.blue;
-    }
-    png_set_tRNS(png, pinfo, nullptr, 0, &key);
+// The palette chunk, covering every index a pixel uses, and its transparency.
+void SetPalette(png_structp png, png_infop pinfo, const CxImage& image, const PngLayout& layout) {
+  const RgbQuad* entries = image.PaletteEntries();
+  const int32_t transparent = image.TransparentIndex();
+  uint32_t count = image.ColoursImportant() != 0 ? image.ColoursImportant() : image.ColoursUsed();
+  const uint32_t highest = HighestIndex(image);
+  if (count <= highest) count = highest + 1;
+  if (count > image.ColoursUsed()) count = image.ColoursUsed();
+  png_color colours[256];
+  for (uint32_t i = 0; i < count; ++i) {
+    colours[i].red = entries[i].red;
+    colours[i].green = entries[i].green;
+    colours[i].blue = entries[i].blue;
   }
+  png_set_PLTE(png, pinfo, colours, static_cast<int>(count));
+  png_byte alphas[256];
+  if (layout.paletteAlpha) {
+    for (uint32_t i = 0; i < count; ++i) alphas[i] = entries[i].reserved;
+    png_set_tRNS(png, pinfo, alphas, static_cast<int>(count), nullptr);
+  } else if (transparent >= 0 && static_cast<uint32_t>(transparent) < count) {
+    // Entries before the transparent one stay opaque; no reordering of the palette.
+    std::memset(alphas, 255, sizeof alphas);
+    alphas[transparent] = 0;
+    png_set_tRNS(png, pinfo, alphas, transparent + 1, nullptr);
+  }
+}
 
-  png_write_info(png, pinfo);
-  if (kind == RowKind::kStored && colourType == PNG_COLOR_TYPE_RGB) png_set_bgr(png);
+// The transparent grey level or colour of a picture without palette or alpha.
+void SetTransparentKey(png_structp png, png_infop pinfo, const CxImage& image, const PngLayout& layout) {
+  png_color_16 key{};
+  if (layout.colourType == PNG_COLOR_TYPE_GRAY) {
+    key.gray = static_cast<png_uint_16>(image.TransparentIndex());
+  } else {
+    const RgbQuad tc = image.TransparentColour();
+    key.red = tc.red;
+    key.green = tc.green;
+    key.blue = tc.blue;
+  }
+  png_set_tRNS(png, pinfo, nullptr, 0, &key);
+}
+
+// Every row, bottom-up storage written top-down, in every interlace pass; `row` holds the
+// rows that are not written as stored.
+void WriteRows(png_structp png, const CxImage& image, const PngLayout& layout, uint8_t* row) {
+  const uint32_t width = image.Width();
+  const uint32_t height = image.Height();
+  const RgbQuad* entries = image.PaletteEntries();
+  const RgbQuad tc = image.TransparentColour();
+  const bool keyToAlpha = layout.kind == RowKind::kColourAlpha && image.TransparentIndex() >= 0;
+  const uint8_t* alphaPlane = image.AlphaPlane();
   const int passes = png_set_interlace_handling(png);
-  if (kind != RowKind::kStored) {
-    ctx->row = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(width) * rowChannels));
-    if (ctx->row == nullptr) png_error(png, "out of memory");
-  }
-  const bool keyToAlpha = kind == RowKind::kColourAlpha && transparent >= 0;
-  const uint8_t* alphaPlane = AlphaPlane();
   for (int pass = 0; pass < passes; ++pass) {
     for (uint32_t t = 0; t < height; ++t) {
       const uint32_t y = height - 1 - t;
-      const uint8_t* src = RowPointer(y);
-      const uint8_t* a = alpha ? alphaPlane + static_cast<size_t>(y) * width : nullptr;
-      uint8_t* out = ctx->row;
-      switch (kind) {
+      const uint8_t* src = image.RowPointer(y);
+      const uint8_t* a = layout.alpha ? alphaPlane + static_cast<size_t>(y) * width : nullptr;
+      uint8_t* out = row;
+      switch (layout.kind) {
         case RowKind::kStored:
           png_write_row(png, src);
           continue;
@@ -235,7 +242,7 @@ bool CxImagePNG::WriteWithLibrary(PngWriteContext* ctx) {
           break;
         case RowKind::kPaletteAlpha:
           for (uint32_t x = 0; x < width; ++x, out += 4) {
-            const RgbQuad c = entries[IndexAtUnchecked(x, y)];
+            const RgbQuad c = entries[image.IndexAtUnchecked(x, y)];
             out[0] = c.red;
             out[1] = c.green;
             out[2] = c.blue;
@@ -243,9 +250,45 @@ bool CxImagePNG::WriteWithLibrary(PngWriteContext* ctx) {
           }
           break;
       }
-      png_write_row(png, ctx->row);
+      png_write_row(png, row);
     }
   }
+}
+
+}  // namespace
+
+bool CxImagePNG::WriteWithLibrary(PngWriteContext* ctx) {
+  ctx->png = png_create_write_struct(PNG_LIBPNG_VER_STRING, ctx, PngWriteError,
+                                     PngWriteWarning);
+  if (ctx->png == nullptr) return Fail("Failed to create PNG structure");
+  ctx->info = png_create_info_struct(ctx->png);
+  if (ctx->info == nullptr) return Fail("Failed to initialize PNG info structure");
+  if (setjmp(png_jmpbuf(ctx->png))) return Fail("Error saving PNG file");
+  png_structp png = ctx->png;
+  png_infop pinfo = ctx->info;
+  png_set_write_fn(png, ctx, PngWriteData, PngFlushData);
+  SetCompression(png, writeSettings_);
+
+  const PngLayout layout = ChooseLayout(*this);
+  const int interlace =
+      CodecOptions(FORMAT_PNG) == 1 ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE;
+  png_set_IHDR(png, pinfo, Width(), Height(), layout.bitDepth, layout.colourType, interlace,
+               PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
+  SetBackground(png, pinfo, *this);
+  SetResolution(png, pinfo, *this);
+  if (layout.colourType == PNG_COLOR_TYPE_PALETTE) {
+    SetPalette(png, pinfo, *this, layout);
+  } else if (!layout.alpha && TransparentIndex() >= 0) {
+    SetTransparentKey(png, pinfo, *this, layout);
+  }
+
+  png_write_info(png, pinfo);
+  if (layout.kind == RowKind::kStored && layout.colourType == PNG_COLOR_TYPE_RGB) png_set_bgr(png);
+  if (layout.kind != RowKind::kStored) {
+    ctx->row = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(Width()) * layout.rowChannels));
+    if (ctx->row == nullptr) png_error(png, "out of memory");
+  }
+  WriteRows(png, *this, layout, ctx->row);
   png_write_end(png, pinfo);
   return true;
 }

@@ -33,6 +33,15 @@ class ScratchInstall {
   testsupport::ScratchDir dir_;
 };
 
+// True when Debian's potrace is installed, for the tests that run the real engine.
+bool HasPotrace();
+// A file's whole contents; the names in a folder ("." and ".." left out), unsorted.
+std::string FileText(const std::string& path);
+std::vector<std::string> FolderEntries(const std::string& folder);
+bool EndsWith(const std::string& text, const std::string& end);
+// Black disc of radius 15 around (30, 20) on near-white, for WriteGreyImage.
+unsigned char Disc(int x, int y);
+
 // A 24-bit image in the given format; pixel (x, y) from the top has grey value grey(x, y).
 bool WriteGreyImage(const std::string& path, unsigned format, int width, int height,
                     unsigned char (*grey)(int x, int y));

@@ -1,4 +1,4 @@
-#include "pipeline/standin_fixture.h"
+#include "support/standin_fixture.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -52,9 +52,18 @@ std::vector<std::string> ScratchInstall::CallArgs(int n) const {
   return args;
 }
 
-std::vector<std::string> ScratchInstall::TmpEntries() const {
+std::vector<std::string> ScratchInstall::TmpEntries() const { return FolderEntries(tmp()); }
+
+bool HasPotrace() { return testsupport::Exists("/usr/bin/potrace"); }
+
+std::string FileText(const std::string& path) {
+  const auto bytes = testsupport::ReadBytes(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+std::vector<std::string> FolderEntries(const std::string& folder) {
   std::vector<std::string> names;
-  if (DIR* d = opendir(tmp().c_str())) {
+  if (DIR* d = opendir(folder.c_str())) {
     while (dirent* e = readdir(d)) {
       std::string name = e->d_name;
       if (name != "." && name != "..") names.push_back(name);
@@ -62,6 +71,15 @@ std::vector<std::string> ScratchInstall::TmpEntries() const {
     closedir(d);
   }
   return names;
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+unsigned char Disc(int x, int y) {
+  const int dx = x - 30, dy = y - 20;
+  return dx * dx + dy * dy < 225 ? 0 : 250;
 }
 
 bool WriteGreyImage(const std::string& path, unsigned format, int width, int height,

@@ -1,0 +1,137 @@
+// The job loop: one path for every job whatever the number of engines, at most N engines of
+// any kind at once, and what a run one job after another prints.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "image/io/format.h"
+#include "support/standin_fixture.h"
+#include "support/test_support.h"
+
+namespace {
+
+// The most engines that ran at once, from the stand-ins' "start"/"stop" lines.
+int MostAtOnce(const std::string& log, int* runs) {
+  std::istringstream lines(FileText(log));
+  int running = 0;
+  int most = 0;
+  *runs = 0;
+  for (std::string event, pid; lines >> event >> pid;) {
+    if (event == "start") {
+      ++*runs;
+      most = std::max(most, ++running);
+    } else {
+      --running;
+    }
+  }
+  return most;
+}
+
+}  // namespace
+
+TEST(Batch, NeverMoreEnginesOfAnyKindThanAsked) {
+  ScratchInstall install;
+  install.AddStandIn("potrace");
+  install.AddStandIn("pagerip");
+  ASSERT_EQ(mkdir(install.work("in").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(install.work("out").c_str(), 0755), 0);
+  for (int i = 0; i < 3; ++i) testsupport::WriteText(install.work("in/doc" + std::to_string(i) + ".pdf"), "%PDF-1.4 stand-in");
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(WriteGreyImage(install.work("in/pic" + std::to_string(i) + ".bmp"), FORMAT_BMP, 60, 40, Disc));
+  ASSERT_TRUE(WriteGreyImage(install.work("page.png"), FORMAT_PNG, 60, 40, Disc));
+  const std::vector<std::string> env = {"TW_STANDIN_PAGE=" + install.work("page.png"), "TW_STANDIN_PAGES=4",
+                                        "TW_STANDIN_SLEEP=0.05", "TW_STANDIN_LOG=" + install.work("engines.log"),
+                                        "TRACEWRIGHT_JOBS=3"};
+  const auto r = install.Run({"in", "out/*.svg"}, env);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.err, "");
+  int runs = 0;
+  // Three renderers for each document and a tracer for each of their 12 pages and 3 pictures.
+  EXPECT_EQ(MostAtOnce(install.work("engines.log"), &runs), 3);
+  EXPECT_EQ(runs, 3 * 3 + 12 + 3);
+  EXPECT_EQ(FolderEntries(install.work("out")).size(), 15u);
+
+  // A lone document still shares its pages among as many renderers.
+  unlink(install.work("engines.log").c_str());
+  const auto lone = install.Run({"in/doc0.pdf", "out/lone.svg"}, env);
+  EXPECT_EQ(lone.status, 1) << lone.err;
+  EXPECT_EQ(MostAtOnce(install.work("engines.log"), &runs), 3);
+  EXPECT_EQ(runs, 3 + 4);
+  EXPECT_TRUE(install.TmpEntries().empty());
+}
+
+TEST(Batch, ManyEnginesAtOnceLookLikeOneAfterAnother) {
+  if (!HasPotrace()) GTEST_SKIP() << "potrace is not installed";
+  ScratchInstall install;
+  install.AddLink("potrace", "/usr/bin/potrace");
+  // 50 inputs in several formats, some not pictures, many sharing a stem (x.tif and x.png both
+  // become x.svg), and one GIF of two frames.
+  const unsigned formats[] = {FORMAT_PNG, FORMAT_BMP, FORMAT_TIF, FORMAT_TGA, FORMAT_PCX};
+  const char* extensions[] = {"png", "bmp", "tif", "tga", "pcx"};
+  ASSERT_EQ(mkdir(install.work("in").c_str(), 0755), 0);
+  for (int i = 0; i < 45; ++i) {
+    const std::string name = "in/" + std::string(1, static_cast<char>('a' + i / 5)) + "." + extensions[i % 5];
+    ASSERT_TRUE(WriteGreyImage(install.work(name), formats[i % 5], 20 + i, 16, Disc));
+  }
+  for (int i = 0; i < 5; ++i) testsupport::WriteText(install.work("in/z" + std::to_string(i) + ".jpg"), "no picture");
+  const auto run = [&](const char* jobs, const std::string& out) {
+    EXPECT_EQ(mkdir(install.work(out).c_str(), 0755), 0);
+    auto r = install.Run({"in/*", out + "/*.svg"}, {std::string("TRACEWRIGHT_JOBS=") + jobs});
+    std::string shown = r.out;
+    for (std::size_t at; (at = shown.find(install.work(out))) != std::string::npos;) shown.replace(at, install.work(out).size(), "OUT");
+    std::vector<std::string> names = FolderEntries(install.work(out));
+    std::sort(names.begin(), names.end());
+    std::vector<std::string> contents;
+    for (const std::string& name : names) contents.push_back(FileText(install.work(out + "/" + name)));
+    return std::make_tuple(r.status, shown, names, contents, r.err.substr(r.err.rfind("tracewright: ")));
+  };
+  const auto one = run("1", "one");
+  const auto eight = run("8", "eight");
+  EXPECT_EQ(std::get<0>(one), 0);  // the last job, z4.jpg, fails
+  EXPECT_EQ(std::get<2>(one).size(), 45u);
+  EXPECT_EQ(std::get<0>(eight), std::get<0>(one));
+  EXPECT_EQ(std::get<1>(eight), std::get<1>(one));
+  EXPECT_EQ(std::get<2>(eight), std::get<2>(one));
+  EXPECT_EQ(std::get<3>(eight), std::get<3>(one));
+  EXPECT_EQ(std::get<4>(eight), "tracewright: 5 of 50 jobs failed\n");
+  EXPECT_EQ(std::get<4>(one), std::get<4>(eight));
+  EXPECT_TRUE(install.TmpEntries().empty());
+}
+
+TEST(Batch, InterruptDuringAParallelBatchLeavesNothingBehind) {
+  ScratchInstall install;
+  install.AddStandIn("potrace");
+  ASSERT_EQ(mkdir(install.work("out").c_str(), 0755), 0);
+  for (int i = 0; i < 6; ++i) {
+    ASSERT_TRUE(WriteGreyImage(install.work("p" + std::to_string(i) + ".bmp"), FORMAT_BMP, 8, 8, Disc));
+  }
+  const std::string program = install.program();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setenv("TMPDIR", install.tmp().c_str(), 1);
+    setenv("TW_STANDIN_DIR", install.records().c_str(), 1);
+    setenv("TW_STANDIN_SLEEP", "20", 1);
+    setenv("TRACEWRIGHT_JOBS", "4", 1);
+    if (chdir(install.work().c_str()) != 0) _exit(126);
+    execl(program.c_str(), "tracewright", "*.bmp", "out/*.eps", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Wait until four engines run at once, then interrupt.
+  for (int i = 0; i < 500 && !testsupport::Exists(install.records() + "/call-3.args"); ++i) usleep(20000);
+  EXPECT_TRUE(testsupport::Exists(install.records() + "/call-3.args"));
+  kill(pid, SIGINT);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGINT);
+  EXPECT_TRUE(install.TmpEntries().empty());
+  EXPECT_TRUE(FolderEntries(install.work("out")).empty());
+}
