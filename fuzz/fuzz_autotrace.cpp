@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "small_regions.h"
+#include "despeckle.h"
 #include "image_in.h"
 #include "output.h"
 #include "quantize.h"

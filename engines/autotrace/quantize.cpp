@@ -238,12 +238,8 @@ std::array<double, 3> ToArray(Rgb c) { return {double(c.r), double(c.g), double(
 
 uint8_t Clamp8(double v) { return static_cast<uint8_t>(std::clamp(v + 0.5, 0.0, 255.0)); }
 
-}  // namespace
-
-IndexedImage IndexColors(const Image& image, int colorCount, const Rgb* background) {
-  IndexedImage out;
-  out.width = image.width;
-  out.height = image.height;
+// Every pixel's index into the list of its picture's distinct colours.
+std::vector<uint32_t> IndexDistinct(const Image& image, IndexedImage& out) {
   const size_t n = static_cast<size_t>(image.width) * static_cast<size_t>(image.height);
   ResizeLarge(out.index, n);
   ColorTable table;
@@ -256,21 +252,17 @@ IndexedImage IndexColors(const Image& image, int colorCount, const Rgb* backgrou
     }
     out.index[i] = lastId;
   }
-  const std::vector<uint32_t>& distinct = table.colors();
-  if (colorCount <= 0 || distinct.size() <= static_cast<size_t>(colorCount)) {
-    for (uint32_t c : distinct) out.palette.push_back(Unpack(c));
-    if (background != nullptr) {
-      for (size_t i = 0; i < out.palette.size(); ++i)
-        if (out.palette[i] == *background) out.background = static_cast<int>(i);
-    }
-    return out;
-  }
+  return table.colors();
+}
 
-  // Reduce. Large histograms are binned to 5 bits a channel to bound the work.
+// The histogram as weighted entries; large histograms are binned to 5 bits a channel to
+// bound the work. entryOf gives each distinct colour's entry.
+std::vector<Entry> BuildEntries(const std::vector<uint32_t>& distinct, const std::vector<uint32_t>& index,
+                                std::vector<uint32_t>& entryOf) {
   std::vector<uint32_t> count(distinct.size(), 0);
-  for (uint32_t id : out.index) ++count[id];
+  for (uint32_t id : index) ++count[id];
   const bool binned = distinct.size() > 65536;
-  std::vector<uint32_t> entryOf(distinct.size());
+  entryOf.assign(distinct.size(), 0);
   std::vector<Entry> entries;
   std::vector<int32_t> binEntry(binned ? 32768 : 0, -1);
   for (size_t i = 0; i < distinct.size(); ++i) {
@@ -294,23 +286,35 @@ IndexedImage IndexColors(const Image& image, int colorCount, const Rgb* backgrou
     entries[e].count += w;
   }
   for (Entry& e : entries) e.lab = ToLab(e.Mean());
-  std::vector<std::array<double, 3>> centers = MedianCut(entries, static_cast<size_t>(colorCount));
-  int fixed = -1;
+  return entries;
+}
+
+// Cluster centres for `colorCount` colours; `fixed` is set to the background's centre,
+// which keeps the background's exact value, or -1.
+std::vector<std::array<double, 3>> ClusterEntries(const std::vector<Entry>& entries, size_t colorCount,
+                                                  const std::vector<uint32_t>& distinct, const Rgb* background,
+                                                  double totalPixels, int& fixed) {
+  std::vector<std::array<double, 3>> centers = MedianCut(entries, colorCount);
+  fixed = -1;
   bool bgPresent = false;
-  if (background != nullptr) {
+  if (background != nullptr)
     for (uint32_t c : distinct) bgPresent = bgPresent || Unpack(c) == *background;
-  }
   if (bgPresent) {
     const std::array<double, 3> bg = ToLab(ToArray(*background));
     fixed = static_cast<int>(Nearest(bg, centers));
     centers[static_cast<size_t>(fixed)] = bg;
   }
   RefineKMeans(entries, centers, fixed);
-  KeepDistinctColours(entries, centers, fixed, static_cast<double>(n));
+  KeepDistinctColours(entries, centers, fixed, totalPixels);
+  return centers;
+}
 
-  // Map entries to centers, then keep only the centers in use, merging equal colours.
+// Maps every pixel to its nearest centre and keeps only the centres in use, merging equal
+// colours. Each colour is the mean of its pixels in RGB, which is what they average to on
+// screen; the background's centre keeps the background's value.
+void MapToCenters(const std::vector<Entry>& entries, const std::vector<std::array<double, 3>>& centers,
+                  const std::vector<uint32_t>& entryOf, int fixed, const Rgb* background, IndexedImage& out) {
   std::vector<uint32_t> centerOfEntry(entries.size());
-  // Each colour is the mean of its pixels in RGB, which is what they average to on screen.
   std::vector<Entry> members(centers.size());
   for (size_t e = 0; e < entries.size(); ++e) {
     centerOfEntry[e] = static_cast<uint32_t>(Nearest(entries[e].lab, centers));
@@ -327,12 +331,36 @@ IndexedImage IndexColors(const Image& image, int colorCount, const Rgb* backgrou
     if (static_cast<int>(c) == fixed) rgb = *background;
     paletteOfCenter[c] = static_cast<int32_t>(finalColors.IdOf(Pack(rgb)));
   }
-  std::vector<uint32_t> remap(distinct.size());
-  for (size_t i = 0; i < distinct.size(); ++i)
+  std::vector<uint32_t> remap(entryOf.size());
+  for (size_t i = 0; i < entryOf.size(); ++i)
     remap[i] = static_cast<uint32_t>(paletteOfCenter[centerOfEntry[entryOf[i]]]);
   for (uint32_t& id : out.index) id = remap[id];
+  out.palette.clear();
   for (uint32_t c : finalColors.colors()) out.palette.push_back(Unpack(c));
-  if (fixed >= 0) out.background = paletteOfCenter[static_cast<size_t>(fixed)];
+  out.background = fixed >= 0 ? paletteOfCenter[static_cast<size_t>(fixed)] : -1;
+}
+
+}  // namespace
+
+IndexedImage IndexColors(const Image& image, int colorCount, const Rgb* background) {
+  IndexedImage out;
+  out.width = image.width;
+  out.height = image.height;
+  const std::vector<uint32_t> distinct = IndexDistinct(image, out);
+  if (colorCount <= 0 || distinct.size() <= static_cast<size_t>(colorCount)) {
+    for (uint32_t c : distinct) out.palette.push_back(Unpack(c));
+    if (background != nullptr)
+      for (size_t i = 0; i < out.palette.size(); ++i)
+        if (out.palette[i] == *background) out.background = static_cast<int>(i);
+    return out;
+  }
+  std::vector<uint32_t> entryOf;
+  const std::vector<Entry> entries = BuildEntries(distinct, out.index, entryOf);
+  int fixed = -1;
+  const std::vector<std::array<double, 3>> centers =
+      ClusterEntries(entries, static_cast<size_t>(colorCount), distinct, background,
+                     static_cast<double>(out.index.size()), fixed);
+  MapToCenters(entries, centers, entryOf, fixed, background, out);
   return out;
 }
 

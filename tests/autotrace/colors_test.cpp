@@ -3,7 +3,7 @@
 #include <set>
 
 #include "at_test_util.h"
-#include "small_regions.h"
+#include "despeckle.h"
 #include "quantize.h"
 
 namespace {

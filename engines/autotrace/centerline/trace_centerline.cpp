@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "centerline/thin.h"
+#include "centerline/skeleton_graph.h"
 #include "trace.h"
 
 namespace at {

@@ -1,4 +1,5 @@
 #pragma once
+// Despeckling: small regions merged into their surroundings.
 #include "types.h"
 
 namespace at {

@@ -1,4 +1,4 @@
-#include "small_regions.h"
+#include "despeckle.h"
 
 #include <cmath>
 #include <utility>

@@ -1,0 +1,100 @@
+#include "trace_drawing.h"
+
+#include <cmath>
+
+#include "despeckle.h"
+#include "quantize.h"
+#include "regions/boundary.h"
+#include "trace.h"
+
+namespace at {
+namespace {
+
+FitParams FitFrom(const Options& o) {
+  FitParams p;
+  p.cornerThreshold = o.cornerThreshold;
+  p.cornerAlwaysThreshold = o.cornerAlwaysThreshold;
+  p.cornerSurround = o.cornerSurround;
+  // Measured in eighths of a pixel, so that the customary default of 2.0 keeps curves
+  // within a quarter pixel of the outline: enough that rendering back gives the input.
+  p.errorThreshold = o.errorThreshold / 8.0;
+  p.lineThreshold = o.lineThreshold;
+  p.lineReversionThreshold = o.lineReversionThreshold;
+  p.filterIterations = o.filterIterations;
+  p.removeAdjacentCorners = o.removeAdjacentCorners;
+  p.tangentSurround = o.tangentSurround;
+  return p;
+}
+
+// Enough decimals that rounding moves a point by at most a quarter of the fitting
+// tolerance: coordinates any finer would only add bytes.
+int DecimalsFor(double tolerance) {
+  int d = 0;
+  while (d < 4 && 0.5 * std::pow(10.0, -d) > tolerance / 4) ++d;
+  return d;
+}
+
+size_t CountNodes(const Drawing& d) {
+  size_t n = 0;
+  for (const Shape& s : d.shapes)
+    for (const Contour& c : s.contours) n += c.segs.size() + 1;
+  return n;
+}
+
+bool TooManyRegions(size_t regions, std::string& error) {
+  if (regions <= kMaxRegions) return false;
+  error = "the picture falls into " + std::to_string(regions) + " separate regions, more than " +
+          std::to_string(kMaxRegions) + "; reduce it with -color-count or -despeckle-level";
+  return true;
+}
+
+IndexedImage ChooseColors(const Image& image, const Options& o) {
+  const Rgb white{255, 255, 255};
+  const Rgb* background = o.hasBackground ? &o.background : (o.centerline ? &white : nullptr);
+  return IndexColors(image, o.colorCount, background);
+}
+
+bool TraceCenterlineDrawing(const IndexedImage& indexed, const Options& o, Drawing& drawing, std::string& error) {
+  std::vector<uint32_t> label;
+  if (TooManyRegions(LabelRegions(indexed, label), error)) return false;
+  std::vector<uint32_t>().swap(label);
+  CenterlineParams cp;
+  cp.preserveWidth = o.preserveWidth;
+  cp.widthWeightFactor = o.widthWeightFactor;
+  cp.noiseRemoval = o.noiseRemoval;
+  drawing = TraceCenterlines(indexed, FitFrom(o), cp);
+  return true;
+}
+
+bool TraceOutlineDrawing(IndexedImage&& indexed, const Options& o, Drawing& drawing, std::string& error) {
+  // Outlines need the colours only region by region: the labels take the index's place.
+  const std::vector<uint32_t> regionColor = LabelRegionsInPlace(indexed);
+  if (TooManyRegions(regionColor.size(), error)) return false;
+  drawing = TraceLabelledOutlines(std::move(indexed), regionColor, FitFrom(o));
+  return true;
+}
+
+}  // namespace
+
+bool TraceDrawing(const Image& image, const Options& o, Drawing& drawing, std::string& error,
+                  const ProgressFn& progress) {
+  auto step = [&](int percent, const std::string& what) {
+    if (progress) progress(percent, what);
+  };
+  IndexedImage indexed = ChooseColors(image, o);
+  step(25, std::to_string(indexed.palette.size()) + " colours");
+  if (o.despeckleLevel > 0) {
+    Despeckle(indexed, o.despeckleLevel, o.despeckleTightness);
+    step(35, "despeckled");
+  }
+  const bool traced = o.centerline ? TraceCenterlineDrawing(indexed, o, drawing, error)
+                                   : TraceOutlineDrawing(std::move(indexed), o, drawing, error);
+  if (!traced) return false;
+  drawing.dpi = o.dpi;
+  drawing.decimals = DecimalsFor(o.errorThreshold / 8.0);
+  step(85, "traced " + std::to_string(drawing.shapes.size()) + " shapes, " + std::to_string(CountNodes(drawing)) +
+               " nodes");
+  return true;
+}
+
+}  // namespace at
