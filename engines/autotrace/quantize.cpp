@@ -4,12 +4,15 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 #include "large_array.h"
 
 namespace at {
 namespace {
+
+constexpr uint32_t kNoColor = 0xFFFFFFFFu;
 
 uint32_t Pack(Rgb c) { return uint32_t{c.r} << 16 | uint32_t{c.g} << 8 | c.b; }
 Rgb Unpack(uint32_t v) {
@@ -255,12 +258,13 @@ std::vector<uint32_t> IndexDistinct(const Image& image, IndexedImage& out) {
   return table.colors();
 }
 
-// The histogram as weighted entries; large histograms are binned to 5 bits a channel to
+// The histogram as weighted entries (pixels indexed kNoColor are not counted); large histograms are binned to 5 bits a channel to
 // bound the work. entryOf gives each distinct colour's entry.
 std::vector<Entry> BuildEntries(const std::vector<uint32_t>& distinct, const std::vector<uint32_t>& index,
                                 std::vector<uint32_t>& entryOf) {
   std::vector<uint32_t> count(distinct.size(), 0);
-  for (uint32_t id : index) ++count[id];
+  for (uint32_t id : index)
+    if (id != kNoColor) ++count[id];
   const bool binned = distinct.size() > 65536;
   entryOf.assign(distinct.size(), 0);
   std::vector<Entry> entries;
@@ -284,8 +288,10 @@ std::vector<Entry> BuildEntries(const std::vector<uint32_t>& distinct, const std
     entries[e].sum[1] += c.g * w;
     entries[e].sum[2] += c.b * w;
     entries[e].count += w;
+    if (entries[e].count == 0) entries[e].lab = ToLab(ToArray(c));  // seen only where not counted
   }
-  for (Entry& e : entries) e.lab = ToLab(e.Mean());
+  for (Entry& e : entries)
+    if (e.count > 0) e.lab = ToLab(e.Mean());
   return entries;
 }
 
@@ -340,7 +346,187 @@ void MapToCenters(const std::vector<Entry>& entries, const std::vector<std::arra
   out.background = fixed >= 0 ? paletteOfCenter[static_cast<size_t>(fixed)] : -1;
 }
 
+// A pixel is a mixture when it lies part way along the line between two opposite
+// neighbours that differ clearly: an anti-aliased or blurred edge pixel, which a person sees
+// as the edge between the two colours, not as a colour of its own. The value is the
+// direction (1..4) in which its two sides lie, 0 for a pixel of its own colour.
+constexpr int kPairDx[4] = {1, 0, 1, 1}, kPairDy[4] = {0, 1, 1, -1};
+
+std::vector<uint8_t> FindMixtures(const Image& image, size_t& count) {
+  const int w = image.width, h = image.height;
+  std::vector<uint8_t> mix;
+  ResizeLarge(mix, static_cast<size_t>(w) * static_cast<size_t>(h));
+  std::fill(mix.begin(), mix.end(), uint8_t{0});
+  count = 0;
+  const uint8_t* px = image.rgb.data();
+  auto at = [&](int x, int y) { return px + (static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)) * 3; };
+  for (int y = 1; y + 1 < h; ++y) {
+    const uint8_t* row = at(0, y);
+    for (int x = 1; x + 1 < w; ++x) {
+      const uint8_t* p = row + 3 * x;
+      // Flat ground is the common case: equal to both horizontal neighbours and the pixels
+      // above and below.
+      if (std::memcmp(p, p - 3, 3) == 0 && std::memcmp(p, p + 3, 3) == 0 && std::memcmp(p, p - 3 * w, 3) == 0 &&
+          std::memcmp(p, p + 3 * w, 3) == 0)
+        continue;
+      int best = 0, bestSpan = 0;
+      for (int k = 0; k < 4; ++k) {
+        const uint8_t* a = at(x - kPairDx[k], y - kPairDy[k]);
+        const uint8_t* b = at(x + kPairDx[k], y + kPairDy[k]);
+        int d[3], q[3], dd = 0, qd = 0;
+        for (int c = 0; c < 3; ++c) {
+          d[c] = b[c] - a[c];
+          q[c] = p[c] - a[c];
+          dd += d[c] * d[c];
+          qd += q[c] * d[c];
+        }
+        constexpr int kMinStep = 48;  // RGB distance between the two sides
+        if (dd < kMinStep * kMinStep || qd * 10 < dd || qd * 10 > 9 * dd) continue;
+        // Close to the line: the part of p - a across d is small beside d.
+        const double t = static_cast<double>(qd) / dd;
+        double off = 0;
+        for (int c = 0; c < 3; ++c) {
+          const double e = q[c] - t * d[c];
+          off += e * e;
+        }
+        if (off > 0.04 * dd + 100) continue;
+        if (dd > bestSpan) {
+          bestSpan = dd;
+          best = k + 1;
+        }
+      }
+      if (best > 0) {
+        mix[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)] = static_cast<uint8_t>(best);
+        ++count;
+      }
+    }
+  }
+  return mix;
+}
+
+// Pixels that differ from a 4-neighbour: where edges are.
+// Each mixture pixel takes the nearer (in RGB, the space renderers blend in) of the colours
+// on its two sides: the first pixels of a colour of their own along its direction.
+void AssignMixtures(const Image& image, const std::vector<uint8_t>& mix, IndexedImage& out) {
+  constexpr int kReach = 4;
+  const int w = image.width, h = image.height;
+  for (int y = 1; y + 1 < h; ++y)
+    for (int x = 1; x + 1 < w; ++x) {
+      const size_t i = static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
+      if (mix[i] == 0) continue;
+      const int dx = kPairDx[mix[i] - 1], dy = kPairDy[mix[i] - 1];
+      uint32_t side[2];
+      for (int s = 0; s < 2; ++s) {
+        const int sx = s == 0 ? -dx : dx, sy = s == 0 ? -dy : dy;
+        int px = x + sx, py = y + sy;
+        for (int step = 1; step < kReach; ++step) {
+          const int nx = px + sx, ny = py + sy;
+          if (mix[static_cast<size_t>(py) * static_cast<size_t>(w) + static_cast<size_t>(px)] == 0 || nx < 0 ||
+              ny < 0 || nx >= w || ny >= h)
+            break;
+          px = nx;
+          py = ny;
+        }
+        side[s] = out.index[static_cast<size_t>(py) * static_cast<size_t>(w) + static_cast<size_t>(px)];
+      }
+      const uint8_t* p = &image.rgb[3 * i];
+      auto d2 = [&](uint32_t c) {
+        const Rgb q = out.palette[c];
+        const int dr = p[0] - q.r, dg = p[1] - q.g, db = p[2] - q.b;
+        return dr * dr + dg * dg + db * db;
+      };
+      out.index[i] = d2(side[0]) <= d2(side[1]) ? side[0] : side[1];
+    }
+}
+
+size_t CountEdgePixels(const Image& image) {
+  const int w = image.width, h = image.height;
+  size_t count = 0;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const uint8_t* p = &image.rgb[(static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)) * 3];
+      if ((x + 1 < w && std::memcmp(p, p + 3, 3) != 0) || (y + 1 < h && std::memcmp(p, p + 3 * w, 3) != 0)) ++count;
+    }
+  return count;
+}
+
+double MeanError(const std::vector<Entry>& entries, const std::vector<std::array<double, 3>>& centers,
+                 double& farMass, double far) {
+  double sum = 0, n = 0;
+  farMass = 0;
+  for (const Entry& e : entries) {
+    const double d2 = Dist2(e.lab, centers[Nearest(e.lab, centers)]);
+    sum += std::sqrt(d2) * e.count;
+    n += e.count;
+    if (d2 > far * far) farMass += e.count;
+  }
+  return n > 0 ? sum / n : 0;
+}
+
+// The fewest colours (up to kMaxSeenColors) whose mean distance from the picture's own
+// colours stays within a perceptual budget, leaving no sizeable group of pixels clearly off.
+std::vector<std::array<double, 3>> ClusterByBudget(const std::vector<Entry>& entries, double totalPixels) {
+  constexpr size_t kMaxSeenColors = 32;
+  constexpr double kBudget = 2.0;  // OKLab x 100: mean distance a person hardly notices
+  constexpr double kFar = 5.0;     // OKLab x 100: a colour a person tells apart
+  const double minPixels = std::max(12.0, totalPixels * 2e-4);
+  std::vector<std::array<double, 3>> centers;
+  for (size_t k = 1; k <= kMaxSeenColors; ++k) {
+    centers = MedianCut(entries, k);
+    RefineKMeans(entries, centers, -1);
+    if (k >= 2) KeepDistinctColours(entries, centers, -1, totalPixels);
+    double farMass = 0;
+    const double err = MeanError(entries, centers, farMass, kFar);
+    if (err <= kBudget && farMass < minPixels) break;
+    if (centers.size() < k) break;  // no more distinct colours to split
+  }
+  return centers;
+}
+
 }  // namespace
+
+bool IndexSeenColors(const Image& image, const Rgb* background, IndexedImage& out) {
+  out = IndexedImage{};
+  out.width = image.width;
+  out.height = image.height;
+  const std::vector<uint32_t> distinct = IndexDistinct(image, out);
+  size_t mixtures = 0;
+  std::vector<uint8_t> mix = FindMixtures(image, mixtures);
+  const size_t edges = CountEdgePixels(image);
+  // No in-between shades (pixel art, an enlarged sprite, a drawing made without smoothing):
+  // every colour is meant.
+  if (distinct.size() <= 256 && mixtures * 50 <= edges) {
+    for (uint32_t c : distinct) out.palette.push_back(Unpack(c));
+    if (background != nullptr)
+      for (size_t i = 0; i < out.palette.size(); ++i)
+        if (out.palette[i] == *background) out.background = static_cast<int>(i);
+    return false;
+  }
+  // The histogram of the pixels that have a colour of their own.
+  std::vector<uint32_t> own(out.index.size());
+  for (size_t i = 0; i < own.size(); ++i) own[i] = mix[i] ? kNoColor : out.index[i];
+  std::vector<uint32_t> entryOf;
+  std::vector<Entry> entries = BuildEntries(distinct, own, entryOf);
+  std::vector<Entry> counted;
+  for (const Entry& e : entries)
+    if (e.count > 0) counted.push_back(e);
+  std::vector<uint32_t>().swap(own);
+  std::vector<std::array<double, 3>> centers = ClusterByBudget(counted, static_cast<double>(out.index.size() - mixtures));
+  int fixed = -1;
+  if (background != nullptr) {
+    const std::array<double, 3> bg = ToLab(ToArray(*background));
+    const size_t near = Nearest(bg, centers);
+    if (Dist2(bg, centers[near]) < 8.0 * 8.0) {
+      fixed = static_cast<int>(near);
+      centers[near] = bg;
+    }
+  }
+  MapToCenters(entries, centers, entryOf, fixed, background, out);
+  // Mixture pixels take the colour of the nearer side of the edge they lie on: the edge
+  // then runs where the ramp crosses half-way.
+  AssignMixtures(image, mix, out);
+  return true;
+}
 
 IndexedImage IndexColors(const Image& image, int colorCount, const Rgb* background) {
   IndexedImage out;

@@ -48,10 +48,16 @@ bool TooManyRegions(size_t regions, std::string& error) {
   return true;
 }
 
-IndexedImage ChooseColors(const Image& image, const Options& o) {
+// The colours asked for, or without a count the colours a person sees. `shaded` tells
+// whether the picture's edges are ramps to follow between pixels.
+IndexedImage ChooseColors(const Image& image, const Options& o, bool& shaded) {
   const Rgb white{255, 255, 255};
   const Rgb* background = o.hasBackground ? &o.background : (o.centerline ? &white : nullptr);
-  return IndexColors(image, o.colorCount, background);
+  shaded = false;
+  if (o.colorCount > 0) return IndexColors(image, o.colorCount, background);
+  IndexedImage indexed;
+  shaded = IndexSeenColors(image, background, indexed);
+  return indexed;
 }
 
 bool TraceCenterlineDrawing(const IndexedImage& indexed, const Options& o, Drawing& drawing, std::string& error) {
@@ -66,11 +72,12 @@ bool TraceCenterlineDrawing(const IndexedImage& indexed, const Options& o, Drawi
   return true;
 }
 
-bool TraceOutlineDrawing(IndexedImage&& indexed, const Options& o, Drawing& drawing, std::string& error) {
+bool TraceOutlineDrawing(IndexedImage&& indexed, const Options& o, const Image* shades, Drawing& drawing,
+                         std::string& error) {
   // Outlines need the colours only region by region: the labels take the index's place.
   const std::vector<uint32_t> regionColor = LabelRegionsInPlace(indexed);
   if (TooManyRegions(regionColor.size(), error)) return false;
-  drawing = TraceLabelledOutlines(std::move(indexed), regionColor, FitFrom(o));
+  drawing = TraceLabelledOutlines(std::move(indexed), regionColor, FitFrom(o), shades);
   return true;
 }
 
@@ -81,14 +88,15 @@ bool TraceDrawing(const Image& image, const Options& o, Drawing& drawing, std::s
   auto step = [&](int percent, const std::string& what) {
     if (progress) progress(percent, what);
   };
-  IndexedImage indexed = ChooseColors(image, o);
+  bool shaded = false;
+  IndexedImage indexed = ChooseColors(image, o, shaded);
   step(25, std::to_string(indexed.palette.size()) + " colours");
   if (o.despeckleLevel > 0) {
     Despeckle(indexed, o.despeckleLevel, o.despeckleTightness);
     step(35, "despeckled");
   }
   const bool traced = o.centerline ? TraceCenterlineDrawing(indexed, o, drawing, error)
-                                   : TraceOutlineDrawing(std::move(indexed), o, drawing, error);
+                                   : TraceOutlineDrawing(std::move(indexed), o, shaded ? &image : nullptr, drawing, error);
   if (!traced) return false;
   drawing.dpi = o.dpi;
   drawing.decimals = DecimalsFor(o.errorThreshold / 8.0);
