@@ -27,10 +27,12 @@ while [ $i -lt 60 ]; do
   echo "The quick brown fox jumps over the lazy dog; pack my box with five dozen liquor jugs. $i" >> "$text"
   i=$((i + 1))
 done
+# NAME-clean.png is the same page before the scanner: the shapes a trace should recover.
 scan() {  # scan WIDTH HEIGHT POINTSIZE NAME
   convert -size "$1x$2" xc:'#f3f1ea' -fill '#1e1c1a' -font Times-Roman -pointsize "$3" \
     -annotate +60+80 "$(cat "$text")" -rotate 0.7 -gravity center -crop "$1x$2+0+0" +repage \
-    -blur 0x0.7 -attenuate 0.4 +noise Gaussian \
+    -depth 8 -type TrueColor "$out/$4-clean.png"
+  convert "$out/$4-clean.png" -blur 0x0.7 -attenuate 0.4 +noise Gaussian \
     -fill '#3a3836' -draw 'circle 300,500 301,501' -draw 'circle 900,1200 901,1201' -draw 'point 700,300' \
     -colorspace Gray -depth 8 -type TrueColor "$out/$4.png"
 }

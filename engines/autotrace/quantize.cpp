@@ -76,7 +76,12 @@ std::array<double, 3> ToLab(const std::array<double, 3>& rgb) {
   const double l = std::cbrt(0.4122214708 * lin[0] + 0.5363325363 * lin[1] + 0.0514459929 * lin[2]);
   const double m = std::cbrt(0.2119034982 * lin[0] + 0.6806995451 * lin[1] + 0.1073969566 * lin[2]);
   const double s = std::cbrt(0.0883024619 * lin[0] + 0.2817188376 * lin[1] + 0.6299787005 * lin[2]);
-  return {100 * (0.2104542553 * l + 0.7936177850 * m - 0.0040720468 * s),
+  // Lightness with Ottosson's toe, which follows CIELAB near black: without it the cube
+  // root spreads the darkest shades apart far more than a person sees them.
+  const double lr = 0.2104542553 * l + 0.7936177850 * m - 0.0040720468 * s;
+  constexpr double k1 = 0.206, k2 = 0.03, k3 = (1 + k1) / (1 + k2);
+  const double toe = 0.5 * (k3 * lr - k1 + std::sqrt((k3 * lr - k1) * (k3 * lr - k1) + 4 * k2 * k3 * lr));
+  return {100 * toe,
           100 * (1.9779984951 * l - 2.4285922050 * m + 0.4505937099 * s),
           100 * (0.0259040371 * l + 0.7827717662 * m - 0.8086757660 * s)};
 }
@@ -381,7 +386,7 @@ std::vector<uint8_t> FindMixtures(const Image& image, size_t& count) {
           qd += q[c] * d[c];
         }
         constexpr int kMinStep = 48;  // RGB distance between the two sides
-        if (dd < kMinStep * kMinStep || qd * 10 < dd || qd * 10 > 9 * dd) continue;
+        if (dd < kMinStep * kMinStep || qd * 32 < dd || qd * 32 > 31 * dd) continue;
         // Close to the line: the part of p - a across d is small beside d.
         const double t = static_cast<double>(qd) / dd;
         double off = 0;
@@ -439,6 +444,171 @@ void AssignMixtures(const Image& image, const std::vector<uint8_t>& mix, Indexed
     }
 }
 
+// True when colour c lies part way along the line between two other colours of the palette.
+bool LiesBetween(const std::vector<Rgb>& palette, size_t c) {
+  const Rgb p = palette[c];
+  for (size_t a = 0; a < palette.size(); ++a)
+    for (size_t b = a + 1; b < palette.size(); ++b) {
+      if (a == c || b == c) continue;
+      const double d[3] = {double(palette[b].r) - palette[a].r, double(palette[b].g) - palette[a].g,
+                           double(palette[b].b) - palette[a].b};
+      const double q[3] = {double(p.r) - palette[a].r, double(p.g) - palette[a].g, double(p.b) - palette[a].b};
+      const double dd = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+      if (dd < 1) continue;
+      const double t = (q[0] * d[0] + q[1] * d[1] + q[2] * d[2]) / dd;
+      if (t < 0.08 || t > 0.92) continue;
+      double off = 0;
+      for (int k = 0; k < 3; ++k) off += (q[k] - t * d[k]) * (q[k] - t * d[k]);
+      const double tol = 0.12 * std::sqrt(dd) + 8;
+      if (off <= tol * tol) return true;
+    }
+  return false;
+}
+
+// Slivers: a colour between two others whose pixels are nearly all on edges (collars
+// along anti-aliased edges, fringes, specks) is not a colour of its own. Its pixels go to
+// the nearest colour around them, and the palette closes up.
+void AbsorbSlivers(const Image& image, IndexedImage& out) {
+  const int w = image.width, h = image.height;
+  const size_t colours = out.palette.size();
+  std::vector<size_t> total(colours, 0), inner(colours, 0);
+  for (int y = 1; y + 1 < h; ++y)
+    for (int x = 1; x + 1 < w; ++x) {
+      const size_t i = static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
+      const uint32_t c = out.index[i];
+      ++total[c];
+      inner[c] += out.index[i - 1] == c && out.index[i + 1] == c && out.index[i - static_cast<size_t>(w)] == c &&
+                  out.index[i + static_cast<size_t>(w)] == c;
+    }
+  std::vector<bool> drop(colours, false);
+  bool any = false;
+  for (size_t c = 0; c < colours; ++c) {
+    drop[c] = static_cast<int>(c) != out.background && inner[c] * 10 < total[c] * 3 && LiesBetween(out.palette, c);
+    any = any || drop[c];
+  }
+  if (!any) return;
+  auto d2 = [&](size_t i, uint32_t c) {
+    const uint8_t* p = &image.rgb[3 * i];
+    const Rgb q = out.palette[c];
+    return (p[0] - q.r) * (p[0] - q.r) + (p[1] - q.g) * (p[1] - q.g) + (p[2] - q.b) * (p[2] - q.b);
+  };
+  // From the sides inwards: each pass gives a sliver pixel the best of its kept neighbours.
+  for (int pass = 0; pass < 6 && any; ++pass) {
+    any = false;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const size_t i = static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
+        if (!drop[out.index[i]]) continue;
+        int best = -1, bestD = 0;
+        for (int dy = -1; dy <= 1; ++dy)
+          for (int dx = -1; dx <= 1; ++dx) {
+            const int nx = x + dx, ny = y + dy;
+            if (nx < 0 || ny < 0 || nx >= w || ny >= h) continue;
+            const uint32_t c = out.index[static_cast<size_t>(ny) * static_cast<size_t>(w) + static_cast<size_t>(nx)];
+            if (drop[c]) continue;
+            const int d = d2(i, c);
+            if (best < 0 || d < bestD) {
+              best = static_cast<int>(c);
+              bestD = d;
+            }
+          }
+        if (best >= 0) out.index[i] = static_cast<uint32_t>(best);
+        else any = true;
+      }
+  }
+  // Whatever is left (the middle of a wide sliver) takes the nearest kept colour.
+  std::vector<uint32_t> remap(colours);
+  std::vector<Rgb> kept;
+  for (size_t c = 0; c < colours; ++c)
+    if (!drop[c]) {
+      remap[c] = static_cast<uint32_t>(kept.size());
+      kept.push_back(out.palette[c]);
+    }
+  for (size_t i = 0; i < out.index.size(); ++i) {
+    uint32_t& c = out.index[i];
+    if (drop[c]) {
+      uint32_t best = 0;
+      for (uint32_t k = 0; k < colours; ++k)
+        if (!drop[k] && (drop[best] || d2(i, k) < d2(i, best))) best = k;
+      c = best;
+    }
+    c = remap[c];
+  }
+  if (out.background >= 0) out.background = static_cast<int>(remap[static_cast<size_t>(out.background)]);
+  out.palette.swap(kept);
+}
+
+// A colour drawn mostly in thin strokes (type scanned at a low resolution, or blurred) has
+// few pixels of its full strength: blur spreads each stroke's ink over its neighbours. The
+// ink itself is found from how much of it there is: the stroke's contrast against the
+// ground around it, summed over the stroke and its rim, divided by the stroke's area.
+void DeblurStrokeColours(const Image& image, IndexedImage& out) {
+  const int w = image.width, h = image.height;
+  const size_t colours = out.palette.size();
+  if (colours < 2) return;
+  std::vector<size_t> total(colours, 0), inner(colours, 0);
+  std::vector<size_t> touch(colours * colours, 0);
+  for (int y = 1; y + 1 < h; ++y)
+    for (int x = 1; x + 1 < w; ++x) {
+      const size_t i = static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
+      const uint32_t c = out.index[i];
+      ++total[c];
+      const uint32_t nb[4] = {out.index[i - 1], out.index[i + 1], out.index[i - static_cast<size_t>(w)],
+                              out.index[i + static_cast<size_t>(w)]};
+      bool in = true;
+      for (uint32_t q : nb) {
+        if (q != c) ++touch[c * colours + q];
+        in = in && q == c;
+      }
+      inner[c] += in;
+    }
+  for (size_t c = 0; c < colours; ++c) {
+    if (static_cast<int>(c) == out.background || total[c] < 64 || inner[c] * 2 >= total[c]) continue;
+    size_t g = c;
+    for (size_t k = 0; k < colours; ++k)
+      if (k != c && (g == c || touch[c * colours + k] > touch[c * colours + g])) g = k;
+    const Rgb cg = out.palette[g], cc = out.palette[c];
+    const double u[3] = {double(cc.r) - cg.r, double(cc.g) - cg.g, double(cc.b) - cg.b};
+    const double len = std::sqrt(u[0] * u[0] + u[1] * u[1] + u[2] * u[2]);
+    if (len < 24) continue;
+    // The longest step from the ground that stays inside the RGB cube.
+    double most = 1e9;
+    const double base[3] = {double(cg.r), double(cg.g), double(cg.b)};
+    for (int k = 0; k < 3; ++k)
+      if (std::fabs(u[k]) > 1e-9) most = std::min(most, (u[k] > 0 ? 255 - base[k] : base[k]) / std::fabs(u[k]) * len);
+    auto along = [&](size_t i) {
+      const uint8_t* p = &image.rgb[3 * i];
+      return ((p[0] - base[0]) * u[0] + (p[1] - base[1]) * u[1] + (p[2] - base[2]) * u[2]) / len;
+    };
+    // The ink from the strokes as first drawn; then the strokes are the pixels more than
+    // half-way to it, and the ink is measured once more over them.
+    double depth = len;
+    for (int round = 0; round < 2; ++round) {
+      double amount = 0;
+      size_t area = 0;
+      for (int y = 1; y + 1 < h; ++y)
+        for (int x = 1; x + 1 < w; ++x) {
+          const size_t i = static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
+          const uint32_t q = out.index[i];
+          bool rim = false;
+          if (q == g)
+            for (int dy = -1; dy <= 1 && !rim; ++dy)
+              for (int dx = -1; dx <= 1 && !rim; ++dx) rim = out.index[i + static_cast<size_t>(dy * w + dx)] == c;
+          if (q != c && !rim) continue;
+          area += q == c;
+          amount += std::max(0.0, along(i));
+        }
+      if (area == 0) break;
+      depth = std::clamp(amount / static_cast<double>(area), len, std::min(most, 2.5 * len));
+      if (round == 0)
+        for (size_t i = 0; i < out.index.size(); ++i)
+          if (out.index[i] == c && along(i) < depth / 2) out.index[i] = static_cast<uint32_t>(g);
+    }
+    out.palette[c] = Rgb{Clamp8(base[0] + u[0] / len * depth), Clamp8(base[1] + u[1] / len * depth),
+                         Clamp8(base[2] + u[2] / len * depth)};
+  }
+}
+
 size_t CountEdgePixels(const Image& image) {
   const int w = image.width, h = image.height;
   size_t count = 0;
@@ -448,6 +618,27 @@ size_t CountEdgePixels(const Image& image) {
       if ((x + 1 < w && std::memcmp(p, p + 3, 3) != 0) || (y + 1 < h && std::memcmp(p, p + 3 * w, 3) != 0)) ++count;
     }
   return count;
+}
+
+// The picture's noise in OKLab x 100: the mean difference between horizontal neighbours
+// where they differ a little (grain, sensor noise) but not across an edge, over a sample
+// of rows.
+double EstimateNoise(const Image& image) {
+  const int w = image.width, h = image.height;
+  double sum = 0;
+  size_t n = 0;
+  for (int y = 0; y < h; y += 7) {
+    const uint8_t* row = &image.rgb[static_cast<size_t>(y) * static_cast<size_t>(w) * 3];
+    for (int x = 0; x + 1 < w; ++x) {
+      const uint8_t* p = row + 3 * x;
+      const int d = std::abs(p[0] - p[3]) + std::abs(p[1] - p[4]) + std::abs(p[2] - p[5]);
+      if (d > 45) continue;
+      sum += d;
+      ++n;
+    }
+  }
+  // About 0.4 OKLab units per summed RGB level in the mid tones.
+  return n > 0 ? 0.4 * sum / static_cast<double>(n) : 0;
 }
 
 double MeanError(const std::vector<Entry>& entries, const std::vector<std::array<double, 3>>& centers,
@@ -465,10 +656,12 @@ double MeanError(const std::vector<Entry>& entries, const std::vector<std::array
 
 // The fewest colours (up to kMaxSeenColors) whose mean distance from the picture's own
 // colours stays within a perceptual budget, leaving no sizeable group of pixels clearly off.
-std::vector<std::array<double, 3>> ClusterByBudget(const std::vector<Entry>& entries, double totalPixels) {
+// Noise (see EstimateNoise) widens both: grain is not a colour.
+std::vector<std::array<double, 3>> ClusterByBudget(const std::vector<Entry>& entries, double totalPixels,
+                                                   double noise) {
   constexpr size_t kMaxSeenColors = 32;
-  constexpr double kBudget = 2.0;  // OKLab x 100: mean distance a person hardly notices
-  constexpr double kFar = 5.0;     // OKLab x 100: a colour a person tells apart
+  const double kBudget = std::max(2.0, 1.5 * noise);  // OKLab x 100: mean distance a person hardly notices
+  const double kFar = std::max(5.0, 3.0 * noise);     // OKLab x 100: a colour a person tells apart
   const double minPixels = std::max(12.0, totalPixels * 2e-4);
   std::vector<std::array<double, 3>> centers;
   for (size_t k = 1; k <= kMaxSeenColors; ++k) {
@@ -479,6 +672,17 @@ std::vector<std::array<double, 3>> ClusterByBudget(const std::vector<Entry>& ent
     const double err = MeanError(entries, centers, farMass, kFar);
     if (err <= kBudget && farMass < minPixels) break;
     if (centers.size() < k) break;  // no more distinct colours to split
+  }
+  // Centres closer than a colour a person tells apart are one colour.
+  for (bool merged = true; merged && centers.size() > 1;) {
+    merged = false;
+    for (size_t a = 0; a < centers.size() && !merged; ++a)
+      for (size_t b = a + 1; b < centers.size() && !merged; ++b)
+        if (Dist2(centers[a], centers[b]) < 0.36 * kFar * kFar) {
+          centers.erase(centers.begin() + static_cast<std::ptrdiff_t>(b));
+          RefineKMeans(entries, centers, -1);
+          merged = true;
+        }
   }
   return centers;
 }
@@ -511,7 +715,7 @@ bool IndexSeenColors(const Image& image, const Rgb* background, IndexedImage& ou
   for (const Entry& e : entries)
     if (e.count > 0) counted.push_back(e);
   std::vector<uint32_t>().swap(own);
-  std::vector<std::array<double, 3>> centers = ClusterByBudget(counted, static_cast<double>(out.index.size() - mixtures));
+  std::vector<std::array<double, 3>> centers = ClusterByBudget(counted, static_cast<double>(out.index.size() - mixtures), EstimateNoise(image));
   int fixed = -1;
   if (background != nullptr) {
     const std::array<double, 3> bg = ToLab(ToArray(*background));
@@ -525,6 +729,9 @@ bool IndexSeenColors(const Image& image, const Rgb* background, IndexedImage& ou
   // Mixture pixels take the colour of the nearer side of the edge they lie on: the edge
   // then runs where the ramp crosses half-way.
   AssignMixtures(image, mix, out);
+  std::vector<uint8_t>().swap(mix);
+  AbsorbSlivers(image, out);
+  DeblurStrokeColours(image, out);
   return true;
 }
 
