@@ -562,8 +562,17 @@ void DeblurStrokeColours(const Image& image, IndexedImage& out) {
       }
       inner[c] += in;
     }
+  auto d2 = [](const uint8_t* p, Rgb q) {
+    return (p[0] - q.r) * (p[0] - q.r) + (p[1] - q.g) * (p[1] - q.g) + (p[2] - q.b) * (p[2] - q.b);
+  };
   for (size_t c = 0; c < colours; ++c) {
     if (static_cast<int>(c) == out.background || total[c] < 64 || inner[c] * 2 >= total[c]) continue;
+    // A colour many of whose pixels have it exactly is drawn at full strength already
+    // (thin borders of flat art): only blurred ink is spread out.
+    size_t exact = 0;
+    for (size_t i = 0; i < out.index.size(); ++i)
+      if (out.index[i] == c && d2(&image.rgb[3 * i], out.palette[c]) <= 36) ++exact;
+    if (exact * 100 >= total[c] * 35) continue;
     size_t g = c;
     for (size_t k = 0; k < colours; ++k)
       if (k != c && (g == c || touch[c * colours + k] > touch[c * colours + g])) g = k;
@@ -580,10 +589,9 @@ void DeblurStrokeColours(const Image& image, IndexedImage& out) {
       const uint8_t* p = &image.rgb[3 * i];
       return ((p[0] - base[0]) * u[0] + (p[1] - base[1]) * u[1] + (p[2] - base[2]) * u[2]) / len;
     };
-    // The ink from the strokes as first drawn; then the strokes are the pixels more than
-    // half-way to it, and the ink is measured once more over them.
-    double depth = len;
-    for (int round = 0; round < 2; ++round) {
+    // How deep the ink is: its contrast summed over the strokes and their rims, divided by
+    // the strokes' area.
+    auto measure = [&]() {
       double amount = 0;
       size_t area = 0;
       for (int y = 1; y + 1 < h; ++y)
@@ -598,12 +606,30 @@ void DeblurStrokeColours(const Image& image, IndexedImage& out) {
           area += q == c;
           amount += std::max(0.0, along(i));
         }
-      if (area == 0) break;
-      depth = std::clamp(amount / static_cast<double>(area), len, std::min(most, 2.5 * len));
-      if (round == 0)
-        for (size_t i = 0; i < out.index.size(); ++i)
-          if (out.index[i] == c && along(i) < depth / 2) out.index[i] = static_cast<uint32_t>(g);
-    }
+      return area == 0 ? len : std::clamp(amount / static_cast<double>(area), len, std::min(most, 2.5 * len));
+    };
+    // The ink from the strokes as first drawn; then the strokes are the pixels more than
+    // half-way to it, and the ink is measured again over them. Pixels on a stroke's crest
+    // (stronger than their neighbours on both sides in some direction) and clearly darker
+    // than the ground are hairlines and serifs: they keep the ink, but do not thin it.
+    const double first = measure();
+    const size_t ws = static_cast<size_t>(w);
+    std::vector<uint32_t> hairline;
+    for (int y = 1; y + 1 < h; ++y)
+      for (int x = 1; x + 1 < w; ++x) {
+        const size_t i = static_cast<size_t>(y) * ws + static_cast<size_t>(x);
+        const uint32_t q = out.index[i];
+        if (q != c && q != g) continue;
+        const double a = along(i);
+        if (a >= first / 2) continue;
+        if (q == c) out.index[i] = static_cast<uint32_t>(g);
+        if (a < 0.3 * len) continue;
+        if ((a > along(i - 1) && a > along(i + 1)) || (a > along(i - ws) && a > along(i + ws)) ||
+            (a > along(i - ws - 1) && a > along(i + ws + 1)) || (a > along(i - ws + 1) && a > along(i + ws - 1)))
+          hairline.push_back(static_cast<uint32_t>(i));
+      }
+    const double depth = measure();
+    for (uint32_t i : hairline) out.index[i] = static_cast<uint32_t>(c);
     out.palette[c] = Rgb{Clamp8(base[0] + u[0] / len * depth), Clamp8(base[1] + u[1] / len * depth),
                          Clamp8(base[2] + u[2] / len * depth)};
   }
@@ -663,15 +689,30 @@ std::vector<std::array<double, 3>> ClusterByBudget(const std::vector<Entry>& ent
   const double kBudget = std::max(2.0, 1.5 * noise);  // OKLab x 100: mean distance a person hardly notices
   const double kFar = std::max(5.0, 3.0 * noise);     // OKLab x 100: a colour a person tells apart
   const double minPixels = std::max(12.0, totalPixels * 2e-4);
-  std::vector<std::array<double, 3>> centers;
-  for (size_t k = 1; k <= kMaxSeenColors; ++k) {
+  // The error falls as colours are added: find the fewest that pass by doubling, then
+  // halving the gap.
+  auto tryCount = [&](size_t k, std::vector<std::array<double, 3>>& centers) {
     centers = MedianCut(entries, k);
     RefineKMeans(entries, centers, -1);
     if (k >= 2) KeepDistinctColours(entries, centers, -1, totalPixels);
     double farMass = 0;
     const double err = MeanError(entries, centers, farMass, kFar);
-    if (err <= kBudget && farMass < minPixels) break;
-    if (centers.size() < k) break;  // no more distinct colours to split
+    return (err <= kBudget && farMass < minPixels) || centers.size() < k;  // or no more to split
+  };
+  std::vector<std::array<double, 3>> centers, trial;
+  size_t fail = 0, pass = 1;
+  while (!tryCount(pass, centers) && pass < kMaxSeenColors) {
+    fail = pass;
+    pass = std::min(kMaxSeenColors, pass * 2);
+  }
+  while (pass - fail > 1) {
+    const size_t mid = (pass + fail) / 2;
+    if (tryCount(mid, trial)) {
+      pass = mid;
+      centers.swap(trial);
+    } else {
+      fail = mid;
+    }
   }
   // Centres closer than a colour a person tells apart are one colour.
   for (bool merged = true; merged && centers.size() > 1;) {

@@ -77,7 +77,11 @@ bool TraceOutlineDrawing(IndexedImage&& indexed, const Options& o, const Image* 
   // Outlines need the colours only region by region: the labels take the index's place.
   const std::vector<uint32_t> regionColor = LabelRegionsInPlace(indexed);
   if (TooManyRegions(regionColor.size(), error)) return false;
-  drawing = TraceLabelledOutlines(std::move(indexed), regionColor, FitFrom(o), shades);
+  FitParams fit = FitFrom(o);
+  // Boundaries found between pixels are already smooth to a tenth of a pixel or so; the
+  // curves may stray a little further from them than from a staircase of pixel corners.
+  if (shades != nullptr) fit.errorThreshold = o.errorThreshold / 5.0;
+  drawing = TraceLabelledOutlines(std::move(indexed), regionColor, fit, shades);
   return true;
 }
 
@@ -91,6 +95,12 @@ bool TraceDrawing(const Image& image, const Options& o, Drawing& drawing, std::s
   bool shaded = false;
   IndexedImage indexed = ChooseColors(image, o, shaded);
   step(25, std::to_string(indexed.palette.size()) + " colours");
+  if (shaded) {
+    // Specks of a few pixels in a shaded picture are grain, dust or texture, not details
+    // (a dot of 3 pixels across covers 7): up to 4 pixels go, and in continuous tone
+    // (many colours, as a photo has) up to 25.
+    Despeckle(indexed, indexed.palette.size() > 12 ? 5 : 2, 2.0);
+  }
   if (o.despeckleLevel > 0) {
     Despeckle(indexed, o.despeckleLevel, o.despeckleTightness);
     step(35, "despeckled");
