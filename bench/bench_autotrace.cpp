@@ -735,6 +735,53 @@ void RealRow(const std::string& name, const std::string& who, const Real& r) {
               100 * r.within30, r.rgb, r.bitonal, r.inkLuma, r.cpu, r.rssKb / 1024.0);
 }
 
+// The true centre-lines of autotrace_fixtures/lines.svg: seven strokes.
+std::vector<Stroke> LineDrawingStrokes() {
+  std::vector<Stroke> s = {{{{60, 60}, {360, 90}}, 5}, {{{60, 160}, {360, 260}}, 5}, {{{460, 360}, {620, 560}}, 4},
+                           {{{700, 360}, {540, 560}}, 4}, {{{440, 60}, {440, 260}}, 3}};
+  Stroke circle{{}, 5}, curve{{}, 5};
+  for (int i = 0; i <= 720; ++i) circle.pts.push_back({560 + 90 * std::cos(i * M_PI / 360), 150 + 90 * std::sin(i * M_PI / 360)});
+  for (int i = 0; i <= 400; ++i) {
+    const double t = i / 400.0, u = 1 - t;
+    curve.pts.push_back({u * u * u * 80 + 3 * u * u * t * 180 + 3 * u * t * t * 280 + t * t * t * 380,
+                         u * u * u * 420 + 3 * u * u * t * 300 + 3 * u * t * t * 540 + t * t * t * 420});
+  }
+  s.push_back(circle);
+  s.push_back(curve);
+  return s;
+}
+
+// Centre-lines traced with defaults against the truth: paths, loops, fragments under 8 px,
+// mean distance of the traced points from the truth, share of the truth within 2 px.
+void CenterlineRow(const std::string& who, const std::string& svg, const std::vector<Stroke>& strokes) {
+  const SvgFigures f = ParseSvg(ReadText(svg));
+  double sum = 0;
+  long count = 0, fragments = 0, loops = 0;
+  for (const Polyline& p : f.paths) {
+    for (const auto& q : p.pts) {
+      sum += DistToStrokes(q[0], q[1], strokes);
+      ++count;
+    }
+    const double len = Length(p);
+    const bool ring = p.closed || std::hypot(p.pts.front()[0] - p.pts.back()[0], p.pts.front()[1] - p.pts.back()[1]) < 1.0;
+    if (ring && len < 60) ++loops;
+    else if (len < 8) ++fragments;
+  }
+  long truth = 0, hit = 0;
+  for (const Stroke& s : strokes)
+    for (size_t i = 1; i < s.pts.size(); ++i) {
+      const double l = std::hypot(s.pts[i][0] - s.pts[i - 1][0], s.pts[i][1] - s.pts[i - 1][1]);
+      for (double t = 0; t <= l; t += 0.5) {
+        ++truth;
+        hit += DistToPaths(s.pts[i - 1][0] + (s.pts[i][0] - s.pts[i - 1][0]) * t / l,
+                           s.pts[i - 1][1] + (s.pts[i][1] - s.pts[i - 1][1]) * t / l, f.paths) <= 2.0;
+      }
+    }
+  std::printf("%-14s %-8s paths %ld (strokes %zu), loops %ld, fragments %ld, mean distance %.3f px, covered %.2f%%\n",
+              "lines -centerline", who.c_str(), long(f.paths.size()), strokes.size(), loops, fragments,
+              count ? sum / count : 99.0, 100.0 * hit / double(std::max(1L, truth)));
+}
+
 void RealBench(const std::string& fixtures, const std::string& vtracer) {
   std::printf("\nPictures like users' own, defaults (vtracer 0.1.0 defaults; potrace on the picture at half luminance)\n");
   std::printf("%-14s %-8s %10s %8s %7s %7s %5s %8s %6s %8s %5s %7s %7s\n", "", "", "bytes", "segments", "bent",
@@ -753,6 +800,10 @@ void RealBench(const std::string& fixtures, const std::string& vtracer) {
       RealRow(name, "ours-16", Measure(base + "-16.svg", in, truth, Run(g_tool + " -color-count 16 -output-file " + base + "-16.svg " + png)));
     if (haveVt)
       RealRow(name, "vtracer", Measure(base + "-vt.svg", in, truth, Run("node " + vtracer + " " + png + " " + base + "-vt.svg")));
+    if (std::string(name) == "lines") {
+      Run(g_tool + " -centerline -output-file " + base + "-cl.svg " + png);
+      CenterlineRow("ours", base + "-cl.svg", LineDrawingStrokes());
+    }
     WritePbm(base + ".pbm", Threshold(in));
     RealRow(name, "potrace", Measure(base + "-po.svg", in, truth, Run("potrace -s -o " + base + "-po.svg " + base + ".pbm")));
   }

@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <tuple>
 
 #include "centerline/thin.h"
 #include "centerline/skeleton_graph.h"
@@ -57,6 +59,97 @@ void ExtendFreeEnds(std::vector<SkeletonPath>& paths, const std::vector<float>& 
   }
 }
 
+// A stroke that crosses another (an X) or runs past a branch (a T) leaves its skeleton in
+// pieces that meet at the junction. At each junction the pairs of pieces that carry straight
+// on (leaving it in nearly opposite directions) are joined, so each stroke is one path.
+void JoinThroughJunctions(std::vector<SkeletonPath>& paths) {
+  const size_t n = paths.size();
+  auto open = [&](size_t p) { return !paths[p].closed && paths[p].points.size() >= 2; };
+  // End 2p is path p's first point, 2p + 1 its last.
+  auto point = [&](size_t e) { return e % 2 ? paths[e / 2].points.back() : paths[e / 2].points.front(); };
+  auto leaving = [&](size_t e) {  // the direction away from the junction, over a few pixels
+    const std::vector<Point>& pts = paths[e / 2].points;
+    const Point from = point(e);
+    const double reach = std::max(4.0, 2 * paths[e / 2].width);
+    Point to = from;
+    for (size_t k = 1; k < pts.size(); ++k) {
+      to = e % 2 ? pts[pts.size() - 1 - k] : pts[k];
+      if (std::hypot(to.x - from.x, to.y - from.y) >= reach) break;
+    }
+    const double len = std::hypot(to.x - from.x, to.y - from.y);
+    return len > 1e-9 ? Point{(to.x - from.x) / len, (to.y - from.y) / len} : Point{0, 0};
+  };
+  std::map<std::tuple<long long, long long, uint32_t>, std::vector<size_t>> junctions;
+  for (size_t p = 0; p < n; ++p)
+    if (open(p))
+      for (size_t e : {2 * p, 2 * p + 1})
+        junctions[{std::llround(point(e).x * 2), std::llround(point(e).y * 2), paths[p].color}].push_back(e);
+  std::vector<int64_t> link(2 * n, -1);
+  bool any = false;
+  for (const auto& [where, ends] : junctions) {
+    if (ends.size() < 3) continue;  // a free end, or where a bend was cut
+    std::vector<std::tuple<double, size_t, size_t>> pairs;
+    for (size_t i = 0; i < ends.size(); ++i)
+      for (size_t j = i + 1; j < ends.size(); ++j) {
+        if (ends[i] / 2 == ends[j] / 2) continue;
+        const Point a = leaving(ends[i]), b = leaving(ends[j]);
+        const double c = a.x * b.x + a.y * b.y;
+        if (c < -0.85) pairs.emplace_back(c, ends[i], ends[j]);  // about 150 degrees apart at least
+      }
+    std::sort(pairs.begin(), pairs.end());
+    for (const auto& [c, ea, eb] : pairs)
+      if (link[ea] < 0 && link[eb] < 0) {
+        link[ea] = static_cast<int64_t>(eb);
+        link[eb] = static_cast<int64_t>(ea);
+        any = true;
+      }
+  }
+  if (!any) return;
+  // Walk each chain of linked pieces from an unlinked end (or anywhere, round a cycle).
+  std::vector<SkeletonPath> out;
+  std::vector<bool> used(n, false);
+  auto walk = [&](size_t start, size_t startEnd) {
+    SkeletonPath joined = paths[start];
+    joined.points.clear();
+    double widthSum = 0;
+    size_t pieces = 0, p = start, in = startEnd;
+    while (true) {
+      used[p] = true;
+      std::vector<Point> pts = paths[p].points;
+      if (in % 2) std::reverse(pts.begin(), pts.end());
+      joined.points.insert(joined.points.end(), pts.begin() + (joined.points.empty() ? 0 : 1), pts.end());
+      widthSum += paths[p].width;
+      ++pieces;
+      const size_t outEnd = in ^ 1;
+      if (link[outEnd] < 0) break;
+      const size_t next = static_cast<size_t>(link[outEnd]);
+      if (used[next / 2]) {
+        joined.closed = next / 2 == start;
+        if (joined.closed) joined.points.pop_back();
+        break;
+      }
+      p = next / 2;
+      in = next;
+    }
+    joined.width = widthSum / static_cast<double>(pieces);
+    out.push_back(std::move(joined));
+  };
+  for (size_t p = 0; p < n; ++p) {
+    if (used[p]) continue;
+    if (!open(p)) {
+      used[p] = true;
+      out.push_back(paths[p]);
+    } else if (link[2 * p] < 0) {
+      walk(p, 2 * p);
+    } else if (link[2 * p + 1] < 0) {
+      walk(p, 2 * p + 1);
+    }
+  }
+  for (size_t p = 0; p < n; ++p)
+    if (!used[p]) walk(p, 2 * p);  // what is left are cycles
+  paths.swap(out);
+}
+
 }  // namespace
 
 // All colours are thinned together in one picture: a stroke pixel only ever looks at
@@ -77,6 +170,7 @@ Drawing TraceCenterlines(const IndexedImage& image, const FitParams& fit, const 
   const std::vector<float> distance = DistanceToBackground(mask);
   Thin(mask);
   std::vector<SkeletonPath> paths = ExtractPaths(mask, distance, params.widthWeightFactor);
+  JoinThroughJunctions(paths);
   ExtendFreeEnds(paths, distance, mask.width, mask.height);
   for (SkeletonPath& path : paths) {
     Shape shape;
