@@ -117,7 +117,18 @@ void JoinThroughJunctions(std::vector<SkeletonPath>& paths) {
       used[p] = true;
       std::vector<Point> pts = paths[p].points;
       if (in % 2) std::reverse(pts.begin(), pts.end());
-      joined.points.insert(joined.points.end(), pts.begin() + (joined.points.empty() ? 0 : 1), pts.end());
+      if (joined.points.empty()) {
+        joined.points = std::move(pts);
+      } else {
+        // The junction sits where the pieces' skeletons met, pulled towards any branch
+        // that leaves there: the stroke bridges the junction's width in a straight line.
+        const Point at = pts.front();
+        const double r = 0.75 * std::max(paths[p].width, joined.width);
+        while (joined.points.size() > 1 && Near(joined.points.back(), at, r)) joined.points.pop_back();
+        size_t skip = 1;
+        while (skip + 1 < pts.size() && Near(pts[skip], at, r)) ++skip;
+        joined.points.insert(joined.points.end(), pts.begin() + static_cast<std::ptrdiff_t>(skip), pts.end());
+      }
       widthSum += paths[p].width;
       ++pieces;
       const size_t outEnd = in ^ 1;
