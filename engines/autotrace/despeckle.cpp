@@ -15,14 +15,14 @@ double ColorDistance(Rgb a, Rgb b) {
 
 }  // namespace
 
-void Despeckle(IndexedImage& image, int level, double tightness) {
+bool MergeSpecks(IndexedImage& image, uint64_t maxArea, double tightness) {
   const int w = image.width, h = image.height;
   const size_t n = static_cast<size_t>(w) * static_cast<size_t>(h);
   std::vector<uint32_t> label;
-  for (int step = 1; step <= level; ++step) {
+  {
     const uint32_t count = LabelRegions(image, label);
-    if (count < 2) return;
-    const uint64_t limit = static_cast<uint64_t>(step) * static_cast<uint64_t>(step);
+    if (count < 2) return false;
+    const uint64_t limit = maxArea;
     std::vector<uint64_t> area(count, 0);
     for (uint32_t l : label) ++area[l];
     // Border tallies of each small region: (colour, shared edges).
@@ -47,7 +47,7 @@ void Despeckle(IndexedImage& image, int level, double tightness) {
         }
       }
     }
-    if (!any) continue;
+    if (!any) return true;
     std::vector<int64_t> target(count, -1);
     // Scores need the region's own colour; find one pixel of each small region.
     std::vector<uint32_t> own(count, 0);
@@ -66,6 +66,12 @@ void Despeckle(IndexedImage& image, int level, double tightness) {
     for (size_t i = 0; i < n; ++i)
       if (target[label[i]] >= 0) image.index[i] = static_cast<uint32_t>(target[label[i]]);
   }
+  return true;
+}
+
+void Despeckle(IndexedImage& image, int level, double tightness) {
+  for (int step = 1; step <= level; ++step)
+    if (!MergeSpecks(image, static_cast<uint64_t>(step) * static_cast<uint64_t>(step), tightness)) return;
 }
 
 }  // namespace at

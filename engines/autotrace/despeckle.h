@@ -1,5 +1,7 @@
 #pragma once
 // Despeckling: small regions merged into their surroundings.
+#include <cstdint>
+
 #include "types.h"
 
 namespace at {
@@ -9,5 +11,9 @@ namespace at {
 // border they share, discounted by their colour distance; `tightness` (0..8) sets how much
 // the distance matters.
 void Despeckle(IndexedImage& image, int level, double tightness);
+
+// One such step: every region of at most maxArea pixels takes a neighbour's colour. Returns
+// false when the picture is a single region.
+bool MergeSpecks(IndexedImage& image, uint64_t maxArea, double tightness);
 
 }  // namespace at

@@ -12,7 +12,6 @@
 namespace at {
 namespace {
 
-constexpr uint32_t kNoColor = 0xFFFFFFFFu;
 
 uint32_t Pack(Rgb c) { return uint32_t{c.r} << 16 | uint32_t{c.g} << 8 | c.b; }
 Rgb Unpack(uint32_t v) {
@@ -263,13 +262,13 @@ std::vector<uint32_t> IndexDistinct(const Image& image, IndexedImage& out) {
   return table.colors();
 }
 
-// The histogram as weighted entries (pixels indexed kNoColor are not counted); large histograms are binned to 5 bits a channel to
+// The histogram as weighted entries (pixels marked in `skip` are not counted); large histograms are binned to 5 bits a channel to
 // bound the work. entryOf gives each distinct colour's entry.
 std::vector<Entry> BuildEntries(const std::vector<uint32_t>& distinct, const std::vector<uint32_t>& index,
-                                std::vector<uint32_t>& entryOf) {
+                                std::vector<uint32_t>& entryOf, const std::vector<uint8_t>* skip = nullptr) {
   std::vector<uint32_t> count(distinct.size(), 0);
-  for (uint32_t id : index)
-    if (id != kNoColor) ++count[id];
+  for (size_t i = 0; i < index.size(); ++i)
+    if (skip == nullptr || (*skip)[i] == 0) ++count[index[i]];
   const bool binned = distinct.size() > 65536;
   entryOf.assign(distinct.size(), 0);
   std::vector<Entry> entries;
@@ -357,12 +356,13 @@ void MapToCenters(const std::vector<Entry>& entries, const std::vector<std::arra
 // direction (1..4) in which its two sides lie, 0 for a pixel of its own colour.
 constexpr int kPairDx[4] = {1, 0, 1, 1}, kPairDy[4] = {0, 1, 1, -1};
 
-std::vector<uint8_t> FindMixtures(const Image& image, size_t& count) {
+std::vector<uint8_t> FindMixtures(const Image& image, size_t& count, size_t& edges) {
   const int w = image.width, h = image.height;
   std::vector<uint8_t> mix;
   ResizeLarge(mix, static_cast<size_t>(w) * static_cast<size_t>(h));
   std::fill(mix.begin(), mix.end(), uint8_t{0});
   count = 0;
+  edges = 0;
   const uint8_t* px = image.rgb.data();
   auto at = [&](int x, int y) { return px + (static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)) * 3; };
   for (int y = 1; y + 1 < h; ++y) {
@@ -374,6 +374,7 @@ std::vector<uint8_t> FindMixtures(const Image& image, size_t& count) {
       if (std::memcmp(p, p - 3, 3) == 0 && std::memcmp(p, p + 3, 3) == 0 && std::memcmp(p, p - 3 * w, 3) == 0 &&
           std::memcmp(p, p + 3 * w, 3) == 0)
         continue;
+      ++edges;
       int best = 0, bestSpan = 0;
       for (int k = 0; k < 4; ++k) {
         const uint8_t* a = at(x - kPairDx[k], y - kPairDy[k]);
@@ -409,7 +410,6 @@ std::vector<uint8_t> FindMixtures(const Image& image, size_t& count) {
   return mix;
 }
 
-// Pixels that differ from a 4-neighbour: where edges are.
 // Each mixture pixel takes the nearer (in RGB, the space renderers blend in) of the colours
 // on its two sides: the first pixels of a colour of their own along its direction.
 void AssignMixtures(const Image& image, const std::vector<uint8_t>& mix, IndexedImage& out) {
@@ -591,20 +591,25 @@ void DeblurStrokeColours(const Image& image, IndexedImage& out) {
     };
     // How deep the ink is: its contrast summed over the strokes and their rims, divided by
     // the strokes' area.
+    std::vector<uint8_t> counted;
+    ResizeLarge(counted, out.index.size());
     auto measure = [&]() {
+      std::fill(counted.begin(), counted.end(), uint8_t{0});
       double amount = 0;
       size_t area = 0;
       for (int y = 1; y + 1 < h; ++y)
         for (int x = 1; x + 1 < w; ++x) {
           const size_t i = static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
-          const uint32_t q = out.index[i];
-          bool rim = false;
-          if (q == g)
-            for (int dy = -1; dy <= 1 && !rim; ++dy)
-              for (int dx = -1; dx <= 1 && !rim; ++dx) rim = out.index[i + static_cast<size_t>(dy * w + dx)] == c;
-          if (q != c && !rim) continue;
-          area += q == c;
-          amount += std::max(0.0, along(i));
+          if (out.index[i] != c) continue;
+          ++area;
+          for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx) {
+              const size_t j = i + static_cast<size_t>(dy * w + dx);
+              const uint32_t q = out.index[j];
+              if (counted[j] || (q != c && q != g)) continue;
+              counted[j] = 1;
+              amount += std::max(0.0, along(j));
+            }
         }
       return area == 0 ? len : std::clamp(amount / static_cast<double>(area), len, std::min(most, 2.5 * len));
     };
@@ -635,16 +640,6 @@ void DeblurStrokeColours(const Image& image, IndexedImage& out) {
   }
 }
 
-size_t CountEdgePixels(const Image& image) {
-  const int w = image.width, h = image.height;
-  size_t count = 0;
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      const uint8_t* p = &image.rgb[(static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)) * 3];
-      if ((x + 1 < w && std::memcmp(p, p + 3, 3) != 0) || (y + 1 < h && std::memcmp(p, p + 3 * w, 3) != 0)) ++count;
-    }
-  return count;
-}
 
 // The picture's noise in OKLab x 100: the mean difference between horizontal neighbours
 // where they differ a little (grain, sensor noise) but not across an edge, over a sample
@@ -735,9 +730,8 @@ bool IndexSeenColors(const Image& image, const Rgb* background, IndexedImage& ou
   out.width = image.width;
   out.height = image.height;
   const std::vector<uint32_t> distinct = IndexDistinct(image, out);
-  size_t mixtures = 0;
-  std::vector<uint8_t> mix = FindMixtures(image, mixtures);
-  const size_t edges = CountEdgePixels(image);
+  size_t mixtures = 0, edges = 0;
+  std::vector<uint8_t> mix = FindMixtures(image, mixtures, edges);
   // No in-between shades (pixel art, an enlarged sprite, a drawing made without smoothing):
   // every colour is meant.
   if (distinct.size() <= 256 && mixtures * 50 <= edges) {
@@ -748,14 +742,11 @@ bool IndexSeenColors(const Image& image, const Rgb* background, IndexedImage& ou
     return false;
   }
   // The histogram of the pixels that have a colour of their own.
-  std::vector<uint32_t> own(out.index.size());
-  for (size_t i = 0; i < own.size(); ++i) own[i] = mix[i] ? kNoColor : out.index[i];
   std::vector<uint32_t> entryOf;
-  std::vector<Entry> entries = BuildEntries(distinct, own, entryOf);
+  std::vector<Entry> entries = BuildEntries(distinct, out.index, entryOf, &mix);
   std::vector<Entry> counted;
   for (const Entry& e : entries)
     if (e.count > 0) counted.push_back(e);
-  std::vector<uint32_t>().swap(own);
   std::vector<std::array<double, 3>> centers = ClusterByBudget(counted, static_cast<double>(out.index.size() - mixtures), EstimateNoise(image));
   int fixed = -1;
   if (background != nullptr) {
