@@ -41,7 +41,8 @@ scan 1240 1754 16 a4
 body=$(cat "$text")
 convert -size 4000x4000 xc:white -fill black -font Helvetica -pointsize 20 -interline-spacing 4 \
   -annotate +40+40 "$body" -annotate +2000+40 "$body" -annotate +40+2000 "$body" -annotate +2000+2000 "$body" \
-  -blur 0x0.5 -depth 8 -type TrueColor "$out/page4000.png"
+  -depth 8 -type TrueColor "$out/page4000-clean.png"
+convert "$out/page4000-clean.png" -blur 0x0.5 -depth 8 -type TrueColor "$out/page4000.png"
 
 # A sprite of 16 x 16 pixels, enlarged 16 times without smoothing.
 awk 'BEGIN { print "P3 16 16 255";

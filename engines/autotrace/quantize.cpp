@@ -341,6 +341,17 @@ void MapToCenters(const std::vector<Entry>& entries, const std::vector<std::arra
     if (static_cast<int>(c) == fixed) rgb = *background;
     paletteOfCenter[c] = static_cast<int32_t>(finalColors.IdOf(Pack(rgb)));
   }
+  // A centre nothing counted falls to (colours seen only where they were not counted, as
+  // mixtures are) takes the colour of the nearest centre in use.
+  for (size_t c = 0; c < centers.size(); ++c) {
+    if (paletteOfCenter[c] >= 0) continue;
+    double best = std::numeric_limits<double>::max();
+    for (size_t k = 0; k < centers.size(); ++k)
+      if (members[k].count > 0 && Dist2(centers[c], centers[k]) < best) {
+        best = Dist2(centers[c], centers[k]);
+        paletteOfCenter[c] = paletteOfCenter[k];
+      }
+  }
   std::vector<uint32_t> remap(entryOf.size());
   for (size_t i = 0; i < entryOf.size(); ++i)
     remap[i] = static_cast<uint32_t>(paletteOfCenter[centerOfEntry[entryOf[i]]]);
@@ -467,7 +478,7 @@ bool LiesBetween(const std::vector<Rgb>& palette, size_t c) {
 
 // Slivers: a colour between two others whose pixels are nearly all on edges (collars
 // along anti-aliased edges, fringes, specks) is not a colour of its own. Its pixels go to
-// the nearest colour around them, and the palette closes up.
+// the nearest colour on either side of them, and the palette closes up.
 void AbsorbSlivers(const Image& image, IndexedImage& out) {
   const int w = image.width, h = image.height;
   const size_t colours = out.palette.size();
@@ -492,31 +503,17 @@ void AbsorbSlivers(const Image& image, IndexedImage& out) {
     const Rgb q = out.palette[c];
     return (p[0] - q.r) * (p[0] - q.r) + (p[1] - q.g) * (p[1] - q.g) + (p[2] - q.b) * (p[2] - q.b);
   };
-  // From the sides inwards: each pass gives a sliver pixel the best of its kept neighbours.
-  for (int pass = 0; pass < 6 && any; ++pass) {
-    any = false;
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) {
-        const size_t i = static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
-        if (!drop[out.index[i]]) continue;
-        int best = -1, bestD = 0;
-        for (int dy = -1; dy <= 1; ++dy)
-          for (int dx = -1; dx <= 1; ++dx) {
-            const int nx = x + dx, ny = y + dy;
-            if (nx < 0 || ny < 0 || nx >= w || ny >= h) continue;
-            const uint32_t c = out.index[static_cast<size_t>(ny) * static_cast<size_t>(w) + static_cast<size_t>(nx)];
-            if (drop[c]) continue;
-            const int d = d2(i, c);
-            if (best < 0 || d < bestD) {
-              best = static_cast<int>(c);
-              bestD = d;
-            }
-          }
-        if (best >= 0) out.index[i] = static_cast<uint32_t>(best);
-        else any = true;
-      }
-  }
-  // Whatever is left (the middle of a wide sliver) takes the nearest kept colour.
+  // Each sliver pixel takes the nearest of the kept colours its sliver colour meets: the
+  // two sides of the edges it lies along, split half-way.
+  std::vector<uint8_t> touches(colours * colours, 0);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x + 1 < w; ++x) {
+      const size_t i = static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
+      const uint32_t a = out.index[i], b = out.index[i + 1];
+      const uint32_t c = y + 1 < h ? out.index[i + static_cast<size_t>(w)] : a;
+      touches[a * colours + b] = touches[b * colours + a] = 1;
+      touches[a * colours + c] = touches[c * colours + a] = 1;
+    }
   std::vector<uint32_t> remap(colours);
   std::vector<Rgb> kept;
   for (size_t c = 0; c < colours; ++c)
@@ -524,12 +521,33 @@ void AbsorbSlivers(const Image& image, IndexedImage& out) {
       remap[c] = static_cast<uint32_t>(kept.size());
       kept.push_back(out.palette[c]);
     }
+  // The kept colours a sliver colour reaches, directly or through other sliver colours.
+  std::vector<std::vector<uint32_t>> sides(colours);
+  for (size_t c = 0; c < colours; ++c) {
+    if (!drop[c]) continue;
+    std::vector<bool> seen(colours, false);
+    std::vector<size_t> todo{c};
+    seen[c] = true;
+    while (!todo.empty()) {
+      const size_t d = todo.back();
+      todo.pop_back();
+      for (size_t k = 0; k < colours; ++k) {
+        if (seen[k] || !touches[d * colours + k]) continue;
+        seen[k] = true;
+        if (drop[k]) todo.push_back(k);
+        else sides[c].push_back(static_cast<uint32_t>(k));
+      }
+    }
+    if (sides[c].empty())
+      for (size_t k = 0; k < colours; ++k)
+        if (!drop[k]) sides[c].push_back(static_cast<uint32_t>(k));
+  }
   for (size_t i = 0; i < out.index.size(); ++i) {
     uint32_t& c = out.index[i];
     if (drop[c]) {
-      uint32_t best = 0;
-      for (uint32_t k = 0; k < colours; ++k)
-        if (!drop[k] && (drop[best] || d2(i, k) < d2(i, best))) best = k;
+      uint32_t best = sides[c][0];
+      for (uint32_t k : sides[c])
+        if (d2(i, k) < d2(i, best)) best = k;
       c = best;
     }
     c = remap[c];
@@ -747,7 +765,13 @@ bool IndexSeenColors(const Image& image, const Rgb* background, IndexedImage& ou
   std::vector<Entry> counted;
   for (const Entry& e : entries)
     if (e.count > 0) counted.push_back(e);
-  std::vector<std::array<double, 3>> centers = ClusterByBudget(counted, static_cast<double>(out.index.size() - mixtures), EstimateNoise(image));
+  if (counted.empty()) {  // nothing but edges (a tiny picture): every pixel counts
+    entries = BuildEntries(distinct, out.index, entryOf);
+    counted = entries;
+    std::fill(mix.begin(), mix.end(), uint8_t{0});
+  }
+  std::vector<std::array<double, 3>> centers =
+      ClusterByBudget(counted, static_cast<double>(out.index.size() - mixtures), EstimateNoise(image));
   int fixed = -1;
   if (background != nullptr) {
     const std::array<double, 3> bg = ToLab(ToArray(*background));
@@ -764,6 +788,7 @@ bool IndexSeenColors(const Image& image, const Rgb* background, IndexedImage& ou
   std::vector<uint8_t>().swap(mix);
   AbsorbSlivers(image, out);
   DeblurStrokeColours(image, out);
+
   return true;
 }
 

@@ -99,7 +99,8 @@ bool TraceDrawing(const Image& image, const Options& o, Drawing& drawing, std::s
     // Specks of a few pixels in a shaded picture are grain, dust or texture, not details
     // (a dot of 3 pixels across covers 7): up to 4 pixels go, and in continuous tone
     // (many colours, as a photo has) up to 25.
-    MergeSpecks(indexed, indexed.palette.size() > 12 ? 25 : 4, 2.0);
+    if (indexed.palette.size() > 12) Despeckle(indexed, 5, 2.0);
+    else MergeSpecks(indexed, 4, 2.0);
   }
   if (o.despeckleLevel > 0) {
     Despeckle(indexed, o.despeckleLevel, o.despeckleTightness);
