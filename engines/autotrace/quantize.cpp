@@ -542,16 +542,47 @@ void AbsorbSlivers(const Image& image, IndexedImage& out) {
       for (size_t k = 0; k < colours; ++k)
         if (!drop[k]) sides[c].push_back(static_cast<uint32_t>(k));
   }
+  std::vector<uint8_t> was;  // the sliver pixels, marked with 1 + their old colour's rank
+  ResizeLarge(was, out.index.size());
   for (size_t i = 0; i < out.index.size(); ++i) {
     uint32_t& c = out.index[i];
-    if (drop[c]) {
-      uint32_t best = sides[c][0];
-      for (uint32_t k : sides[c])
-        if (d2(i, k) < d2(i, best)) best = k;
-      c = best;
-    }
-    c = remap[c];
+    was[i] = 0;
+    if (!drop[c]) continue;
+    was[i] = 1;
+    uint32_t best = sides[c][0];
+    for (uint32_t k : sides[c])
+      if (d2(i, k) < d2(i, best)) best = k;
+    c = best;
   }
+  // Along a gradient the nearer colour flips from pixel to pixel; a sliver pixel whose
+  // colour few of its neighbours share takes the one most of them have.
+  for (int y = 1; y + 1 < h; ++y)
+    for (int x = 1; x + 1 < w; ++x) {
+      const size_t i = static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
+      if (!was[i]) continue;
+      uint32_t seen[8];
+      int count[8], kinds = 0, same = 0;
+      for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx) {
+          if (dx == 0 && dy == 0) continue;
+          const uint32_t q = out.index[i + static_cast<size_t>(dy * w + dx)];
+          same += q == out.index[i];
+          int k = 0;
+          while (k < kinds && seen[k] != q) ++k;
+          if (k == kinds) {
+            seen[kinds] = q;
+            count[kinds++] = 0;
+          }
+          ++count[k];
+        }
+      if (same >= 2) continue;
+      int top = 0;
+      for (int k = 1; k < kinds; ++k)
+        if (count[k] > count[top]) top = k;
+      if (!drop[seen[top]]) out.index[i] = seen[top];
+    }
+  std::vector<uint8_t>().swap(was);
+  for (uint32_t& c : out.index) c = remap[c];
   if (out.background >= 0) out.background = static_cast<int>(remap[static_cast<size_t>(out.background)]);
   out.palette.swap(kept);
 }
