@@ -95,14 +95,13 @@ int RunTracer(const std::vector<std::string>& args, std::ostream& out, std::ostr
   Format format;
   if (!ChooseFormat(o, format, error)) return Fail(err, error);
   Reporter report(o, err);
+  Image image;
+  if (!ReadImageFile(o.inputFile, o.inputFormat, image, error)) return Fail(err, error);
+  report.Step(10, "read " + std::to_string(image.width) + " x " + std::to_string(image.height) + " pixels");
   Drawing drawing;
-  {
-    Image image;
-    if (!ReadImageFile(o.inputFile, o.inputFormat, image, error)) return Fail(err, error);
-    report.Step(10, "read " + std::to_string(image.width) + " x " + std::to_string(image.height) + " pixels");
-    if (!TraceDrawing(image, o, drawing, error, [&](int percent, const std::string& what) { report.Step(percent, what); }))
-      return Fail(err, error);
-  }
+  if (!TraceDrawing(std::move(image), o, drawing, error,
+                    [&](int percent, const std::string& what) { report.Step(percent, what); }))
+    return Fail(err, error);
   const std::string bytes = WriteDrawing(drawing, format);
   if (!Deliver(o, bytes, out, error)) return Fail(err, error);
   report.Step(100, "wrote " + std::to_string(bytes.size()) + " bytes");

@@ -87,13 +87,13 @@ bool TraceOutlineDrawing(IndexedImage&& indexed, const Options& o, const Image* 
 
 }  // namespace
 
-bool TraceDrawing(const Image& image, const Options& o, Drawing& drawing, std::string& error,
-                  const ProgressFn& progress) {
+bool TraceDrawing(Image image, const Options& o, Drawing& drawing, std::string& error, const ProgressFn& progress) {
   auto step = [&](int percent, const std::string& what) {
     if (progress) progress(percent, what);
   };
   bool shaded = false;
   IndexedImage indexed = ChooseColors(image, o, shaded);
+  if (!shaded || o.centerline) std::vector<uint8_t>().swap(image.rgb);
   step(25, std::to_string(indexed.palette.size()) + " colours");
   if (shaded) {
     // Specks of a few pixels in a shaded picture are grain, dust or texture, not details
@@ -107,7 +107,7 @@ bool TraceDrawing(const Image& image, const Options& o, Drawing& drawing, std::s
     step(35, "despeckled");
   }
   const bool traced = o.centerline ? TraceCenterlineDrawing(indexed, o, drawing, error)
-                                   : TraceOutlineDrawing(std::move(indexed), o, shaded ? &image : nullptr, drawing, error);
+                                   : TraceOutlineDrawing(std::move(indexed), o, image.rgb.empty() ? nullptr : &image, drawing, error);
   if (!traced) return false;
   drawing.dpi = o.dpi;
   drawing.decimals = DecimalsFor(o.errorThreshold / 8.0);

@@ -16,8 +16,9 @@ using ProgressFn = std::function<void(int percent, const std::string& what)>;
 constexpr uint32_t kMaxRegions = 1000000;
 
 // Traces `image` with the tracing options of `options` (its file names and formats are not
-// used). Returns false with a reason in `error` when the picture cannot be traced.
-bool TraceDrawing(const Image& image, const Options& options, Drawing& drawing, std::string& error,
+// used). Returns false with a reason in `error` when the picture cannot be traced. The
+// picture is taken over, and let go as soon as the tracing no longer needs it.
+bool TraceDrawing(Image image, const Options& options, Drawing& drawing, std::string& error,
                   const ProgressFn& progress = {});
 
 }  // namespace at
