@@ -32,10 +32,6 @@ double Coverage(const uint8_t* p, Rgb a, Rgb b) {
   return std::clamp((q[0] * d[0] + q[1] * d[1] + q[2] * d[2]) / dd, 0.0, 1.0);
 }
 
-double CoverageAt(const Image& img, int x, int y, Rgb a, Rgb b) {
-  return Coverage(&img.rgb[(static_cast<size_t>(y) * static_cast<size_t>(img.width) + static_cast<size_t>(x)) * 3], a, b);
-}
-
 // Colours closer than this (RGB) make too shallow a ramp to locate an edge in.
 constexpr double kMinRamp = 40.0;
 
@@ -64,14 +60,7 @@ void SubPixelPoints(const Chain& chain, Rgb left, Rgb right, const Image& shades
     if (ramp && lx >= 0 && ly >= 0 && lx < w && ly < h && rx >= 0 && ry >= 0 && rx < w && ry < h) {
       const uint8_t* pl = &shades.rgb[(static_cast<size_t>(ly) * static_cast<size_t>(w) + static_cast<size_t>(lx)) * 3];
       const uint8_t* pr = &shades.rgb[(static_cast<size_t>(ry) * static_cast<size_t>(w) + static_cast<size_t>(rx)) * 3];
-      double s = 1.0 - Coverage(pl, left, right) - Coverage(pr, left, right);
-      // Where a side is a single pixel across (a hairline, a narrow gap), that pixel's
-      // share is split between its two edges.
-      const int l2x = lx + dy, l2y = ly - dx, r2x = rx - dy, r2y = ry + dx;
-      const bool thin = (l2x >= 0 && l2y >= 0 && l2x < w && l2y < h && CoverageAt(shades, l2x, l2y, left, right) < 0.5) ||
-                        (r2x >= 0 && r2y >= 0 && r2x < w && r2y < h && CoverageAt(shades, r2x, r2y, left, right) > 0.5);
-      if (thin) s *= 0.5;
-      s = std::clamp(s, -0.5, 0.5);
+      const double s = std::clamp(1.0 - Coverage(pl, left, right) - Coverage(pr, left, right), -0.5, 0.5);
       mid.x += dy * s;
       mid.y -= dx * s;
     }
