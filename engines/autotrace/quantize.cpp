@@ -12,6 +12,9 @@
 namespace at {
 namespace {
 
+// A passing mark on a palette index (palettes hold far fewer colours).
+constexpr uint32_t kMark = 0x80000000u;
+
 
 uint32_t Pack(Rgb c) { return uint32_t{c.r} << 16 | uint32_t{c.g} << 8 | c.b; }
 Rgb Unpack(uint32_t v) {
@@ -370,8 +373,7 @@ constexpr int kPairDx[4] = {1, 0, 1, 1}, kPairDy[4] = {0, 1, 1, -1};
 std::vector<uint8_t> FindMixtures(const Image& image, size_t& count, size_t& edges) {
   const int w = image.width, h = image.height;
   std::vector<uint8_t> mix;
-  ResizeLarge(mix, static_cast<size_t>(w) * static_cast<size_t>(h));
-  std::fill(mix.begin(), mix.end(), uint8_t{0});
+  ResizeLarge(mix, static_cast<size_t>(w) * static_cast<size_t>(h));  // zeros
   count = 0;
   edges = 0;
   const uint8_t* px = image.rgb.data();
@@ -542,31 +544,29 @@ void AbsorbSlivers(const Image& image, IndexedImage& out) {
       for (size_t k = 0; k < colours; ++k)
         if (!drop[k]) sides[c].push_back(static_cast<uint32_t>(k));
   }
-  std::vector<uint8_t> was;  // the sliver pixels, marked with 1 + their old colour's rank
-  ResizeLarge(was, out.index.size());
+  // Sliver pixels carry kMark until the end.
   for (size_t i = 0; i < out.index.size(); ++i) {
     uint32_t& c = out.index[i];
-    was[i] = 0;
     if (!drop[c]) continue;
-    was[i] = 1;
     uint32_t best = sides[c][0];
     for (uint32_t k : sides[c])
       if (d2(i, k) < d2(i, best)) best = k;
-    c = best;
+    c = best | kMark;
   }
   // Along a gradient the nearer colour flips from pixel to pixel; a sliver pixel whose
   // colour few of its neighbours share takes the one most of them have.
   for (int y = 1; y + 1 < h; ++y)
     for (int x = 1; x + 1 < w; ++x) {
       const size_t i = static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
-      if (!was[i]) continue;
+      if (!(out.index[i] & kMark)) continue;
+      const uint32_t own = out.index[i] & ~kMark;
       uint32_t seen[8];
       int count[8], kinds = 0, same = 0;
       for (int dy = -1; dy <= 1; ++dy)
         for (int dx = -1; dx <= 1; ++dx) {
           if (dx == 0 && dy == 0) continue;
-          const uint32_t q = out.index[i + static_cast<size_t>(dy * w + dx)];
-          same += q == out.index[i];
+          const uint32_t q = out.index[i + static_cast<size_t>(dy * w + dx)] & ~kMark;
+          same += q == own;
           int k = 0;
           while (k < kinds && seen[k] != q) ++k;
           if (k == kinds) {
@@ -579,10 +579,9 @@ void AbsorbSlivers(const Image& image, IndexedImage& out) {
       int top = 0;
       for (int k = 1; k < kinds; ++k)
         if (count[k] > count[top]) top = k;
-      if (!drop[seen[top]]) out.index[i] = seen[top];
+      if (!drop[seen[top]]) out.index[i] = seen[top] | kMark;
     }
-  std::vector<uint8_t>().swap(was);
-  for (uint32_t& c : out.index) c = remap[c];
+  for (uint32_t& c : out.index) c = remap[c & ~kMark];
   if (out.background >= 0) out.background = static_cast<int>(remap[static_cast<size_t>(out.background)]);
   out.palette.swap(kept);
 }
@@ -640,26 +639,25 @@ void DeblurStrokeColours(const Image& image, IndexedImage& out) {
     };
     // How deep the ink is: its contrast summed over the strokes and their rims, divided by
     // the strokes' area.
-    std::vector<uint8_t> counted;
-    ResizeLarge(counted, out.index.size());
+    // Pixels already counted carry kMark for the moment.
     auto measure = [&]() {
-      std::fill(counted.begin(), counted.end(), uint8_t{0});
       double amount = 0;
       size_t area = 0;
       for (int y = 1; y + 1 < h; ++y)
         for (int x = 1; x + 1 < w; ++x) {
           const size_t i = static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
-          if (out.index[i] != c) continue;
+          if ((out.index[i] & ~kMark) != c) continue;
           ++area;
           for (int dy = -1; dy <= 1; ++dy)
             for (int dx = -1; dx <= 1; ++dx) {
               const size_t j = i + static_cast<size_t>(dy * w + dx);
               const uint32_t q = out.index[j];
-              if (counted[j] || (q != c && q != g)) continue;
-              counted[j] = 1;
+              if ((q & kMark) || (q != c && q != g)) continue;
+              out.index[j] = q | kMark;
               amount += std::max(0.0, along(j));
             }
         }
+      for (uint32_t& q : out.index) q &= ~kMark;
       return area == 0 ? len : std::clamp(amount / static_cast<double>(area), len, std::min(most, 2.5 * len));
     };
     // The ink from the strokes as first drawn; then the strokes are the pixels more than
