@@ -41,6 +41,9 @@ size_t CountNodes(const Drawing& d) {
   return n;
 }
 
+// Many colours, as a photograph has once reduced.
+bool ContinuousTone(const IndexedImage& indexed) { return indexed.palette.size() > 12; }
+
 bool TooManyRegions(size_t regions, std::string& error) {
   if (regions <= kMaxRegions) return false;
   error = "the picture falls into " + std::to_string(regions) + " separate regions, more than " +
@@ -79,8 +82,10 @@ bool TraceOutlineDrawing(IndexedImage&& indexed, const Options& o, const Image* 
   if (TooManyRegions(regionColor.size(), error)) return false;
   FitParams fit = FitFrom(o);
   // Boundaries found between pixels are already smooth to a tenth of a pixel or so; the
-  // curves may stray a little further from them than from a staircase of pixel corners.
-  if (shades != nullptr) fit.errorThreshold = o.errorThreshold / 5.0;
+  // curves may stray a little further from them than from a staircase of pixel corners,
+  // and further still between the many close tones of a photograph, where no boundary is
+  // an edge anyone sees.
+  if (shades != nullptr) fit.errorThreshold = o.errorThreshold / (ContinuousTone(indexed) ? 5.0 : 6.5);
   drawing = TraceLabelledOutlines(std::move(indexed), regionColor, fit, shades);
   return true;
 }
@@ -99,7 +104,7 @@ bool TraceDrawing(Image image, const Options& o, Drawing& drawing, std::string& 
     // Specks of a few pixels in a shaded picture are grain, dust or texture, not details
     // (a dot of 3 pixels across covers 7): up to 4 pixels go, and in continuous tone
     // (many colours, as a photo has) up to 25.
-    if (indexed.palette.size() > 12) Despeckle(indexed, 5, 2.0);
+    if (ContinuousTone(indexed)) Despeckle(indexed, 5, 2.0);
     else MergeSpecks(indexed, 4, 2.0);
   }
   if (o.despeckleLevel > 0) {
