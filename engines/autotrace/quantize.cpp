@@ -633,10 +633,14 @@ void DeblurStrokeColours(const Image& image, IndexedImage& out) {
     const double base[3] = {double(cg.r), double(cg.g), double(cg.b)};
     for (int k = 0; k < 3; ++k)
       if (std::fabs(u[k]) > 1e-9) most = std::min(most, (u[k] > 0 ? 255 - base[k] : base[k]) / std::fabs(u[k]) * len);
-    auto along = [&](size_t i) {
+    // How far a pixel lies from the ground towards the colour, in RGB units; `reach` gives
+    // the same times len in whole numbers, for the passes over every pixel.
+    const int ui[3] = {cc.r - cg.r, cc.g - cg.g, cc.b - cg.b};
+    auto reach = [&](size_t i) {
       const uint8_t* p = &image.rgb[3 * i];
-      return ((p[0] - base[0]) * u[0] + (p[1] - base[1]) * u[1] + (p[2] - base[2]) * u[2]) / len;
+      return (p[0] - cg.r) * ui[0] + (p[1] - cg.g) * ui[1] + (p[2] - cg.b) * ui[2];
     };
+    auto along = [&](size_t i) { return reach(i) / len; };
     // How deep the ink is: its contrast summed over the strokes and their rims, divided by
     // the strokes' area.
     // Pixels already counted carry kMark for the moment.
@@ -666,18 +670,19 @@ void DeblurStrokeColours(const Image& image, IndexedImage& out) {
     // than the ground are hairlines and serifs: they keep the ink, but do not thin it.
     const double first = measure();
     const size_t ws = static_cast<size_t>(w);
+    const int half = static_cast<int>(std::ceil(first / 2 * len)), faint = static_cast<int>(std::ceil(0.3 * len * len));
     std::vector<uint32_t> hairline;
     for (int y = 1; y + 1 < h; ++y)
       for (int x = 1; x + 1 < w; ++x) {
         const size_t i = static_cast<size_t>(y) * ws + static_cast<size_t>(x);
         const uint32_t q = out.index[i];
         if (q != c && q != g) continue;
-        const double a = along(i);
-        if (a >= first / 2) continue;
+        const int a = reach(i);
+        if (a >= half) continue;
         if (q == c) out.index[i] = static_cast<uint32_t>(g);
-        if (a < 0.3 * len) continue;
-        if ((a > along(i - 1) && a > along(i + 1)) || (a > along(i - ws) && a > along(i + ws)) ||
-            (a > along(i - ws - 1) && a > along(i + ws + 1)) || (a > along(i - ws + 1) && a > along(i + ws - 1)))
+        if (a < faint) continue;
+        if ((a > reach(i - 1) && a > reach(i + 1)) || (a > reach(i - ws) && a > reach(i + ws)) ||
+            (a > reach(i - ws - 1) && a > reach(i + ws + 1)) || (a > reach(i - ws + 1) && a > reach(i + ws - 1)))
           hairline.push_back(static_cast<uint32_t>(i));
       }
     const double depth = measure();
