@@ -777,7 +777,7 @@ std::vector<std::array<double, 3>> ClusterByBudget(const std::vector<Entry>& ent
 
 }  // namespace
 
-bool IndexSeenColors(const Image& image, const Rgb* background, IndexedImage& out) {
+bool IndexSeenColors(const Image& image, const Rgb* background, IndexedImage& out, double snap) {
   out = IndexedImage{};
   out.width = image.width;
   out.height = image.height;
@@ -810,7 +810,7 @@ bool IndexSeenColors(const Image& image, const Rgb* background, IndexedImage& ou
   if (background != nullptr) {
     const std::array<double, 3> bg = ToLab(ToArray(*background));
     const size_t near = Nearest(bg, centers);
-    if (Dist2(bg, centers[near]) < 8.0 * 8.0) {
+    if (Dist2(bg, centers[near]) < snap * snap) {
       fixed = static_cast<int>(near);
       centers[near] = bg;
     }

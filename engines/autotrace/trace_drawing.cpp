@@ -59,7 +59,9 @@ IndexedImage ChooseColors(const Image& image, const Options& o, bool& shaded) {
   shaded = false;
   if (o.colorCount > 0) return IndexColors(image, o.colorCount, background);
   IndexedImage indexed;
-  shaded = IndexSeenColors(image, background, indexed);
+  // The white that centre-lines take as the ground by default stands for the paper, which in
+  // a scan is seldom white.
+  shaded = IndexSeenColors(image, background, indexed, o.hasBackground ? 8.0 : 25.0);
   return indexed;
 }
 
