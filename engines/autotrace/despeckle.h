@@ -16,4 +16,8 @@ void Despeckle(IndexedImage& image, int level, double tightness);
 // false when the picture is a single region.
 bool MergeSpecks(IndexedImage& image, uint64_t maxArea, double tightness);
 
+// The same for edge-connected specks of at most maxArea pixels (a few), found by bounded
+// flood fills instead of labelling the whole picture: no array the size of the picture.
+void MergeTinySpecks(IndexedImage& image, size_t maxArea, double tightness);
+
 }  // namespace at

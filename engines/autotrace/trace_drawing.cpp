@@ -107,7 +107,7 @@ bool TraceDrawing(Image image, const Options& o, Drawing& drawing, std::string& 
     // (a dot of 3 pixels across covers 7): up to 4 pixels go, and in continuous tone
     // (many colours, as a photo has) up to 25.
     if (ContinuousTone(indexed)) Despeckle(indexed, 5, 2.0);
-    else MergeSpecks(indexed, 4, 2.0);
+    else MergeTinySpecks(indexed, 4, 2.0);
   }
   if (o.despeckleLevel > 0) {
     Despeckle(indexed, o.despeckleLevel, o.despeckleTightness);
