@@ -133,7 +133,14 @@ TEST(AutotraceColors, DespeckleMergesSmallSpotsOnly) {
   at::IndexedImage keep = q;
   at::Despeckle(keep, 0, 2.0);
   EXPECT_EQ(keep.index, q.index);
+  // The bounded flood fill finds the same specks as labelling does.
+  at::IndexedImage tiny = q, fewer = q;
+  at::MergeTinySpecks(tiny, 4, 2.0);
+  at::MergeTinySpecks(fewer, 3, 2.0);
   at::Despeckle(q, 2, 2.0);
+  EXPECT_EQ(tiny.index, q.index);
+  EXPECT_EQ(fewer.palette[fewer.At(5, 5)], (at::Rgb{0, 0, 0}));
+  EXPECT_EQ(fewer.palette[fewer.At(24, 24)], (at::Rgb{0, 0, 0}));
   EXPECT_EQ(q.palette[q.At(5, 5)], (at::Rgb{255, 255, 255}));
   EXPECT_EQ(q.palette[q.At(24, 24)], (at::Rgb{0, 0, 0}));
   EXPECT_EQ(q.palette[q.At(21, 21)], (at::Rgb{0, 0, 0}));
