@@ -653,6 +653,162 @@ void TimingBench() {
   }
 }
 
+// ---- pictures like users' own --------------------------------------------------------
+// Fixtures made by make_autotrace_fixtures.sh (anti-aliased SVG renders, scanner-degraded
+// pages, photos from a Debian package, a line drawing, an enlarged sprite), traced with
+// defaults by us, by vtracer (when installed, through vtracer_convert.mjs) and by potrace
+// (on the picture thresholded at half luminance). "bitonal" is the share of pixels on the
+// same side of half luminance in the render and in the picture before degradation (the
+// picture itself where it was not degraded).
+
+double Luma(Rgb c) { return 0.299 * c.r + 0.587 * c.g + 0.114 * c.b; }
+
+Raster Threshold(const Raster& in) {
+  Raster out(in.w, in.h, kWhite);
+  for (int y = 0; y < in.h; ++y)
+    for (int x = 0; x < in.w; ++x)
+      if (Luma(in.At(x, y)) < 128) out.Set(size_t(y) * in.w + x, Rgb{0, 0, 0});
+  return out;
+}
+
+// Share of pixels on the same side of half luminance in the input and the render.
+double BitonalAgreement(const Raster& in, const Raster& out) {
+  long same = 0;
+  for (int y = 0; y < in.h; ++y)
+    for (int x = 0; x < in.w; ++x) same += (Luma(in.At(x, y)) < 128) == (Luma(out.At(x, y)) < 128);
+  return double(same) / (double(in.w) * in.h);
+}
+
+double Within30(const Raster& in, const Raster& out) {
+  long good = 0;
+  for (int y = 0; y < in.h; ++y)
+    for (int x = 0; x < in.w; ++x) good += D2(in.At(x, y), out.At(x, y)) <= 900;
+  return double(good) / (double(in.w) * in.h);
+}
+
+struct Real {
+  bool ok = false;
+  long bytes = 0, segments = 0, curves = 0, subpaths = 0, colours = 0;
+  double within30 = 0, rgb = 0, bitonal = 0, inkLuma = 255;
+  double cpu = 0;
+  long rssKb = 0;
+};
+
+// `truth` is the picture the input was degraded from (a page before the scanner), or the input.
+Real Measure(const std::string& svg, const Raster& in, const Raster& truth, const Cost& cost) {
+  Real r;
+  r.cpu = cost.cpu;
+  r.rssKb = cost.maxRssKb;
+  if (cost.status != 0) return r;
+  const std::string text = ReadText(svg), back = svg + ".png";
+  const SvgFigures f = ParseSvg(text);
+  r.bytes = long(text.size());
+  r.segments = f.segments;
+  r.curves = f.curves;
+  r.subpaths = long(f.paths.size());
+  std::vector<std::string> fills;
+  for (size_t p = text.find("fill=\"#"); p != std::string::npos; p = text.find("fill=\"#", p + 1)) {
+    const std::string c = text.substr(p + 7, 6);
+    if (std::find(fills.begin(), fills.end(), c) == fills.end()) fills.push_back(c);
+    const Rgb rgb{uint8_t(std::stoi(c.substr(0, 2), nullptr, 16)), uint8_t(std::stoi(c.substr(2, 2), nullptr, 16)),
+                  uint8_t(std::stoi(c.substr(4, 2), nullptr, 16))};
+    r.inkLuma = std::min(r.inkLuma, Luma(rgb));
+  }
+  r.colours = long(fills.size());
+  Run("rsvg-convert -b white -w " + std::to_string(in.w) + " -h " + std::to_string(in.h) + " " + svg + " -o " + back);
+  Raster out;
+  if (!ReadPng(back, out) || out.w != in.w || out.h != in.h) return r;
+  r.ok = true;
+  r.within30 = Within30(in, out);
+  r.rgb = MeanRgbError(in, out);
+  r.bitonal = BitonalAgreement(truth, out);
+  return r;
+}
+
+void RealRow(const std::string& name, const std::string& who, const Real& r) {
+  if (!r.ok) {
+    std::printf("%-14s %-8s failed\n", name.c_str(), who.c_str());
+    return;
+  }
+  std::printf("%-14s %-8s %10ld %8ld %6.1f%% %7ld %5ld %7.2f%% %6.2f %8.4f %5.0f %7.2f %7.1f\n", name.c_str(), who.c_str(),
+              r.bytes, r.segments, 100.0 * r.curves / double(std::max(1L, r.segments)), r.subpaths, r.colours,
+              100 * r.within30, r.rgb, r.bitonal, r.inkLuma, r.cpu, r.rssKb / 1024.0);
+}
+
+// The true centre-lines of autotrace_fixtures/lines.svg: seven strokes.
+std::vector<Stroke> LineDrawingStrokes() {
+  std::vector<Stroke> s = {{{{60, 60}, {360, 90}}, 5}, {{{60, 160}, {360, 260}}, 5}, {{{460, 360}, {620, 560}}, 4},
+                           {{{700, 360}, {540, 560}}, 4}, {{{440, 60}, {440, 260}}, 3}};
+  Stroke circle{{}, 5}, curve{{}, 5};
+  for (int i = 0; i <= 720; ++i) circle.pts.push_back({560 + 90 * std::cos(i * M_PI / 360), 150 + 90 * std::sin(i * M_PI / 360)});
+  for (int i = 0; i <= 400; ++i) {
+    const double t = i / 400.0, u = 1 - t;
+    curve.pts.push_back({u * u * u * 80 + 3 * u * u * t * 180 + 3 * u * t * t * 280 + t * t * t * 380,
+                         u * u * u * 420 + 3 * u * u * t * 300 + 3 * u * t * t * 540 + t * t * t * 420});
+  }
+  s.push_back(circle);
+  s.push_back(curve);
+  return s;
+}
+
+// Centre-lines traced with defaults against the truth: paths, loops, fragments under 8 px,
+// mean distance of the traced points from the truth, share of the truth within 2 px.
+void CenterlineRow(const std::string& who, const std::string& svg, const std::vector<Stroke>& strokes) {
+  const SvgFigures f = ParseSvg(ReadText(svg));
+  double sum = 0;
+  long count = 0, fragments = 0, loops = 0;
+  for (const Polyline& p : f.paths) {
+    for (const auto& q : p.pts) {
+      sum += DistToStrokes(q[0], q[1], strokes);
+      ++count;
+    }
+    const double len = Length(p);
+    const bool ring = p.closed || std::hypot(p.pts.front()[0] - p.pts.back()[0], p.pts.front()[1] - p.pts.back()[1]) < 1.0;
+    if (ring && len < 60) ++loops;
+    else if (len < 8) ++fragments;
+  }
+  long truth = 0, hit = 0;
+  for (const Stroke& s : strokes)
+    for (size_t i = 1; i < s.pts.size(); ++i) {
+      const double l = std::hypot(s.pts[i][0] - s.pts[i - 1][0], s.pts[i][1] - s.pts[i - 1][1]);
+      for (double t = 0; t <= l; t += 0.5) {
+        ++truth;
+        hit += DistToPaths(s.pts[i - 1][0] + (s.pts[i][0] - s.pts[i - 1][0]) * t / l,
+                           s.pts[i - 1][1] + (s.pts[i][1] - s.pts[i - 1][1]) * t / l, f.paths) <= 2.0;
+      }
+    }
+  std::printf("%-14s %-8s paths %ld (strokes %zu), loops %ld, fragments %ld, mean distance %.3f px, covered %.2f%%\n",
+              "lines -centerline", who.c_str(), long(f.paths.size()), strokes.size(), loops, fragments,
+              count ? sum / count : 99.0, 100.0 * hit / double(std::max(1L, truth)));
+}
+
+void RealBench(const std::string& fixtures, const std::string& vtracer) {
+  std::printf("\nPictures like users' own, defaults (vtracer 0.1.0 defaults; potrace on the picture at half luminance)\n");
+  std::printf("%-14s %-8s %10s %8s %7s %7s %5s %8s %6s %8s %5s %7s %7s\n", "", "", "bytes", "segments", "bent",
+              "subpath", "cols", "<=30RGB", "RGB", "bitonal", "ink", "cpu s", "MB");
+  const bool haveVt = !vtracer.empty() && Run("node " + vtracer + " --check >/dev/null 2>&1").status == 0;
+  for (const char* name : {"fox", "flag", "map", "logo", "gvim", "blobs", "photo1", "photo2", "letter", "a4", "lines",
+                           "sprite", "page4000"}) {
+    const std::string png = fixtures + "/" + name + ".png";
+    Raster in;
+    if (!ReadPng(png, in)) continue;
+    const std::string base = g_work + "/" + name;
+    Raster truth;
+    if (!ReadPng(fixtures + "/" + name + "-clean.png", truth) || truth.w != in.w || truth.h != in.h) truth = in;
+    RealRow(name, "ours", Measure(base + ".svg", in, truth, Run(g_tool + " -output-file " + base + ".svg " + png)));
+    if (std::string(name) == "photo1" || std::string(name) == "photo2")
+      RealRow(name, "ours-16", Measure(base + "-16.svg", in, truth, Run(g_tool + " -color-count 16 -output-file " + base + "-16.svg " + png)));
+    if (haveVt)
+      RealRow(name, "vtracer", Measure(base + "-vt.svg", in, truth, Run("node " + vtracer + " " + png + " " + base + "-vt.svg")));
+    if (std::string(name) == "lines") {
+      Run(g_tool + " -centerline -output-file " + base + "-cl.svg " + png);
+      CenterlineRow("ours", base + "-cl.svg", LineDrawingStrokes());
+    }
+    WritePbm(base + ".pbm", Threshold(in));
+    RealRow(name, "potrace", Measure(base + "-po.svg", in, truth, Run("potrace -s -o " + base + "-po.svg " + base + ".pbm")));
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -667,5 +823,7 @@ int main(int argc, char** argv) {
   if (want("outline")) OutlineBench();
   if (want("centerline")) CenterlineBench();
   if (want("timing")) TimingBench();
+  const char* fixtures = std::getenv("AUTOTRACE_FIXTURES");
+  if (fixtures != nullptr && want("real")) RealBench(fixtures, std::getenv("VTRACER_SCRIPT") ? std::getenv("VTRACER_SCRIPT") : "");
   return 0;
 }

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "small_regions.h"
+#include "despeckle.h"
 #include "image_in.h"
 #include "output.h"
 #include "quantize.h"
@@ -47,7 +47,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const at::Rgb white{255, 255, 255};
   const bool centerline = mode & 1;
   const int colors = (mode >> 1) & 3 ? 1 << ((mode >> 1) & 3) : 0;
-  at::IndexedImage indexed = at::IndexColors(img, colors, (mode & 8) || centerline ? &white : nullptr);
+  // Without a count: the colours a person sees, with edges followed between pixels.
+  at::IndexedImage indexed;
+  bool shaded = false;
+  if (colors == 0) shaded = at::IndexSeenColors(img, (mode & 8) || centerline ? &white : nullptr, indexed);
+  else indexed = at::IndexColors(img, colors, (mode & 8) || centerline ? &white : nullptr);
   if (mode & 16) at::Despeckle(indexed, 1 + (mode >> 6), 2.0);
   at::FitParams fit;
   fit.errorThreshold = (mode & 32) ? 0.05 : 0.25;
@@ -60,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cp.noiseRemoval = (mode & 4) ? 0.5 : 0.99;
     drawing = at::TraceCenterlines(indexed, fit, cp);
   } else {
-    drawing = at::TraceOutlines(indexed, fit);
+    drawing = at::TraceOutlines(indexed, fit, shaded ? &img : nullptr);
   }
   drawing.decimals = (mode >> 5) & 3;  // coarse and fine coordinates in the compact writers
   for (at::Format f : {at::Format::Svg, at::Format::Pdf, at::Format::Eps, at::Format::Ps, at::Format::Dxf, at::Format::Emf}) {

@@ -4,12 +4,17 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 #include "large_array.h"
 
 namespace at {
 namespace {
+
+// A passing mark on a palette index (palettes hold far fewer colours).
+constexpr uint32_t kMark = 0x80000000u;
+
 
 uint32_t Pack(Rgb c) { return uint32_t{c.r} << 16 | uint32_t{c.g} << 8 | c.b; }
 Rgb Unpack(uint32_t v) {
@@ -73,7 +78,12 @@ std::array<double, 3> ToLab(const std::array<double, 3>& rgb) {
   const double l = std::cbrt(0.4122214708 * lin[0] + 0.5363325363 * lin[1] + 0.0514459929 * lin[2]);
   const double m = std::cbrt(0.2119034982 * lin[0] + 0.6806995451 * lin[1] + 0.1073969566 * lin[2]);
   const double s = std::cbrt(0.0883024619 * lin[0] + 0.2817188376 * lin[1] + 0.6299787005 * lin[2]);
-  return {100 * (0.2104542553 * l + 0.7936177850 * m - 0.0040720468 * s),
+  // Lightness with Ottosson's toe, which follows CIELAB near black: without it the cube
+  // root spreads the darkest shades apart far more than a person sees them.
+  const double lr = 0.2104542553 * l + 0.7936177850 * m - 0.0040720468 * s;
+  constexpr double k1 = 0.206, k2 = 0.03, k3 = (1 + k1) / (1 + k2);
+  const double toe = 0.5 * (k3 * lr - k1 + std::sqrt((k3 * lr - k1) * (k3 * lr - k1) + 4 * k2 * k3 * lr));
+  return {100 * toe,
           100 * (1.9779984951 * l - 2.4285922050 * m + 0.4505937099 * s),
           100 * (0.0259040371 * l + 0.7827717662 * m - 0.8086757660 * s)};
 }
@@ -238,12 +248,8 @@ std::array<double, 3> ToArray(Rgb c) { return {double(c.r), double(c.g), double(
 
 uint8_t Clamp8(double v) { return static_cast<uint8_t>(std::clamp(v + 0.5, 0.0, 255.0)); }
 
-}  // namespace
-
-IndexedImage IndexColors(const Image& image, int colorCount, const Rgb* background) {
-  IndexedImage out;
-  out.width = image.width;
-  out.height = image.height;
+// Every pixel's index into the list of its picture's distinct colours.
+std::vector<uint32_t> IndexDistinct(const Image& image, IndexedImage& out) {
   const size_t n = static_cast<size_t>(image.width) * static_cast<size_t>(image.height);
   ResizeLarge(out.index, n);
   ColorTable table;
@@ -256,21 +262,18 @@ IndexedImage IndexColors(const Image& image, int colorCount, const Rgb* backgrou
     }
     out.index[i] = lastId;
   }
-  const std::vector<uint32_t>& distinct = table.colors();
-  if (colorCount <= 0 || distinct.size() <= static_cast<size_t>(colorCount)) {
-    for (uint32_t c : distinct) out.palette.push_back(Unpack(c));
-    if (background != nullptr) {
-      for (size_t i = 0; i < out.palette.size(); ++i)
-        if (out.palette[i] == *background) out.background = static_cast<int>(i);
-    }
-    return out;
-  }
+  return table.colors();
+}
 
-  // Reduce. Large histograms are binned to 5 bits a channel to bound the work.
+// The histogram as weighted entries (pixels marked in `skip` are not counted); large histograms are binned to 5 bits a channel to
+// bound the work. entryOf gives each distinct colour's entry.
+std::vector<Entry> BuildEntries(const std::vector<uint32_t>& distinct, const std::vector<uint32_t>& index,
+                                std::vector<uint32_t>& entryOf, const std::vector<uint8_t>* skip = nullptr) {
   std::vector<uint32_t> count(distinct.size(), 0);
-  for (uint32_t id : out.index) ++count[id];
+  for (size_t i = 0; i < index.size(); ++i)
+    if (skip == nullptr || (*skip)[i] == 0) ++count[index[i]];
   const bool binned = distinct.size() > 65536;
-  std::vector<uint32_t> entryOf(distinct.size());
+  entryOf.assign(distinct.size(), 0);
   std::vector<Entry> entries;
   std::vector<int32_t> binEntry(binned ? 32768 : 0, -1);
   for (size_t i = 0; i < distinct.size(); ++i) {
@@ -292,25 +295,39 @@ IndexedImage IndexColors(const Image& image, int colorCount, const Rgb* backgrou
     entries[e].sum[1] += c.g * w;
     entries[e].sum[2] += c.b * w;
     entries[e].count += w;
+    if (entries[e].count == 0) entries[e].lab = ToLab(ToArray(c));  // seen only where not counted
   }
-  for (Entry& e : entries) e.lab = ToLab(e.Mean());
-  std::vector<std::array<double, 3>> centers = MedianCut(entries, static_cast<size_t>(colorCount));
-  int fixed = -1;
+  for (Entry& e : entries)
+    if (e.count > 0) e.lab = ToLab(e.Mean());
+  return entries;
+}
+
+// Cluster centres for `colorCount` colours; `fixed` is set to the background's centre,
+// which keeps the background's exact value, or -1.
+std::vector<std::array<double, 3>> ClusterEntries(const std::vector<Entry>& entries, size_t colorCount,
+                                                  const std::vector<uint32_t>& distinct, const Rgb* background,
+                                                  double totalPixels, int& fixed) {
+  std::vector<std::array<double, 3>> centers = MedianCut(entries, colorCount);
+  fixed = -1;
   bool bgPresent = false;
-  if (background != nullptr) {
+  if (background != nullptr)
     for (uint32_t c : distinct) bgPresent = bgPresent || Unpack(c) == *background;
-  }
   if (bgPresent) {
     const std::array<double, 3> bg = ToLab(ToArray(*background));
     fixed = static_cast<int>(Nearest(bg, centers));
     centers[static_cast<size_t>(fixed)] = bg;
   }
   RefineKMeans(entries, centers, fixed);
-  KeepDistinctColours(entries, centers, fixed, static_cast<double>(n));
+  KeepDistinctColours(entries, centers, fixed, totalPixels);
+  return centers;
+}
 
-  // Map entries to centers, then keep only the centers in use, merging equal colours.
+// Maps every pixel to its nearest centre and keeps only the centres in use, merging equal
+// colours. Each colour is the mean of its pixels in RGB, which is what they average to on
+// screen; the background's centre keeps the background's value.
+void MapToCenters(const std::vector<Entry>& entries, const std::vector<std::array<double, 3>>& centers,
+                  const std::vector<uint32_t>& entryOf, int fixed, const Rgb* background, IndexedImage& out) {
   std::vector<uint32_t> centerOfEntry(entries.size());
-  // Each colour is the mean of its pixels in RGB, which is what they average to on screen.
   std::vector<Entry> members(centers.size());
   for (size_t e = 0; e < entries.size(); ++e) {
     centerOfEntry[e] = static_cast<uint32_t>(Nearest(entries[e].lab, centers));
@@ -327,12 +344,507 @@ IndexedImage IndexColors(const Image& image, int colorCount, const Rgb* backgrou
     if (static_cast<int>(c) == fixed) rgb = *background;
     paletteOfCenter[c] = static_cast<int32_t>(finalColors.IdOf(Pack(rgb)));
   }
-  std::vector<uint32_t> remap(distinct.size());
-  for (size_t i = 0; i < distinct.size(); ++i)
+  // A centre nothing counted falls to (colours seen only where they were not counted, as
+  // mixtures are) takes the colour of the nearest centre in use.
+  for (size_t c = 0; c < centers.size(); ++c) {
+    if (paletteOfCenter[c] >= 0) continue;
+    double best = std::numeric_limits<double>::max();
+    for (size_t k = 0; k < centers.size(); ++k)
+      if (members[k].count > 0 && Dist2(centers[c], centers[k]) < best) {
+        best = Dist2(centers[c], centers[k]);
+        paletteOfCenter[c] = paletteOfCenter[k];
+      }
+  }
+  std::vector<uint32_t> remap(entryOf.size());
+  for (size_t i = 0; i < entryOf.size(); ++i)
     remap[i] = static_cast<uint32_t>(paletteOfCenter[centerOfEntry[entryOf[i]]]);
   for (uint32_t& id : out.index) id = remap[id];
+  out.palette.clear();
   for (uint32_t c : finalColors.colors()) out.palette.push_back(Unpack(c));
-  if (fixed >= 0) out.background = paletteOfCenter[static_cast<size_t>(fixed)];
+  out.background = fixed >= 0 ? paletteOfCenter[static_cast<size_t>(fixed)] : -1;
+}
+
+// A pixel is a mixture when it lies part way along the line between two opposite
+// neighbours that differ clearly: an anti-aliased or blurred edge pixel, which a person sees
+// as the edge between the two colours, not as a colour of its own. The value is the
+// direction (1..4) in which its two sides lie, 0 for a pixel of its own colour.
+constexpr int kPairDx[4] = {1, 0, 1, 1}, kPairDy[4] = {0, 1, 1, -1};
+
+std::vector<uint8_t> FindMixtures(const Image& image, size_t& count, size_t& edges) {
+  const int w = image.width, h = image.height;
+  std::vector<uint8_t> mix;
+  ResizeLarge(mix, static_cast<size_t>(w) * static_cast<size_t>(h));  // zeros
+  count = 0;
+  edges = 0;
+  const uint8_t* px = image.rgb.data();
+  auto at = [&](int x, int y) { return px + (static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)) * 3; };
+  for (int y = 1; y + 1 < h; ++y) {
+    const uint8_t* row = at(0, y);
+    for (int x = 1; x + 1 < w; ++x) {
+      const uint8_t* p = row + 3 * x;
+      // Flat ground is the common case: equal to both horizontal neighbours and the pixels
+      // above and below.
+      if (std::memcmp(p, p - 3, 3) == 0 && std::memcmp(p, p + 3, 3) == 0 && std::memcmp(p, p - 3 * w, 3) == 0 &&
+          std::memcmp(p, p + 3 * w, 3) == 0)
+        continue;
+      ++edges;
+      int best = 0, bestSpan = 0;
+      for (int k = 0; k < 4; ++k) {
+        const uint8_t* a = at(x - kPairDx[k], y - kPairDy[k]);
+        const uint8_t* b = at(x + kPairDx[k], y + kPairDy[k]);
+        int d[3], q[3], dd = 0, qd = 0;
+        for (int c = 0; c < 3; ++c) {
+          d[c] = b[c] - a[c];
+          q[c] = p[c] - a[c];
+          dd += d[c] * d[c];
+          qd += q[c] * d[c];
+        }
+        constexpr int kMinStep = 48;  // RGB distance between the two sides
+        if (dd < kMinStep * kMinStep || qd * 32 < dd || qd * 32 > 31 * dd) continue;
+        // Close to the line: the part of p - a across d is small beside d.
+        const double t = static_cast<double>(qd) / dd;
+        double off = 0;
+        for (int c = 0; c < 3; ++c) {
+          const double e = q[c] - t * d[c];
+          off += e * e;
+        }
+        if (off > 0.04 * dd + 100) continue;
+        if (dd > bestSpan) {
+          bestSpan = dd;
+          best = k + 1;
+        }
+      }
+      if (best > 0) {
+        mix[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)] = static_cast<uint8_t>(best);
+        ++count;
+      }
+    }
+  }
+  return mix;
+}
+
+// Each mixture pixel takes the nearer (in RGB, the space renderers blend in) of the colours
+// on its two sides: the first pixels of a colour of their own along its direction.
+void AssignMixtures(const Image& image, const std::vector<uint8_t>& mix, IndexedImage& out) {
+  constexpr int kReach = 4;
+  const int w = image.width, h = image.height;
+  for (int y = 1; y + 1 < h; ++y)
+    for (int x = 1; x + 1 < w; ++x) {
+      const size_t i = static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
+      if (mix[i] == 0) continue;
+      const int dx = kPairDx[mix[i] - 1], dy = kPairDy[mix[i] - 1];
+      uint32_t side[2];
+      for (int s = 0; s < 2; ++s) {
+        const int sx = s == 0 ? -dx : dx, sy = s == 0 ? -dy : dy;
+        int px = x + sx, py = y + sy;
+        for (int step = 1; step < kReach; ++step) {
+          const int nx = px + sx, ny = py + sy;
+          if (mix[static_cast<size_t>(py) * static_cast<size_t>(w) + static_cast<size_t>(px)] == 0 || nx < 0 ||
+              ny < 0 || nx >= w || ny >= h)
+            break;
+          px = nx;
+          py = ny;
+        }
+        side[s] = out.index[static_cast<size_t>(py) * static_cast<size_t>(w) + static_cast<size_t>(px)];
+      }
+      const uint8_t* p = &image.rgb[3 * i];
+      auto d2 = [&](uint32_t c) {
+        const Rgb q = out.palette[c];
+        const int dr = p[0] - q.r, dg = p[1] - q.g, db = p[2] - q.b;
+        return dr * dr + dg * dg + db * db;
+      };
+      out.index[i] = d2(side[0]) <= d2(side[1]) ? side[0] : side[1];
+    }
+}
+
+// True when colour c lies part way along the line between two other colours of the palette.
+bool LiesBetween(const std::vector<Rgb>& palette, size_t c) {
+  const Rgb p = palette[c];
+  for (size_t a = 0; a < palette.size(); ++a)
+    for (size_t b = a + 1; b < palette.size(); ++b) {
+      if (a == c || b == c) continue;
+      const double d[3] = {double(palette[b].r) - palette[a].r, double(palette[b].g) - palette[a].g,
+                           double(palette[b].b) - palette[a].b};
+      const double q[3] = {double(p.r) - palette[a].r, double(p.g) - palette[a].g, double(p.b) - palette[a].b};
+      const double dd = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+      if (dd < 1) continue;
+      const double t = (q[0] * d[0] + q[1] * d[1] + q[2] * d[2]) / dd;
+      if (t < 0.08 || t > 0.92) continue;
+      double off = 0;
+      for (int k = 0; k < 3; ++k) off += (q[k] - t * d[k]) * (q[k] - t * d[k]);
+      const double tol = 0.12 * std::sqrt(dd) + 8;
+      if (off <= tol * tol) return true;
+    }
+  return false;
+}
+
+// Slivers: a colour between two others whose pixels are nearly all on edges (collars
+// along anti-aliased edges, fringes, specks) is not a colour of its own. Its pixels go to
+// the nearest colour on either side of them, and the palette closes up.
+void AbsorbSlivers(const Image& image, IndexedImage& out) {
+  const int w = image.width, h = image.height;
+  const size_t colours = out.palette.size();
+  std::vector<size_t> total(colours, 0), inner(colours, 0);
+  for (int y = 1; y + 1 < h; ++y)
+    for (int x = 1; x + 1 < w; ++x) {
+      const size_t i = static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
+      const uint32_t c = out.index[i];
+      ++total[c];
+      inner[c] += out.index[i - 1] == c && out.index[i + 1] == c && out.index[i - static_cast<size_t>(w)] == c &&
+                  out.index[i + static_cast<size_t>(w)] == c;
+    }
+  std::vector<bool> drop(colours, false);
+  bool any = false;
+  for (size_t c = 0; c < colours; ++c) {
+    drop[c] = static_cast<int>(c) != out.background && inner[c] * 10 < total[c] * 3 && LiesBetween(out.palette, c);
+    any = any || drop[c];
+  }
+  if (!any) return;
+  auto d2 = [&](size_t i, uint32_t c) {
+    const uint8_t* p = &image.rgb[3 * i];
+    const Rgb q = out.palette[c];
+    return (p[0] - q.r) * (p[0] - q.r) + (p[1] - q.g) * (p[1] - q.g) + (p[2] - q.b) * (p[2] - q.b);
+  };
+  // Each sliver pixel takes the nearest of the kept colours its sliver colour meets: the
+  // two sides of the edges it lies along, split half-way.
+  std::vector<uint8_t> touches(colours * colours, 0);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x + 1 < w; ++x) {
+      const size_t i = static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
+      const uint32_t a = out.index[i], b = out.index[i + 1];
+      const uint32_t c = y + 1 < h ? out.index[i + static_cast<size_t>(w)] : a;
+      touches[a * colours + b] = touches[b * colours + a] = 1;
+      touches[a * colours + c] = touches[c * colours + a] = 1;
+    }
+  std::vector<uint32_t> remap(colours);
+  std::vector<Rgb> kept;
+  for (size_t c = 0; c < colours; ++c)
+    if (!drop[c]) {
+      remap[c] = static_cast<uint32_t>(kept.size());
+      kept.push_back(out.palette[c]);
+    }
+  // The kept colours a sliver colour reaches, directly or through other sliver colours.
+  std::vector<std::vector<uint32_t>> sides(colours);
+  for (size_t c = 0; c < colours; ++c) {
+    if (!drop[c]) continue;
+    std::vector<bool> seen(colours, false);
+    std::vector<size_t> todo{c};
+    seen[c] = true;
+    while (!todo.empty()) {
+      const size_t d = todo.back();
+      todo.pop_back();
+      for (size_t k = 0; k < colours; ++k) {
+        if (seen[k] || !touches[d * colours + k]) continue;
+        seen[k] = true;
+        if (drop[k]) todo.push_back(k);
+        else sides[c].push_back(static_cast<uint32_t>(k));
+      }
+    }
+    if (sides[c].empty())
+      for (size_t k = 0; k < colours; ++k)
+        if (!drop[k]) sides[c].push_back(static_cast<uint32_t>(k));
+  }
+  // Sliver pixels carry kMark until the end.
+  for (size_t i = 0; i < out.index.size(); ++i) {
+    uint32_t& c = out.index[i];
+    if (!drop[c]) continue;
+    uint32_t best = sides[c][0];
+    for (uint32_t k : sides[c])
+      if (d2(i, k) < d2(i, best)) best = k;
+    c = best | kMark;
+  }
+  // Along a gradient the nearer colour flips from pixel to pixel; a sliver pixel whose
+  // colour few of its neighbours share takes the one most of them have.
+  for (int y = 1; y + 1 < h; ++y)
+    for (int x = 1; x + 1 < w; ++x) {
+      const size_t i = static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
+      if (!(out.index[i] & kMark)) continue;
+      const uint32_t own = out.index[i] & ~kMark;
+      uint32_t seen[8];
+      int count[8], kinds = 0, same = 0;
+      for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx) {
+          if (dx == 0 && dy == 0) continue;
+          const uint32_t q = out.index[i + static_cast<size_t>(dy * w + dx)] & ~kMark;
+          same += q == own;
+          int k = 0;
+          while (k < kinds && seen[k] != q) ++k;
+          if (k == kinds) {
+            seen[kinds] = q;
+            count[kinds++] = 0;
+          }
+          ++count[k];
+        }
+      if (same >= 2) continue;
+      int top = 0;
+      for (int k = 1; k < kinds; ++k)
+        if (count[k] > count[top]) top = k;
+      if (!drop[seen[top]]) out.index[i] = seen[top] | kMark;
+    }
+  for (uint32_t& c : out.index) c = remap[c & ~kMark];
+  if (out.background >= 0) out.background = static_cast<int>(remap[static_cast<size_t>(out.background)]);
+  out.palette.swap(kept);
+}
+
+// A colour drawn mostly in thin strokes (type scanned at a low resolution, or blurred) has
+// few pixels of its full strength: blur spreads each stroke's ink over its neighbours. The
+// ink itself is found from how much of it there is: the stroke's contrast against the
+// ground around it, summed over the stroke and its rim, divided by the stroke's area.
+void DeblurStrokeColours(const Image& image, IndexedImage& out) {
+  const int w = image.width, h = image.height;
+  const size_t colours = out.palette.size();
+  if (colours < 2) return;
+  std::vector<size_t> total(colours, 0), inner(colours, 0);
+  std::vector<size_t> touch(colours * colours, 0);
+  for (int y = 1; y + 1 < h; ++y)
+    for (int x = 1; x + 1 < w; ++x) {
+      const size_t i = static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
+      const uint32_t c = out.index[i];
+      ++total[c];
+      const uint32_t nb[4] = {out.index[i - 1], out.index[i + 1], out.index[i - static_cast<size_t>(w)],
+                              out.index[i + static_cast<size_t>(w)]};
+      bool in = true;
+      for (uint32_t q : nb) {
+        if (q != c) ++touch[c * colours + q];
+        in = in && q == c;
+      }
+      inner[c] += in;
+    }
+  auto d2 = [](const uint8_t* p, Rgb q) {
+    return (p[0] - q.r) * (p[0] - q.r) + (p[1] - q.g) * (p[1] - q.g) + (p[2] - q.b) * (p[2] - q.b);
+  };
+  for (size_t c = 0; c < colours; ++c) {
+    if (static_cast<int>(c) == out.background || total[c] < 64 || inner[c] * 2 >= total[c]) continue;
+    // A colour many of whose pixels have it exactly is drawn at full strength already
+    // (thin borders of flat art): only blurred ink is spread out.
+    size_t exact = 0;
+    for (size_t i = 0; i < out.index.size(); ++i)
+      if (out.index[i] == c && d2(&image.rgb[3 * i], out.palette[c]) <= 36) ++exact;
+    if (exact * 100 >= total[c] * 35) continue;
+    size_t g = c;
+    for (size_t k = 0; k < colours; ++k)
+      if (k != c && (g == c || touch[c * colours + k] > touch[c * colours + g])) g = k;
+    const Rgb cg = out.palette[g], cc = out.palette[c];
+    const double u[3] = {double(cc.r) - cg.r, double(cc.g) - cg.g, double(cc.b) - cg.b};
+    const double len = std::sqrt(u[0] * u[0] + u[1] * u[1] + u[2] * u[2]);
+    if (len < 24) continue;
+    // The longest step from the ground that stays inside the RGB cube.
+    double most = 1e9;
+    const double base[3] = {double(cg.r), double(cg.g), double(cg.b)};
+    for (int k = 0; k < 3; ++k)
+      if (std::fabs(u[k]) > 1e-9) most = std::min(most, (u[k] > 0 ? 255 - base[k] : base[k]) / std::fabs(u[k]) * len);
+    // How far a pixel lies from the ground towards the colour, in RGB units; `reach` gives
+    // the same times len in whole numbers, for the passes over every pixel.
+    const int ui[3] = {cc.r - cg.r, cc.g - cg.g, cc.b - cg.b};
+    auto reach = [&](size_t i) {
+      const uint8_t* p = &image.rgb[3 * i];
+      return (p[0] - cg.r) * ui[0] + (p[1] - cg.g) * ui[1] + (p[2] - cg.b) * ui[2];
+    };
+    auto along = [&](size_t i) { return reach(i) / len; };
+    // How deep the ink is: its contrast summed over the strokes and their rims, divided by
+    // the strokes' area.
+    // Pixels already counted carry kMark for the moment.
+    auto measure = [&]() {
+      double amount = 0;
+      size_t area = 0;
+      for (int y = 1; y + 1 < h; ++y)
+        for (int x = 1; x + 1 < w; ++x) {
+          const size_t i = static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
+          if ((out.index[i] & ~kMark) != c) continue;
+          ++area;
+          for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx) {
+              const size_t j = i + static_cast<size_t>(dy * w + dx);
+              const uint32_t q = out.index[j];
+              if ((q & kMark) || (q != c && q != g)) continue;
+              out.index[j] = q | kMark;
+              amount += std::max(0.0, along(j));
+            }
+        }
+      for (uint32_t& q : out.index) q &= ~kMark;
+      return area == 0 ? len : std::clamp(amount / static_cast<double>(area), len, std::min(most, 2.5 * len));
+    };
+    // The ink from the strokes as first drawn; then the strokes are the pixels more than
+    // half-way to it, and the ink is measured again over them. Pixels on a stroke's crest
+    // (stronger than their neighbours on both sides in some direction) and clearly darker
+    // than the ground are hairlines and serifs: they keep the ink, but do not thin it.
+    const double first = measure();
+    const size_t ws = static_cast<size_t>(w);
+    const int half = static_cast<int>(std::ceil(first / 2 * len)), faint = static_cast<int>(std::ceil(0.3 * len * len));
+    std::vector<uint32_t> hairline;
+    for (int y = 1; y + 1 < h; ++y)
+      for (int x = 1; x + 1 < w; ++x) {
+        const size_t i = static_cast<size_t>(y) * ws + static_cast<size_t>(x);
+        const uint32_t q = out.index[i];
+        if (q != c && q != g) continue;
+        const int a = reach(i);
+        if (a >= half) continue;
+        if (q == c) out.index[i] = static_cast<uint32_t>(g);
+        if (a < faint) continue;
+        if ((a > reach(i - 1) && a > reach(i + 1)) || (a > reach(i - ws) && a > reach(i + ws)) ||
+            (a > reach(i - ws - 1) && a > reach(i + ws + 1)) || (a > reach(i - ws + 1) && a > reach(i + ws - 1)))
+          hairline.push_back(static_cast<uint32_t>(i));
+      }
+    const double depth = measure();
+    for (uint32_t i : hairline) out.index[i] = static_cast<uint32_t>(c);
+    out.palette[c] = Rgb{Clamp8(base[0] + u[0] / len * depth), Clamp8(base[1] + u[1] / len * depth),
+                         Clamp8(base[2] + u[2] / len * depth)};
+  }
+}
+
+
+// The picture's noise in OKLab x 100: the mean difference between horizontal neighbours
+// where they differ a little (grain, sensor noise) but not across an edge, over a sample
+// of rows.
+double EstimateNoise(const Image& image) {
+  const int w = image.width, h = image.height;
+  double sum = 0;
+  size_t n = 0;
+  for (int y = 0; y < h; y += 7) {
+    const uint8_t* row = &image.rgb[static_cast<size_t>(y) * static_cast<size_t>(w) * 3];
+    for (int x = 0; x + 1 < w; ++x) {
+      const uint8_t* p = row + 3 * x;
+      const int d = std::abs(p[0] - p[3]) + std::abs(p[1] - p[4]) + std::abs(p[2] - p[5]);
+      if (d > 45) continue;
+      sum += d;
+      ++n;
+    }
+  }
+  // About 0.4 OKLab units per summed RGB level in the mid tones.
+  return n > 0 ? 0.4 * sum / static_cast<double>(n) : 0;
+}
+
+double MeanError(const std::vector<Entry>& entries, const std::vector<std::array<double, 3>>& centers,
+                 double& farMass, double far) {
+  double sum = 0, n = 0;
+  farMass = 0;
+  for (const Entry& e : entries) {
+    const double d2 = Dist2(e.lab, centers[Nearest(e.lab, centers)]);
+    sum += std::sqrt(d2) * e.count;
+    n += e.count;
+    if (d2 > far * far) farMass += e.count;
+  }
+  return n > 0 ? sum / n : 0;
+}
+
+// The fewest colours (up to kMaxSeenColors) whose mean distance from the picture's own
+// colours stays within a perceptual budget, leaving no sizeable group of pixels clearly off.
+// Noise (see EstimateNoise) widens both: grain is not a colour.
+std::vector<std::array<double, 3>> ClusterByBudget(const std::vector<Entry>& entries, double totalPixels,
+                                                   double noise) {
+  constexpr size_t kMaxSeenColors = 32;
+  const double kBudget = std::max(2.0, 1.5 * noise);  // OKLab x 100: mean distance a person hardly notices
+  const double kFar = std::max(5.0, 3.0 * noise);     // OKLab x 100: a colour a person tells apart
+  const double minPixels = std::max(12.0, totalPixels * 2e-4);
+  // The error falls as colours are added: find the fewest that pass by doubling, then
+  // halving the gap.
+  auto tryCount = [&](size_t k, std::vector<std::array<double, 3>>& centers) {
+    centers = MedianCut(entries, k);
+    RefineKMeans(entries, centers, -1);
+    if (k >= 2) KeepDistinctColours(entries, centers, -1, totalPixels);
+    double farMass = 0;
+    const double err = MeanError(entries, centers, farMass, kFar);
+    return (err <= kBudget && farMass < minPixels) || centers.size() < k;  // or no more to split
+  };
+  std::vector<std::array<double, 3>> centers, trial;
+  size_t fail = 0, pass = 1;
+  while (!tryCount(pass, centers) && pass < kMaxSeenColors) {
+    fail = pass;
+    pass = std::min(kMaxSeenColors, pass * 2);
+  }
+  while (pass - fail > 1) {
+    const size_t mid = (pass + fail) / 2;
+    if (tryCount(mid, trial)) {
+      pass = mid;
+      centers.swap(trial);
+    } else {
+      fail = mid;
+    }
+  }
+  // Centres closer than a colour a person tells apart are one colour.
+  for (bool merged = true; merged && centers.size() > 1;) {
+    merged = false;
+    for (size_t a = 0; a < centers.size() && !merged; ++a)
+      for (size_t b = a + 1; b < centers.size() && !merged; ++b)
+        if (Dist2(centers[a], centers[b]) < 0.36 * kFar * kFar) {
+          centers.erase(centers.begin() + static_cast<std::ptrdiff_t>(b));
+          RefineKMeans(entries, centers, -1);
+          merged = true;
+        }
+  }
+  return centers;
+}
+
+}  // namespace
+
+bool IndexSeenColors(const Image& image, const Rgb* background, IndexedImage& out, double snap) {
+  out = IndexedImage{};
+  out.width = image.width;
+  out.height = image.height;
+  const std::vector<uint32_t> distinct = IndexDistinct(image, out);
+  size_t mixtures = 0, edges = 0;
+  std::vector<uint8_t> mix = FindMixtures(image, mixtures, edges);
+  // No in-between shades (pixel art, an enlarged sprite, a drawing made without smoothing):
+  // every colour is meant.
+  if (distinct.size() <= 256 && mixtures * 50 <= edges) {
+    for (uint32_t c : distinct) out.palette.push_back(Unpack(c));
+    if (background != nullptr)
+      for (size_t i = 0; i < out.palette.size(); ++i)
+        if (out.palette[i] == *background) out.background = static_cast<int>(i);
+    return false;
+  }
+  // The histogram of the pixels that have a colour of their own.
+  std::vector<uint32_t> entryOf;
+  std::vector<Entry> entries = BuildEntries(distinct, out.index, entryOf, &mix);
+  std::vector<Entry> counted;
+  for (const Entry& e : entries)
+    if (e.count > 0) counted.push_back(e);
+  if (counted.empty()) {  // nothing but edges (a tiny picture): every pixel counts
+    entries = BuildEntries(distinct, out.index, entryOf);
+    counted = entries;
+    std::fill(mix.begin(), mix.end(), uint8_t{0});
+  }
+  std::vector<std::array<double, 3>> centers =
+      ClusterByBudget(counted, static_cast<double>(out.index.size() - mixtures), EstimateNoise(image));
+  int fixed = -1;
+  if (background != nullptr) {
+    const std::array<double, 3> bg = ToLab(ToArray(*background));
+    const size_t near = Nearest(bg, centers);
+    if (Dist2(bg, centers[near]) < snap * snap) {
+      fixed = static_cast<int>(near);
+      centers[near] = bg;
+    }
+  }
+  MapToCenters(entries, centers, entryOf, fixed, background, out);
+  // Mixture pixels take the colour of the nearer side of the edge they lie on: the edge
+  // then runs where the ramp crosses half-way.
+  AssignMixtures(image, mix, out);
+  std::vector<uint8_t>().swap(mix);
+  AbsorbSlivers(image, out);
+  DeblurStrokeColours(image, out);
+
+  return true;
+}
+
+IndexedImage IndexColors(const Image& image, int colorCount, const Rgb* background) {
+  IndexedImage out;
+  out.width = image.width;
+  out.height = image.height;
+  const std::vector<uint32_t> distinct = IndexDistinct(image, out);
+  if (colorCount <= 0 || distinct.size() <= static_cast<size_t>(colorCount)) {
+    for (uint32_t c : distinct) out.palette.push_back(Unpack(c));
+    if (background != nullptr)
+      for (size_t i = 0; i < out.palette.size(); ++i)
+        if (out.palette[i] == *background) out.background = static_cast<int>(i);
+    return out;
+  }
+  std::vector<uint32_t> entryOf;
+  const std::vector<Entry> entries = BuildEntries(distinct, out.index, entryOf);
+  int fixed = -1;
+  const std::vector<std::array<double, 3>> centers =
+      ClusterEntries(entries, static_cast<size_t>(colorCount), distinct, background,
+                     static_cast<double>(out.index.size()), fixed);
+  MapToCenters(entries, centers, entryOf, fixed, background, out);
   return out;
 }
 

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstdint>
 #include <numeric>
 
 #include "regions/boundary.h"
@@ -22,22 +23,68 @@ void Append(Contour& out, const Contour& piece, bool reversed) {
   }
 }
 
+// How much of colour `a` a pixel of colour p holds, as a mix of a and b (0..1).
+double Coverage(const uint8_t* p, Rgb a, Rgb b) {
+  const double d[3] = {double(a.r) - b.r, double(a.g) - b.g, double(a.b) - b.b};
+  const double q[3] = {double(p[0]) - b.r, double(p[1]) - b.g, double(p[2]) - b.b};
+  const double dd = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+  if (dd <= 0) return 0.5;
+  return std::clamp((q[0] * d[0] + q[1] * d[1] + q[2] * d[2]) / dd, 0.0, 1.0);
+}
+
+// Colours closer than this (RGB) make too shallow a ramp to locate an edge in.
+constexpr double kMinRamp = 40.0;
+
+// The boundary between pixels at sub-pixel precision. Each pixel edge of the chain gives
+// one point, its midpoint moved across the edge to where the two colours would meet if
+// the two pixels beside it were exact mixes of them: the left colour fills the far
+// (fL + fR) of the two pixels. Ends stay on their pixel corners, where other chains meet
+// them, so neighbouring regions still share every point.
+void SubPixelPoints(const Chain& chain, Rgb left, Rgb right, const Image& shades, std::vector<Point>& pts) {
+  const std::vector<LatticePoint>& v = chain.points;
+  const size_t n = v.size();
+  const double dr = double(left.r) - right.r, dg = double(left.g) - right.g, db = double(left.b) - right.b;
+  const bool ramp = chain.left != kOutside && chain.right != kOutside && dr * dr + dg * dg + db * db >= kMinRamp * kMinRamp;
+  const int w = shades.width, h = shades.height;
+  pts.clear();
+  if (!chain.closed) pts.push_back(Point{double(v[0].x), double(v[0].y)});
+  const size_t edges = chain.closed ? n : n - 1;
+  for (size_t i = 0; i < edges; ++i) {
+    const LatticePoint a = v[i], b = v[(i + 1) % n];
+    const int dx = b.x - a.x, dy = b.y - a.y;
+    Point mid{0.5 * (a.x + b.x), 0.5 * (a.y + b.y)};
+    // The pixel on each side of the edge a -> b (y points down).
+    const int lx = dx > 0 ? a.x : dx < 0 ? a.x - 1 : dy > 0 ? a.x : a.x - 1;
+    const int ly = dx > 0 ? a.y - 1 : dx < 0 ? a.y : dy > 0 ? a.y : a.y - 1;
+    const int rx = lx - dy, ry = ly + dx;
+    if (ramp && lx >= 0 && ly >= 0 && lx < w && ly < h && rx >= 0 && ry >= 0 && rx < w && ry < h) {
+      const uint8_t* pl = &shades.rgb[(static_cast<size_t>(ly) * static_cast<size_t>(w) + static_cast<size_t>(lx)) * 3];
+      const uint8_t* pr = &shades.rgb[(static_cast<size_t>(ry) * static_cast<size_t>(w) + static_cast<size_t>(rx)) * 3];
+      const double s = std::clamp(1.0 - Coverage(pl, left, right) - Coverage(pr, left, right), -0.5, 0.5);
+      mid.x += dy * s;
+      mid.y -= dx * s;
+    }
+    pts.push_back(mid);
+  }
+  if (!chain.closed) pts.push_back(Point{double(v[n - 1].x), double(v[n - 1].y)});
+}
+
 Point StartOf(const Contour& piece, bool reversed) {
   return reversed && !piece.segs.empty() ? piece.segs.back().end : piece.start;
 }
 
 }  // namespace
 
-Drawing TraceOutlines(const IndexedImage& image, const FitParams& params) {
+Drawing TraceOutlines(const IndexedImage& image, const FitParams& params, const Image* shades) {
   IndexedImage labelled = image;
   const std::vector<uint32_t> color = LabelRegionsInPlace(labelled);
-  return TraceLabelledOutlines(std::move(labelled), color, params);
+  return TraceLabelledOutlines(std::move(labelled), color, params, shades);
 }
 
 Drawing TraceLabelledOutlines(IndexedImage&& labelled, const std::vector<uint32_t>& regionColor,
-                              const FitParams& options) {
+                              const FitParams& options, const Image* shades) {
   FitParams params = options;
-  params.pixelEdges = true;
+  params.pixelEdges = shades == nullptr;
   Drawing drawing;
   drawing.width = labelled.width;
   drawing.height = labelled.height;
@@ -49,8 +96,14 @@ Drawing TraceLabelledOutlines(IndexedImage&& labelled, const std::vector<uint32_
   std::vector<Point> pts;
   for (size_t c = 0; c < map.chains.size(); ++c) {
     Chain& chain = map.chains[c];
-    pts.clear();
-    for (const LatticePoint& p : chain.points) pts.push_back(Point{double(p.x), double(p.y)});
+    if (shades != nullptr) {
+      const Rgb left = chain.left == kOutside ? Rgb{} : palette[map.regions[chain.left].color];
+      const Rgb right = chain.right == kOutside ? Rgb{} : palette[map.regions[chain.right].color];
+      SubPixelPoints(chain, left, right, *shades, pts);
+    } else {
+      pts.clear();
+      for (const LatticePoint& p : chain.points) pts.push_back(Point{double(p.x), double(p.y)});
+    }
     fitted[c] = FitPoints(pts, chain.closed, params);
     std::vector<LatticePoint>().swap(chain.points);
   }

@@ -37,6 +37,20 @@ inline void Paint(at::Image& img, at::Rgb c, const std::function<bool(double, do
       }
 }
 
+// Paints with anti-aliasing, as a renderer does: each pixel is blended with c by the share
+// of its 4 x 4 samples for which inside(x, y) holds.
+inline void PaintSmooth(at::Image& img, at::Rgb c, const std::function<bool(double, double)>& inside) {
+  for (int y = 0; y < img.height; ++y)
+    for (int x = 0; x < img.width; ++x) {
+      int hits = 0;
+      for (int k = 0; k < 16; ++k) hits += inside(x + (k % 4 + 0.5) / 4, y + (k / 4 + 0.5) / 4);
+      if (hits == 0) continue;
+      uint8_t* p = &img.rgb[(static_cast<size_t>(y) * static_cast<size_t>(img.width) + static_cast<size_t>(x)) * 3];
+      const uint8_t to[3] = {c.r, c.g, c.b};
+      for (int k = 0; k < 3; ++k) p[k] = static_cast<uint8_t>((p[k] * (16 - hits) + to[k] * hits + 8) / 16);
+    }
+}
+
 inline void Rect(at::Image& img, at::Rgb c, double x0, double y0, double x1, double y1) {
   Paint(img, c, [=](double x, double y) { return x >= x0 && x < x1 && y >= y0 && y < y1; });
 }

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <set>
 
 #include "at_test_util.h"
-#include "small_regions.h"
+#include "despeckle.h"
 #include "quantize.h"
 
 namespace {
@@ -76,6 +78,52 @@ TEST(AutotraceColors, ManyColoursAreBinnedAndStillReduced) {
   EXPECT_NEAR(red.b, 40, 12);
 }
 
+// Without a colour count the colours are the ones a person sees: anti-aliasing and blur
+// make no colours of their own, a scan gets paper and ink as dark as the ink, and a picture
+// without in-between shades keeps every colour exactly.
+TEST(AutotraceColors, SeenColoursOfArtScansAndPixelArt) {
+  at::Image art = attest::Blank(120, 120);
+  attest::PaintSmooth(art, {200, 40, 30}, [](double x, double y) { return std::hypot(x - 50, y - 55) < 30.3; });
+  attest::PaintSmooth(art, {30, 60, 170}, [](double x, double y) { return std::fabs(x - 95) < 6.2 && y > 10 && y < 110; });
+  at::IndexedImage seen;
+  EXPECT_TRUE(at::IndexSeenColors(art, nullptr, seen));
+  ASSERT_EQ(seen.palette.size(), 3u);
+  EXPECT_EQ(seen.palette[seen.At(50, 55)], (at::Rgb{200, 40, 30}));
+  EXPECT_EQ(seen.palette[seen.At(95, 60)], (at::Rgb{30, 60, 170}));
+  // An edge pixel goes to the side that covers more of it.
+  EXPECT_EQ(seen.palette[seen.At(50, 85)], (at::Rgb{255, 255, 255}));  // centre 30.5 from the disc's
+  EXPECT_EQ(seen.palette[seen.At(50, 84)], (at::Rgb{200, 40, 30}));
+
+  // A scan: grey strokes two pixels wide, blurred, on noisy off-white paper.
+  at::Image scan = attest::Blank(200, 100, {240, 238, 232});
+  for (int k = 0; k < 8; ++k) attest::Rect(scan, {30, 30, 30}, 10 + 24 * k, 10, 12 + 24 * k, 90);
+  attest::Rect(scan, {30, 30, 30}, 10, 49, 190, 51);
+  at::Image blurred = scan;
+  uint32_t seed = 7;
+  for (int y = 1; y + 1 < 100; ++y)
+    for (int x = 1; x + 1 < 200; ++x)
+      for (int c = 0; c < 3; ++c) {
+        int sum = 0;
+        for (int dy = -1; dy <= 1; ++dy)
+          for (int dx = -1; dx <= 1; ++dx) sum += scan.rgb[((y + dy) * 200 + x + dx) * 3 + c] * (dx || dy ? 1 : 4);
+        seed = seed * 1103515245u + 12345u;
+        blurred.rgb[(y * 200 + x) * 3 + c] = static_cast<uint8_t>(std::clamp(sum / 12 + int(seed >> 28) - 8, 0, 255));
+      }
+  EXPECT_TRUE(at::IndexSeenColors(blurred, nullptr, seen));
+  ASSERT_EQ(seen.palette.size(), 2u);
+  const at::Rgb ink = seen.palette[seen.At(11, 30)], paper = seen.palette[seen.At(20, 30)];
+  EXPECT_LE(0.299 * ink.r + 0.587 * ink.g + 0.114 * ink.b, 80);
+  EXPECT_GE(paper.g, 225);
+
+  // Pixel art: blocks of exact colours, including shades next to each other.
+  at::Image sprite = attest::Blank(64, 64, {120, 200, 240});
+  const at::Rgb shades[4] = {{250, 200, 40}, {230, 160, 30}, {200, 120, 20}, {40, 40, 60}};
+  for (int k = 0; k < 4; ++k) attest::Rect(sprite, shades[k], 8 + 8 * k, 16, 16 + 8 * k, 48);
+  EXPECT_FALSE(at::IndexSeenColors(sprite, nullptr, seen));
+  EXPECT_EQ(seen.palette.size(), 5u);
+  for (int k = 0; k < 4; ++k) EXPECT_EQ(seen.palette[seen.At(12 + 8 * k, 30)], shades[k]);
+}
+
 TEST(AutotraceColors, DespeckleMergesSmallSpotsOnly) {
   at::Image img = attest::Blank(40, 40);
   attest::Rect(img, {0, 0, 0}, 5, 5, 7, 7);      // 4 pixels
@@ -85,7 +133,14 @@ TEST(AutotraceColors, DespeckleMergesSmallSpotsOnly) {
   at::IndexedImage keep = q;
   at::Despeckle(keep, 0, 2.0);
   EXPECT_EQ(keep.index, q.index);
+  // The bounded flood fill finds the same specks as labelling does.
+  at::IndexedImage tiny = q, fewer = q;
+  at::MergeTinySpecks(tiny, 4, 2.0);
+  at::MergeTinySpecks(fewer, 3, 2.0);
   at::Despeckle(q, 2, 2.0);
+  EXPECT_EQ(tiny.index, q.index);
+  EXPECT_EQ(fewer.palette[fewer.At(5, 5)], (at::Rgb{0, 0, 0}));
+  EXPECT_EQ(fewer.palette[fewer.At(24, 24)], (at::Rgb{0, 0, 0}));
   EXPECT_EQ(q.palette[q.At(5, 5)], (at::Rgb{255, 255, 255}));
   EXPECT_EQ(q.palette[q.At(24, 24)], (at::Rgb{0, 0, 0}));
   EXPECT_EQ(q.palette[q.At(21, 21)], (at::Rgb{0, 0, 0}));

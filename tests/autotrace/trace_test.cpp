@@ -5,9 +5,11 @@
 
 #include "at_test_util.h"
 #include "fit.h"
+#include "flatten.h"
 #include "quantize.h"
 #include "regions/boundary.h"
 #include "trace.h"
+#include "trace_drawing.h"
 
 namespace {
 
@@ -143,6 +145,50 @@ TEST(AutotraceFit, PixelOutlinesComeOutSmoothAndFew) {
       EXPECT_EQ(curves, 0u);
     }
   }
+}
+
+// With defaults an anti-aliased picture is traced along its ramps: the edge runs where the
+// ramp crosses half-way, a circle is a few curves on the true circle, and a dot of 3 pixels
+// and a line of 2 survive.
+TEST(AutotraceFit, AntiAliasedEdgesAreFollowedBetweenPixels) {
+  at::Image img = attest::Blank(160, 120);
+  const at::Rgb ink{20, 20, 90};
+  attest::PaintSmooth(img, ink, [](double x, double y) { return std::hypot(x - 60.2, y - 55.7) < 40.3; });
+  attest::PaintSmooth(img, ink, [](double x, double y) { return std::hypot(x - 130.4, y - 20.6) < 1.5; });
+  attest::PaintSmooth(img, ink, [](double x, double y) { return std::fabs(x - 140.3) < 1.0 && y > 40 && y < 110; });
+  at::Options options;
+  at::Drawing d;
+  std::string error;
+  ASSERT_TRUE(at::TraceDrawing(img, options, d, error)) << error;
+  size_t discs = 0, dots = 0, lines = 0;
+  for (const at::Shape& s : d.shapes) {
+    if (!(s.color == ink)) continue;
+    ASSERT_EQ(s.contours.size(), 1u);
+    const at::Contour& c = s.contours[0];
+    std::vector<at::Point> pts;
+    at::FlattenContour(c, 0.01, pts);
+    double x0 = 1e9, x1 = -1e9, y0 = 1e9, y1 = -1e9;
+    for (const at::Point& p : pts) {
+      x0 = std::min(x0, p.x), x1 = std::max(x1, p.x), y0 = std::min(y0, p.y), y1 = std::max(y1, p.y);
+    }
+    if (x1 - x0 > 60) {
+      ++discs;
+      size_t curves = 0;
+      for (const at::Segment& seg : c.segs) curves += !seg.line;
+      EXPECT_LE(c.segs.size(), 8u);
+      EXPECT_EQ(curves, c.segs.size());
+      for (const at::Point& p : pts) EXPECT_NEAR(std::hypot(p.x - 60.2, p.y - 55.7), 40.3, 0.2);
+    } else if (y1 - y0 > 50) {
+      ++lines;
+      EXPECT_NEAR(x1 - x0, 2.0, 0.5);
+    } else {
+      ++dots;
+      EXPECT_NEAR(x1 - x0, 3.0, 0.8);
+    }
+  }
+  EXPECT_EQ(discs, 1u);
+  EXPECT_EQ(dots, 1u);
+  EXPECT_EQ(lines, 1u);
 }
 
 TEST(AutotraceRegions, NeighboursShareOneBoundary) {

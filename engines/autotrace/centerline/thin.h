@@ -1,6 +1,6 @@
 #pragma once
-// Centre-lines of strokes: noise removal, distance transform, thinning, and the skeleton
-// graph with its spurs pruned and its junctions merged.
+// Centre-lines of strokes, first steps: noise removal, distance transform and thinning to
+// lines one pixel wide.
 #include <cstdint>
 #include <vector>
 
@@ -21,13 +21,6 @@ struct Mask {
   }
 };
 
-struct SkeletonPath {
-  std::vector<Point> points;  // pixel-centre coordinates of the mask
-  bool closed = false;
-  double width = 1.0;         // measured stroke width in pixels
-  uint32_t color = 0;
-};
-
 // Fills specks of background enclosed by strokes (edge-connected, clear of the picture's
 // border, at most maxArea pixels) with the stroke colour around them: a pinhole in a stroke
 // would otherwise thin into a small loop.
@@ -44,11 +37,5 @@ std::vector<float> DistanceToBackground(const Mask& mask);
 
 // Thins the strokes to 8-connected lines one pixel wide.
 void Thin(Mask& mask);
-
-// The lines of a thinned mask as paths between ends and junctions, closed loops, and dots.
-// Branches from an end to a junction shorter than the stroke width there are dropped, and
-// junctions closer together than the stroke width are merged into one.
-std::vector<SkeletonPath> ExtractPaths(const Mask& skeleton, const std::vector<float>& distance,
-                                       double widthWeightFactor);
 
 }  // namespace at
