@@ -236,10 +236,21 @@ TEST(Cli, PipesBothWaysWithBothMethodsAreReadByRealReaders) {
     const auto read = RunCommand({"/bin/sh", "-c", pipe.reader}, dir.path());
     EXPECT_EQ(read.status, 0) << pipe.reader << read.err;
   }
-  EXPECT_EQ(FolderEntriesCount(dir.path()), 0u + 5 + 5);  // five outputs, five reader results
+  EXPECT_EQ(FolderEntriesCount(dir.path()), 8u);  // five outputs, three pictures drawn from them
   // A file named as input, standard output as output.
   const auto named = RunCommand({"/bin/sh", "-c", tw + " " + Quoted(logo) + " svg:- | rsvg-convert -o f.png"}, dir.path());
   EXPECT_EQ(named.status, 0) << named.err;
+  // Pages: PostScript holds them all; SVG takes the first, and the rest are reported.
+  const std::string doc = Quoted(testsupport::CorpusDir() + "/pdf/good/debian-groff-base/typesetting.pdf");
+  const auto pages = RunCommand({"/bin/sh", "-c", "cat " + doc + " | " + tw + " -pdfres 40 - ps:- > p.ps"}, dir.path());
+  EXPECT_EQ(pages.status, 1) << pages.err;
+  const auto shown = RunCommand({"/bin/sh", "-c", "gs -q -dBATCH -dNOPAUSE -dSAFER -sDEVICE=bbox p.ps"}, dir.path());
+  EXPECT_NE(shown.err.find("%%BoundingBox"), shown.err.rfind("%%BoundingBox")) << "two pages: " << shown.err;
+  const auto first = RunCommand({"/bin/sh", "-c", tw + " -pdfres 40 " + doc + " svg:- > p.svg"}, dir.path());
+  EXPECT_EQ(first.status, 0);
+  EXPECT_NE(first.err.find(": page 2 of 2: not written: standard output takes one page of svg"), std::string::npos)
+      << first.err;
+  EXPECT_EQ(RunCommand({"/bin/sh", "-c", "rsvg-convert p.svg -o p.png"}, dir.path()).status, 0);
   // Not a picture on standard input: a reason, and no file.
   const auto junk = RunCommand({"/bin/sh", "-c", "echo hello | " + tw + " - out.svg"}, dir.path());
   EXPECT_EQ(junk.err, "tracewright: -: standard input is not a picture this program reads\n");
