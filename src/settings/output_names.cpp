@@ -32,7 +32,8 @@ void AssignOutputNames(const std::string& outputArgument, std::vector<FilePair>&
   for (FilePair& job : jobs) {
     if (!job.output.empty()) continue;
     const PathParts in = SplitPath(job.input);
-    std::string candidate = folder + in.fname + extension;
+    // A picture read from a pipe has no name of its own.
+    std::string candidate = folder + (IsStandardStreamWord(job.input) ? std::string("stdin") : in.fname) + extension;
     // Left unnamed: the driver reports the job as failed instead of writing elsewhere.
     if (candidate.size() >= kPathLimit) continue;
     job.output = std::move(candidate);

@@ -272,4 +272,10 @@ TEST(Cli, OutputsIntoFolders) {
         << word;
     EXPECT_TRUE(IsFile(dir.file(written))) << written;
   }
+  const auto piped = RunCommand({"/bin/sh", "-c", "cat " + Quoted(logo) + " | " + Quoted(TracewrightPath()) + " - od/x.svg/"},
+                                dir.path());
+  EXPECT_EQ(piped.status, 254);  // od/x.svg/ is no folder
+  EXPECT_EQ(RunCommand({"/bin/sh", "-c", "cat " + Quoted(logo) + " | " + Quoted(TracewrightPath()) + " - svgs.svg"},
+                       dir.path()).status, 1);
+  EXPECT_TRUE(IsFile(dir.file("svgs.svg/stdin.svg")));
 }
