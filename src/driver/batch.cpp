@@ -15,6 +15,7 @@
 #include <system_error>
 #include <thread>
 
+#include "driver/standard_streams.h"
 #include "pipeline/convert.h"
 #include "pipeline/diagnostics.h"
 #include "pipeline/page_renderer.h"
@@ -154,6 +155,10 @@ bool SourceOf(Job& job, std::string& why) {
   if (job.pair.output.empty()) {
     why = "no output name: the path would be too long";
     return false;
+  }
+  if (IsStandardStreamWord(job.pair.input)) {
+    job.source = StagedStandardInput();
+    return true;
   }
   if (!IsSameFile(job.pair.input, job.pair.output)) {
     job.source = job.pair.input;

@@ -6,6 +6,8 @@
 
 #include "driver/batch.h"
 #include "driver/input_expansion.h"
+#include "driver/standard_streams.h"
+#include <unistd.h>
 #include "settings/output_names.h"
 #include "frontend/options.h"
 #include "pipeline/diagnostics.h"
@@ -30,6 +32,22 @@ bool MakeInputPattern(const std::string& input, std::string& pattern) {
   return true;
 }
 
+// The run's one output for "-" or "FORMAT:-": a private file, copied out after the batch.
+bool NameStandardOutput(const std::string& format, std::vector<FilePair>& jobs, std::string& privateOutput) {
+  if (jobs.size() > 1) {
+    ReportFailure(jobs.front().input, std::to_string(jobs.size()) +
+                                          " files match, but standard output takes one: name an output folder");
+    return false;
+  }
+  std::string why;
+  if (!MakeTempPath(("-stdout." + format).c_str(), privateOutput, why)) {
+    ReportFailure(jobs.front().input, why);
+    return false;
+  }
+  jobs.front().output = privateOutput;
+  return true;
+}
+
 }  // namespace
 
 int RunTracewright(int argc, char** argv) {
@@ -40,6 +58,12 @@ int RunTracewright(int argc, char** argv) {
   InstallInterruptCleanup();
   ProvisionEngines();
 
+  std::string why;
+  if (IsStandardStreamWord(settings.inputPath) && !StageStandardInput(why)) {
+    ReportFailure(settings.inputPath, why);
+    DeleteTempFiles();
+    return 0;
+  }
   std::string pattern;
   if (!MakeInputPattern(settings.inputPath, pattern)) return -2;
 
@@ -47,12 +71,37 @@ int RunTracewright(int argc, char** argv) {
   if (SplitPath(pattern).fname.find('*') != std::string::npos) {
     ExpandInputPattern(pattern, jobs);
   } else {
-    jobs.push_back(FilePair{pattern, settings.outputPath});
+    // Into a folder, the output is named by the batch rule.
+    jobs.push_back(FilePair{pattern, NamesOutputFolder(settings.outputPath) ? "" : settings.outputPath});
   }
-  if (jobs.empty()) return -2;
+  if (jobs.empty()) {
+    ReportFailure(settings.inputPath, FolderExists(settings.inputPath) ? "the folder holds no file"
+                                                                       : "no file matches this pattern");
+    return -2;
+  }
+  std::string format;
+  std::string privateOutput;
+  const bool toStandardOutput = IsStandardOutputWord(settings.outputPath, &format);
+  if (toStandardOutput && !NameStandardOutput(format, jobs, privateOutput)) {
+    DeleteTempFiles();
+    return -2;
+  }
   AssignOutputNames(settings.outputPath, jobs);
 
-  const BatchOutcome outcome = RunBatch(settings, jobs, BatchWorkers());
+  // Standard output is to hold the file alone: the job and progress lines go to standard error.
+  const int fileOutput = toStandardOutput ? DivertStandardOutput() : -1;
+  if (toStandardOutput && fileOutput < 0) {
+    ReportFailure(jobs.front().input, "cannot keep standard output for the file");
+    DeleteTempFiles();
+    return 0;
+  }
+  BatchOutcome outcome = RunBatch(settings, jobs, BatchWorkers());
+  if (toStandardOutput) {
+    std::fflush(stdout);
+    const int written = WriteStandardOutput(jobs.front().input, privateOutput, format, fileOutput);
+    if (outcome.result == 1 || written == 0) outcome.result = written;
+    ::close(fileOutput);
+  }
   DeleteTempFiles();
   if (jobs.size() > 1 && outcome.failedJobs > 0) {
     std::fprintf(stderr, "tracewright: %d of %zu jobs failed\n", outcome.failedJobs, jobs.size());

@@ -4,7 +4,9 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <vector>
 
+#include "frontend/refusals.h"
 #include "platform/files.h"
 #include "platform/path.h"
 #include "settings/output_names.h"
@@ -100,6 +102,32 @@ bool StoreText(char (&buffer)[N], const std::string& text) {
   return true;
 }
 
+// A pattern or a folder as the input: its outputs are named by the batch rule.
+bool NamesSeveralInputs(const std::string& input) {
+  return FolderExists(input) || SplitPath(input).fname.find('*') != std::string::npos;
+}
+
+// Why the output word cannot be written, "" when it can.
+std::string OutputWordProblem(const std::string& input, const std::string& output) {
+  std::string format;
+  if (IsStandardOutputWord(output, &format)) {
+    if (IsOutputFormat(format)) return "";
+    return output + ": " + format + " is not an output format (" + OutputFormatList() + ")";
+  }
+  // A device or pipe takes what it is given, as designed.
+  if (IsSpecialFile(output)) return "";
+  if (NamesOutputFolder(output)) {
+    if (FolderExists(output)) return "";
+    return output + ": no such folder";
+  }
+  const std::string extension = SplitPath(output).ext;
+  // Without an extension the batch rule writes PDF files into the argument's folder.
+  if (extension.empty() && NamesSeveralInputs(input)) return "";
+  if (extension.size() > 1 && IsOutputFormat(extension.substr(1))) return "";
+  const std::string what = extension.empty() ? "the name has no extension" : extension + " is not an output format";
+  return output + ": " + what + " (" + OutputFormatList() + ")";
+}
+
 }  // namespace
 
 const OptionDescriptor* BuildOptionTable(ConversionSettings& settings) {
@@ -132,8 +160,20 @@ int ParseCommandLine(ConversionSettings& settings, int& argc, char** argv) {
   }
 
   const OptionDescriptor* table = BuildOptionTable(settings);
+  // "--version", the word other programs answer, shows the help screen as -v does.
+  for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+    if (std::strcmp(argv[i], "--version") == 0) settings.showVersion = 1;
+  }
+  std::string reason;
+  const bool wordsAllowed = CheckOptionWords(table, argc, argv, reason);
   const int parsed = ParseOptions(table, argc, argv);
-  if (parsed != 1 || argc < 2 || argc > 3 || settings.showVersion || settings.showHelp) {
+  if (settings.showVersion || settings.showHelp) {
+    PrintHelp(table, programDisplayName);
+    return 0;
+  }
+  if (!wordsAllowed || parsed != 1 || argc < 2 || argc > 3) {
+    if (reason.empty()) reason = FileCountReason(std::vector<std::string>(argv + 1, argv + argc));
+    PrintRefusal(reason);
     PrintHelp(table, programDisplayName);
     return 0;
   }
@@ -144,6 +184,8 @@ int ParseCommandLine(ConversionSettings& settings, int& argc, char** argv) {
   std::string output = argc == 3 ? argv[2] : "";
   if (input.size() >= sizeof(settings.inputPath) || output.size() >= sizeof(settings.outputPath) ||
       input.size() >= kPathLimit || output.size() >= kPathLimit) {
+    PrintRefusal((input.size() >= output.size() ? input.substr(0, 60) : output.substr(0, 60)) +
+                 "...: the path is too long");
     PrintHelp(table, programDisplayName);
     return 0;
   }
@@ -154,26 +196,38 @@ int ParseCommandLine(ConversionSettings& settings, int& argc, char** argv) {
     return 0;
   }
 
-  if (argc != 3) output = DefaultOutputName(input);
-  if (!IsAbsolutePath(input) && FileExists(input)) {
+  const bool standardInput = IsStandardStreamWord(input);
+  // Read from a pipe, there is no name to put an output beside: it goes to standard output.
+  if (argc != 3) output = standardInput ? "-" : DefaultOutputName(input);
+  const std::string problem = OutputWordProblem(input, output);
+  if (!problem.empty()) {
+    PrintRefusal(problem);
+    PrintHelp(table, programDisplayName);
+    return 0;
+  }
+  if (!standardInput && !IsAbsolutePath(input) && FileExists(input)) {
     std::string full;
     if (!FullPath(input, full)) {
+      PrintRefusal(input + ": the full path cannot be made or is too long");
       PrintHelp(table, programDisplayName);
       return 0;
     }
     input = full;
   }
-  if (!output.empty() && !IsAbsolutePath(output)) {
+  if (!output.empty() && !IsAbsolutePath(output) && !IsStandardOutputWord(output)) {
     std::string full;
     if (!FullPath(output, full)) {
+      PrintRefusal(output + ": the full path cannot be made or is too long");
       PrintHelp(table, programDisplayName);
       return 0;
     }
     output = full;
   }
   if (!StoreText(settings.inputPath, input) || !StoreText(settings.outputPath, output)) {
+    PrintRefusal(input + ": the path is too long");
     PrintHelp(table, programDisplayName);
     return 0;
   }
+  ReportIgnoredOptions(settings);
   return 1;
 }

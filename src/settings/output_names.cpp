@@ -9,6 +9,10 @@ namespace {
 
 constexpr int kMaxCounter = 999999;
 
+// What potrace's backends and the second method write, plus PNG, the default output.
+constexpr const char* kOutputFormats[] = {"eps", "postscript", "ps",       "pdf",  "pdfpage", "svg", "dxf",
+                                          "pgm", "png",        "gimppath", "xfig", "emf"};
+
 }  // namespace
 
 std::string DefaultOutputName(const std::string& input) {
@@ -21,15 +25,46 @@ void AssignOutputNames(const std::string& outputArgument, std::vector<FilePair>&
   const PathParts out = SplitPath(outputArgument);
   std::string folder = FolderExists(outputArgument) ? outputArgument : MakePath(out.drive, out.dir, "", "");
   if (folder.empty() || folder.back() != '/') folder += '/';
-  const std::string extension = out.ext.empty() ? ".pdf" : out.ext;
+  // Into a folder, a name that is no format (a folder called out.v2) does not become one.
+  const bool intoFolder = NamesOutputFolder(outputArgument);
+  const bool formatted = !out.ext.empty() && (!intoFolder || IsOutputFormat(out.ext.substr(1)));
+  const std::string extension = formatted ? out.ext : ".pdf";
   for (FilePair& job : jobs) {
     if (!job.output.empty()) continue;
     const PathParts in = SplitPath(job.input);
-    std::string candidate = folder + in.fname + extension;
+    // A picture read from a pipe has no name of its own.
+    std::string candidate = folder + (IsStandardStreamWord(job.input) ? std::string("stdin") : in.fname) + extension;
     // Left unnamed: the driver reports the job as failed instead of writing elsewhere.
     if (candidate.size() >= kPathLimit) continue;
     job.output = std::move(candidate);
   }
+}
+
+bool IsStandardStreamWord(const std::string& word) { return word == "-"; }
+
+bool IsStandardOutputWord(const std::string& word, std::string* format) {
+  if (word == "-") {
+    if (format != nullptr) *format = "svg";
+    return true;
+  }
+  if (word.size() < 3 || word.compare(word.size() - 2, 2, ":-") != 0) return false;
+  if (format != nullptr) *format = word.substr(0, word.size() - 2);
+  return true;
+}
+
+bool IsOutputFormat(const std::string& extension) {
+  for (const char* format : kOutputFormats) {
+    if (EqualNoCase(extension, format)) return true;
+  }
+  return false;
+}
+
+const char* OutputFormatList() {
+  return "eps, postscript, ps, pdf, pdfpage, svg, dxf, pgm, png, gimppath, xfig, emf (with -method2)";
+}
+
+bool NamesOutputFolder(const std::string& outputArgument) {
+  return (!outputArgument.empty() && outputArgument.back() == '/') || FolderExists(outputArgument);
 }
 
 std::string& MakeUniqueOutputName(std::string& path) {

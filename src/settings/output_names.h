@@ -18,6 +18,22 @@ std::string DefaultOutputName(const std::string& input);
 // (".pdf" when it has none). A job whose name would not fit the path limit stays unnamed.
 void AssignOutputNames(const std::string& outputArgument, std::vector<FilePair>& jobs);
 
+// True for "-": standard input as the input, standard output as the output.
+bool IsStandardStreamWord(const std::string& word);
+
+// "-" or "FORMAT:-" as the output: standard output, with the format ("svg" for a lone "-").
+bool IsStandardOutputWord(const std::string& word, std::string* format = nullptr);
+
+// True when one of the engines writes files of this extension (without its dot, any case):
+// every name the tracers map on purpose, "postscript" and "pdfpage" included.
+bool IsOutputFormat(const std::string& extension);
+
+// The output formats, for messages: "eps, postscript, ps, pdf, ...".
+const char* OutputFormatList();
+
+// An output argument that stands for a folder: an existing folder, or a name ending in '/'.
+bool NamesOutputFolder(const std::string& outputArgument);
+
 // Rewrites path to the first of path, stem000, stem001, ... at which nothing exists, or that
 // names a device or pipe (written in place).
 std::string& MakeUniqueOutputName(std::string& path);

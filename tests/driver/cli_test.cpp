@@ -1,5 +1,7 @@
 // The program as users meet it: help screen, exit statuses, job lines.
 #include <gtest/gtest.h>
+#include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -138,4 +140,142 @@ TEST(Cli, EmptyPatternAndOverlongArgumentsExitWith254) {
   r = RunCommand({TracewrightPath(), std::string(3000, 'x')});
   EXPECT_EQ(r.status, 254);
   EXPECT_NE(r.out.find("Usage: Tracewright"), std::string::npos);
+}
+
+TEST(Cli, EveryRefusalSaysWhyBeforeTheUnchangedHelpScreen) {
+  testsupport::ScratchDir dir;
+  ASSERT_EQ(mkdir(dir.file("s").c_str(), 0755), 0);
+  const std::string help = ExpectedHelp("tracewright");
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"-treshold", "200", "a.png", "a.svg"}, "-treshold: unknown option; did you mean -bwthreshold?"},
+      {{"a.png", "-tigth"}, "-tigth: unknown option; did you mean -tight?"},
+      {{"-speckle", "x", "a.png", "b.svg"}, "-speckle needs a whole number, not 'x'"},
+      {{"in.png", "-width"}, "-width needs a value\n"},
+      {{"s/a.tif", "s/b.tif", "s/c.tif", "out/"},
+       "4 file names where one or two are expected; the shell may have expanded an unquoted pattern: quote "
+       "it, as in tracewright 's/*.tif' 'out/'"},
+      {{}, "no input file named"},
+      {{"a.png", "out.txt"}, "out.txt: .txt is not an output format (eps, postscript, ps, pdf, pdfpage, svg"},
+      {{"a.png", "out"}, "out: the name has no extension"},
+      {{"a.png", "missing/"}, "missing/: no such folder"},
+      {{"a.png", "svgz:-"}, "svgz:-: svgz is not an output format"},
+  };
+  for (const auto& [extra, reason] : cases) {
+    std::vector<std::string> argv = {TracewrightPath()};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    const auto r = RunCommand(argv, dir.path());
+    EXPECT_EQ(r.status, 254) << reason;
+    EXPECT_EQ(r.out, help) << reason;
+    EXPECT_EQ(r.err.rfind("tracewright: ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(reason), std::string::npos) << r.err;
+  }
+  // Asked-for help is no refusal; a pattern that matches nothing says so, without the help.
+  for (const char* word : {"--version", "--help"}) {
+    const auto r = RunCommand({TracewrightPath(), word});
+    EXPECT_EQ(r.status, 254);
+    EXPECT_EQ(r.out, help);
+    EXPECT_EQ(r.err, "");
+  }
+  const auto none = RunCommand({TracewrightPath(), dir.file("*.nothing")});
+  EXPECT_EQ(none.status, 254);
+  EXPECT_EQ(none.err, "tracewright: " + dir.file("*.nothing") + ": no file matches this pattern\n");
+  // Options the chosen tracer ignores are named, and the run goes on.
+  const auto ignored =
+      RunCommand({TracewrightPath(), "-method2", "-speckle", "3", "-bwthreshold", "300", "nothing.png", "o.svg"},
+                 dir.path());
+  EXPECT_NE(ignored.err.find("tracewright: -speckle has no effect with -method2\n"), std::string::npos);
+  EXPECT_NE(ignored.out.find(" ==> "), std::string::npos);
+  const auto outline = RunCommand({TracewrightPath(), "-centerline", "-bwthreshold", "300", "nothing.png", "o.svg"},
+                                  dir.path());
+  EXPECT_NE(outline.err.find("-centerline has no effect without -method2"), std::string::npos);
+  EXPECT_NE(outline.err.find("-bwthreshold 300 is outside 11-254: 240 is used"), std::string::npos);
+}
+
+namespace {
+
+std::size_t FolderEntriesCount(const std::string& folder) {
+  std::size_t count = 0;
+  if (DIR* d = opendir(folder.c_str())) {
+    while (dirent* e = readdir(d)) count += e->d_name[0] != '.';
+    closedir(d);
+  }
+  return count;
+}
+
+bool IsFile(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+}
+
+std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+
+}  // namespace
+
+TEST(Cli, PipesBothWaysWithBothMethodsAreReadByRealReaders) {
+  testsupport::ScratchDir dir;
+  const std::string logo = std::string(TW_SOURCE_DIR) + "/samples/logo.png";
+  const std::string tw = Quoted(TracewrightPath());
+  struct Pipe {
+    std::string options, word, file, reader;
+  };
+  const std::vector<Pipe> pipes = {
+      {"", "-", "a.svg", "rsvg-convert a.svg -o a.png"},
+      {"-method2", "svg:-", "b.svg", "rsvg-convert b.svg -o b.png"},
+      {"", "pdf:-", "c.pdf", "gs -q -dBATCH -dNOPAUSE -dSAFER -sDEVICE=nullpage c.pdf"},
+      {"-method2", "eps:-", "d.eps", "gs -q -dBATCH -dNOPAUSE -dSAFER -sDEVICE=nullpage d.eps"},
+      {"-method2", "emf:-", "e.emf", "emf2svg-conv -i e.emf -o e.svg"},
+  };
+  for (const Pipe& pipe : pipes) {
+    const std::string command =
+        "cat " + Quoted(logo) + " | " + tw + " " + pipe.options + " - " + pipe.word + " > " + pipe.file;
+    const auto r = RunCommand({"/bin/sh", "-c", command}, dir.path());
+    EXPECT_EQ(r.status, 1) << command << r.err;
+    // The job and progress lines went to standard error; the file holds the picture alone.
+    EXPECT_NE(r.err.find("- ==> "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Processing 1 of 1..."), std::string::npos) << r.err;
+    const auto read = RunCommand({"/bin/sh", "-c", pipe.reader}, dir.path());
+    EXPECT_EQ(read.status, 0) << pipe.reader << read.err;
+  }
+  EXPECT_EQ(FolderEntriesCount(dir.path()), 8u);  // five outputs, three pictures drawn from them
+  // A file named as input, standard output as output.
+  const auto named = RunCommand({"/bin/sh", "-c", tw + " " + Quoted(logo) + " svg:- | rsvg-convert -o f.png"}, dir.path());
+  EXPECT_EQ(named.status, 0) << named.err;
+  // Pages: PostScript holds them all; SVG takes the first, and the rest are reported.
+  const std::string doc = Quoted(testsupport::CorpusDir() + "/pdf/good/debian-groff-base/typesetting.pdf");
+  const auto pages = RunCommand({"/bin/sh", "-c", "cat " + doc + " | " + tw + " -pdfres 40 - ps:- > p.ps"}, dir.path());
+  EXPECT_EQ(pages.status, 1) << pages.err;
+  const auto shown = RunCommand({"/bin/sh", "-c", "gs -q -dBATCH -dNOPAUSE -dSAFER -sDEVICE=bbox p.ps"}, dir.path());
+  EXPECT_NE(shown.err.find("%%BoundingBox"), shown.err.rfind("%%BoundingBox")) << "two pages: " << shown.err;
+  const auto first = RunCommand({"/bin/sh", "-c", tw + " -pdfres 40 " + doc + " svg:- > p.svg"}, dir.path());
+  EXPECT_EQ(first.status, 0);
+  EXPECT_NE(first.err.find(": page 2 of 2: not written: standard output takes one page of svg"), std::string::npos)
+      << first.err;
+  EXPECT_EQ(RunCommand({"/bin/sh", "-c", "rsvg-convert p.svg -o p.png"}, dir.path()).status, 0);
+  // Not a picture on standard input: a reason, and no file.
+  const auto junk = RunCommand({"/bin/sh", "-c", "echo hello | " + tw + " - out.svg"}, dir.path());
+  EXPECT_EQ(junk.err, "tracewright: -: standard input is not a picture this program reads\n");
+  EXPECT_EQ(junk.status, 0);
+}
+
+TEST(Cli, OutputsIntoFolders) {
+  testsupport::ScratchDir dir;
+  const std::string logo = std::string(TW_SOURCE_DIR) + "/samples/logo.png";
+  ASSERT_EQ(mkdir(dir.file("od").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(dir.file("svgs.svg").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(dir.file("out.v2").c_str(), 0755), 0);
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"od/", "od/logo.pdf"}, {"od", "od/logo000.pdf"}, {"svgs.svg", "svgs.svg/logo.svg"}, {"out.v2", "out.v2/logo.pdf"}};
+  for (const auto& [word, written] : cases) {
+    const auto r = RunCommand({TracewrightPath(), logo, word}, dir.path());
+    EXPECT_EQ(r.status, 1) << word << r.err;
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n')), logo + " ==> " + dir.file(word == "od" ? "od/logo.pdf" : written))
+        << word;
+    EXPECT_TRUE(IsFile(dir.file(written))) << written;
+  }
+  const auto piped = RunCommand({"/bin/sh", "-c", "cat " + Quoted(logo) + " | " + Quoted(TracewrightPath()) + " - od/x.svg/"},
+                                dir.path());
+  EXPECT_EQ(piped.status, 254);  // od/x.svg/ is no folder
+  EXPECT_EQ(RunCommand({"/bin/sh", "-c", "cat " + Quoted(logo) + " | " + Quoted(TracewrightPath()) + " - svgs.svg"},
+                       dir.path()).status, 1);
+  EXPECT_TRUE(IsFile(dir.file("svgs.svg/stdin.svg")));
 }

@@ -111,11 +111,15 @@ TEST(ParseCommandLine, DerivesAndCompletesPaths) {
     EXPECT_EQ(std::string(s.outputPath), dir.file("out.pdf"));
   }
   {
-    // An unknown option counts as a positional word.
+    // A word that begins with '-' is a file name only after "--"; "-" alone is a pipe.
     ConversionSettings& s = Settings();
-    ASSERT_EQ(Parse(s, {"tw", "-foo", "in.png"}), 1);
-    EXPECT_STREQ(s.inputPath, "-foo");
-    EXPECT_EQ(std::string(s.outputPath), dir.file("in.png"));
+    ASSERT_EQ(Parse(s, {"tw", "-foo", "in.png"}), 0);
+    ASSERT_EQ(Parse(Settings(), {"tw", "--", "-foo", "in.png"}), 1);
+    ASSERT_EQ(Parse(s, {"tw", "-", "eps:-"}), 1);
+    EXPECT_STREQ(s.inputPath, "-");
+    EXPECT_STREQ(s.outputPath, "eps:-");
+    ASSERT_EQ(Parse(Settings(), {"tw", "-"}), 1);
+    EXPECT_STREQ(s.outputPath, "-");
   }
 }
 

@@ -1,0 +1,188 @@
+#include "driver/standard_streams.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include "pipeline/diagnostics.h"
+#include "platform/files.h"
+#include "platform/path.h"
+#include "platform/temp_files.h"
+
+namespace {
+
+constexpr std::size_t kChunk = 64 * 1024;
+
+std::string g_staged;
+
+bool StartsWith(const unsigned char* bytes, std::size_t size, const char* text, std::size_t length) {
+  return size >= length && std::memcmp(bytes, text, length) == 0;
+}
+
+// A TGA file has no signature; its header is plausible when the colour-map and image types
+// are ones the format defines.
+bool LooksLikeTga(const unsigned char* b, std::size_t size) {
+  if (size < 18) return false;
+  const bool mapType = b[1] == 0 || b[1] == 1;
+  const unsigned type = b[2];
+  const bool imageType = type == 1 || type == 2 || type == 3 || type == 9 || type == 10 || type == 11;
+  const unsigned depth = b[16];
+  return mapType && imageType && (depth == 8 || depth == 15 || depth == 16 || depth == 24 || depth == 32);
+}
+
+bool ReadSome(int fd, unsigned char* buffer, std::size_t capacity, std::size_t& got) {
+  got = 0;
+  while (got < capacity) {
+    const ssize_t n = ::read(fd, buffer + got, capacity - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// The numbered names the delivery gives further images of one output, in order.
+std::vector<std::string> PublishedFiles(const std::string& base) {
+  std::vector<std::string> files;
+  if (!FileExists(base)) return files;
+  files.push_back(base);
+  const PathParts parts = SplitPath(base);
+  char number[16];
+  for (int counter = 0; counter <= 999999; ++counter) {
+    std::snprintf(number, sizeof(number), "%03d", counter);
+    const std::string next = MakePath(parts.drive, parts.dir, parts.fname + number, parts.ext);
+    if (!FileExists(next)) break;
+    files.push_back(next);
+  }
+  return files;
+}
+
+bool HoldsPages(const std::string& format) { return EqualNoCase(format, "ps") || EqualNoCase(format, "postscript"); }
+
+}  // namespace
+
+std::string ExtensionFromSignature(const unsigned char* b, std::size_t size) {
+  if (StartsWith(b, size, "%PDF", 4)) return ".pdf";
+  if (StartsWith(b, size, "\x89PNG\r\n\x1a\n", 8)) return ".png";
+  if (StartsWith(b, size, "\xff\xd8\xff", 3)) return ".jpg";
+  if (StartsWith(b, size, "GIF87a", 6) || StartsWith(b, size, "GIF89a", 6)) return ".gif";
+  if (StartsWith(b, size, "II*\0", 4) || StartsWith(b, size, "MM\0*", 4)) return ".tif";
+  if (StartsWith(b, size, "BM", 2)) return ".bmp";
+  if (size >= 12 && StartsWith(b, size, "RIFF", 4) && std::memcmp(b + 8, "WEBP", 4) == 0) return ".webp";
+  if (size >= 3 && b[0] == 'P' && b[1] >= '1' && b[1] <= '6' &&
+      (b[2] == ' ' || b[2] == '\n' || b[2] == '\r' || b[2] == '\t' || b[2] == '#')) {
+    return ".pnm";
+  }
+  if (size >= 4 && b[0] == 0x0A && b[1] <= 5 && b[2] == 1) return ".pcx";
+  if (LooksLikeTga(b, size)) return ".tga";
+  return "";
+}
+
+bool StageStandardInput(std::string& why) {
+  std::vector<unsigned char> head(kChunk);
+  std::size_t got = 0;
+  if (!ReadSome(STDIN_FILENO, head.data(), head.size(), got)) {
+    why = "cannot read standard input: " + SystemError(errno);
+    return false;
+  }
+  if (got == 0) {
+    why = "standard input is empty";
+    return false;
+  }
+  const std::string extension = ExtensionFromSignature(head.data(), got);
+  if (extension.empty()) {
+    why = "standard input is not a picture this program reads";
+    return false;
+  }
+  std::string path;
+  if (!MakeTempPath(("-stdin" + extension).c_str(), path, why)) return false;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    why = "cannot stage standard input: " + SystemError(errno);
+    return false;
+  }
+  bool ok = WriteAll(fd, head.data(), got);
+  while (ok && got == head.size()) {
+    ok = ReadSome(STDIN_FILENO, head.data(), head.size(), got) && WriteAll(fd, head.data(), got);
+  }
+  const int error = errno;
+  if (::close(fd) != 0) ok = false;
+  if (!ok) {
+    why = "cannot stage standard input: " + SystemError(error);
+    DeleteFilePath(path);
+    return false;
+  }
+  g_staged = path;
+  return true;
+}
+
+const std::string& StagedStandardInput() { return g_staged; }
+
+int DivertStandardOutput() {
+  std::fflush(stdout);
+  const int saved = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+  if (saved < 0) return -1;
+  if (::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+    ::close(saved);
+    return -1;
+  }
+  return saved;
+}
+
+bool CopyFileToDescriptor(const std::string& path, int fd, std::string& why) {
+  const int from = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (from < 0) {
+    why = "cannot read the traced file: " + SystemError(errno);
+    return false;
+  }
+  std::vector<unsigned char> buffer(kChunk);
+  bool ok = true;
+  for (;;) {
+    std::size_t got = 0;
+    if (!ReadSome(from, buffer.data(), buffer.size(), got)) {
+      why = "cannot read the traced file: " + SystemError(errno);
+      ok = false;
+      break;
+    }
+    if (got == 0) break;
+    if (!WriteAll(fd, buffer.data(), got)) {
+      why = "cannot write standard output: " + SystemError(errno);
+      ok = false;
+      break;
+    }
+  }
+  ::close(from);
+  return ok;
+}
+
+int WriteStandardOutput(const std::string& input, const std::string& privateOutput, const std::string& format,
+                        int fd) {
+  const std::vector<std::string> files = PublishedFiles(privateOutput);
+  if (files.empty()) return 0;
+  // A reader that has gone away is reported, not a signal that kills the run.
+  std::signal(SIGPIPE, SIG_IGN);
+  const std::size_t sent = HoldsPages(format) ? files.size() : 1;
+  int result = 1;
+  std::string why;
+  for (std::size_t i = 0; i < sent && result == 1; ++i) {
+    if (!CopyFileToDescriptor(files[i], fd, why)) {
+      ReportFailure(input, why);
+      result = 0;
+    }
+  }
+  const std::string read = input == "-" ? g_staged : input;
+  const char* what = EqualNoCase(SplitPath(read).ext, ".pdf") ? "page" : "frame";
+  for (std::size_t i = sent; i < files.size(); ++i) {
+    ReportFailure(input, std::string(what) + " " + std::to_string(i + 1) + " of " + std::to_string(files.size()) +
+                             ": not written: standard output takes one " + what + " of " + format +
+                             " (name an output file to keep them all)");
+    result = 0;
+  }
+  for (const std::string& file : files) DeleteFilePath(file);
+  return result;
+}
