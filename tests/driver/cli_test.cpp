@@ -211,7 +211,7 @@ std::string Quoted(const std::string& path) { return "'" + path + "'"; }
 
 }  // namespace
 
-TEST(Cli, PipesBothWaysWithBothMethodsAreReadByRealReaders) {
+TEST(Cli, EndToEndPipesBothWaysWithBothMethodsAreReadByRealReaders) {
   testsupport::ScratchDir dir;
   const std::string logo = std::string(TW_SOURCE_DIR) + "/samples/logo.png";
   const std::string tw = Quoted(TracewrightPath());
@@ -257,7 +257,7 @@ TEST(Cli, PipesBothWaysWithBothMethodsAreReadByRealReaders) {
   EXPECT_EQ(junk.status, 0);
 }
 
-TEST(Cli, OutputsIntoFolders) {
+TEST(Cli, EndToEndOutputsIntoFolders) {
   testsupport::ScratchDir dir;
   const std::string logo = std::string(TW_SOURCE_DIR) + "/samples/logo.png";
   ASSERT_EQ(mkdir(dir.file("od").c_str(), 0755), 0);
