@@ -1,10 +1,12 @@
 #include "driver/run.h"
 
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <vector>
 
 #include "driver/batch.h"
+#include "driver/batch_report.h"
 #include "driver/input_expansion.h"
 #include "settings/output_names.h"
 #include "frontend/options.h"
@@ -13,6 +15,7 @@
 #include "platform/path.h"
 #include "platform/temp_files.h"
 #include "provision/provision.h"
+#include "settings/environment.h"
 
 namespace {
 
@@ -30,33 +33,68 @@ bool MakeInputPattern(const std::string& input, std::string& pattern) {
   return true;
 }
 
+// The exit status for a run that converted nothing because of the command line, the
+// environment or an empty pattern.
+int RefusedStatus(const EnvironmentSettings& environment) { return environment.posixExit ? 2 : -2; }
+
+// The exit status once the jobs have run: the last job's result, or under
+// TRACEWRIGHT_EXIT=posix 0 when every job and image succeeded, else 1.
+int FinishedStatus(const EnvironmentSettings& environment, const BatchOutcome& outcome) {
+  if (!environment.posixExit) return outcome.result;
+  return outcome.failedJobs > 0 || outcome.failedImages > 0 ? 1 : 0;
+}
+
+// A refusal before any work: "tracewright: TRACEWRIGHT_JOBS: <reason>".
+void ReportRefusal(const std::string& line) {
+  std::fprintf(stderr, "tracewright: %s\n", line.c_str());
+  std::fflush(stderr);
+}
+
 }  // namespace
 
 int RunTracewright(int argc, char** argv) {
+  const std::time_t runStart = std::time(nullptr);
+  EnvironmentSettings environment;
+  std::string why;
+  if (!ReadEnvironment(environment, why)) {
+    ReportRefusal(why);
+    return RefusedStatus(environment);
+  }
   static ConversionSettings settings;  // large; kept off the stack, zero-filled by static storage
   settings = ConversionSettings{};
-  if (ParseCommandLine(settings, argc, argv) == 0) return -2;
+  if (ParseCommandLine(settings, argc, argv) == 0) return RefusedStatus(environment);
+
+  BatchOptions options = BatchOptionsFromEnvironment();
+  options.runStart = runStart;
+  if (!OpenBatchReport(environment.report, options.reportFd, why)) {
+    ReportRefusal("TRACEWRIGHT_REPORT: " + why);
+    return RefusedStatus(environment);
+  }
 
   InstallInterruptCleanup();
   ProvisionEngines();
 
   std::string pattern;
-  if (!MakeInputPattern(settings.inputPath, pattern)) return -2;
+  if (!MakeInputPattern(settings.inputPath, pattern)) return RefusedStatus(environment);
 
   std::vector<FilePair> jobs;
-  if (SplitPath(pattern).fname.find('*') != std::string::npos) {
+  std::vector<std::string> subfolders;
+  if (environment.recursive && FolderExists(settings.inputPath)) {
+    ExpandFolderTree(settings.inputPath, jobs, subfolders);
+  } else if (SplitPath(pattern).fname.find('*') != std::string::npos) {
     ExpandInputPattern(pattern, jobs);
   } else {
     jobs.push_back(FilePair{pattern, settings.outputPath});
   }
-  if (jobs.empty()) return -2;
+  if (jobs.empty()) return RefusedStatus(environment);
   AssignOutputNames(settings.outputPath, jobs);
+  MirrorSubfolders(subfolders, jobs);
 
-  const BatchOutcome outcome = RunBatch(settings, jobs, BatchWorkers());
+  const BatchOutcome outcome = RunBatch(settings, jobs, BatchWorkers(), options);
   DeleteTempFiles();
   if (jobs.size() > 1 && outcome.failedJobs > 0) {
     std::fprintf(stderr, "tracewright: %d of %zu jobs failed\n", outcome.failedJobs, jobs.size());
     std::fflush(stderr);
   }
-  return outcome.result;
+  return FinishedStatus(environment, outcome);
 }
