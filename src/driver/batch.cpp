@@ -9,7 +9,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
+#include <time.h>
 #include <deque>
 #include <functional>
 #include <map>
@@ -129,6 +129,36 @@ class WorkerPool {
   bool stopping_ = false;
 };
 
+using FileId = std::pair<dev_t, ino_t>;
+
+bool IdOf(const std::string& path, FileId& id) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) return false;
+  id = {info.st_dev, info.st_ino};
+  return true;
+}
+
+// The files this run has written, seen by the jobs' work items too.
+class WrittenFiles {
+ public:
+  void Add(const std::string& path) {
+    FileId id;
+    if (!IdOf(path, id)) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    ids_.insert(id);
+  }
+  bool Holds(const std::string& path) {
+    FileId id;
+    if (!IdOf(path, id)) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ids_.count(id) != 0;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::set<FileId> ids_;
+};
+
 // One traced image on its way to delivery.
 struct ImageTrace {
   bool traced = false;
@@ -142,8 +172,9 @@ struct ImageTrace {
 // One job and all its work items need: shared by them and the coordinating thread, which
 // reads a part only after the flag that follows its writing (`ready`, `done`).
 struct Job {
-  Job(const FilePair& pair, std::shared_ptr<const ConversionSettings> settings, int renderers, bool skipKnown)
-      : pair(pair), settings(std::move(settings)), renderers(renderers), skipKnown(skipKnown) {}
+  Job(const FilePair& pair, std::shared_ptr<const ConversionSettings> settings, int renderers, bool skipKnown,
+      std::shared_ptr<WrittenFiles> written)
+      : pair(pair), settings(std::move(settings)), renderers(renderers), skipKnown(skipKnown), written(std::move(written)) {}
 
   const FilePair pair;
   const std::shared_ptr<const ConversionSettings> settings;
@@ -151,6 +182,8 @@ struct Job {
   // Existing outputs are skipped, and no other job of the batch can take a name of this
   // one's: its images' names are known before they are traced.
   const bool skipKnown;
+  const std::shared_ptr<WrittenFiles> written;
+  bool ownOutput = false;  // the input is a file this run wrote: left alone
   std::string source;   // the file read: the input, or a copy of it
   std::vector<std::string> failures;  // lines before the images: no input, skipped pages, ...
   PageRender render;
@@ -205,7 +238,9 @@ void QueueTraces(WorkerPool& pool, const std::shared_ptr<Job>& job) {
   for (int i = 0; i < count; ++i) {
     pool.Submit([job, i](WorkerPool&) {
       ImageTrace& trace = job->traces[static_cast<std::size_t>(i)];
-      if (job->skipKnown && OutputTaken(NumberedName(job->pair.output, i))) {
+      if (job->ownOutput) {
+        // Not traced; the job is finished as one of the run's own outputs.
+      } else if (job->skipKnown && OutputTaken(NumberedName(job->pair.output, i))) {
         trace.skipped = true;
       } else {
         const auto start = std::chrono::steady_clock::now();
@@ -239,8 +274,9 @@ bool MayHoldSeveralImages(const std::string& path) {
 // page renderers queued.
 void PrepareJob(WorkerPool& pool, const std::shared_ptr<Job>& job) {
   std::string why;
-  // A file of one picture whose output exists is not even read.
-  if (job->skipKnown && !MayHoldSeveralImages(job->pair.input) && OutputTaken(job->pair.output)) {
+  job->ownOutput = job->written->Holds(job->pair.input);
+  // A file of one picture whose output exists, or that this run wrote, is not even read.
+  if (job->ownOutput || job->skipKnown && !MayHoldSeveralImages(job->pair.input) && OutputTaken(job->pair.output)) {
     job->images.paths.push_back(job->pair.input);
     QueueTraces(pool, job);
     return;
@@ -275,15 +311,6 @@ struct JobResult {
   bool failed = false;
 };
 
-using FileId = std::pair<dev_t, ino_t>;
-
-bool IdOf(const std::string& path, FileId& id) {
-  struct stat info;
-  if (::stat(path.c_str(), &info) != 0) return false;
-  id = {info.st_dev, info.st_ino};
-  return true;
-}
-
 // The job loop's two halves: jobs are started (their work queued) a few ahead of the one
 // being finished, and finished in order on this thread.
 class Batch {
@@ -303,7 +330,7 @@ class Batch {
   ProgressLine& progress() { return progress_; }
 
   std::shared_ptr<Job> Start(const FilePair& pair, bool skipKnown) {
-    auto job = std::make_shared<Job>(pair, settings_, renderers_, skipKnown);
+    auto job = std::make_shared<Job>(pair, settings_, renderers_, skipKnown, written_);
     pool_.Submit([job](WorkerPool& pool) { PrepareJob(pool, job); });
     return job;
   }
@@ -326,8 +353,7 @@ class Batch {
       outcome.failed = true;
     }
     // A file this run has written is never read back as an input.
-    FileId input;
-    const bool ownOutput = IdOf(job.pair.input, input) && written_.count(input) != 0;
+    const bool ownOutput = written_->Holds(job.pair.input);
     for (int i = 0; i < count; ++i) {
       progress_.Clear();
       std::printf("Processing %d of %d...\n", i + 1, count);
@@ -416,8 +442,7 @@ class Batch {
     record.status = "written";
     record.written = name;
     record.bytes = FileSize(name) > 0 ? FileSize(name) : 0;
-    FileId id;
-    if (IdOf(name, id)) written_.insert(id);
+    written_->Add(name);
   }
 
   std::shared_ptr<const ConversionSettings> settings_;
@@ -428,7 +453,7 @@ class Batch {
   ProgressLine progress_;
   BatchTotals totals_;
   std::set<std::string> claimed_;  // names given to this run's images
-  std::set<FileId> written_;       // files this run wrote
+  std::shared_ptr<WrittenFiles> written_ = std::make_shared<WrittenFiles>();
 };
 
 // With TRACEWRIGHT_EXISTING=skip, the jobs whose names no other job can take. Names of one
@@ -466,7 +491,7 @@ std::vector<bool> KnownNames(const std::vector<FilePair>& jobs, ExistingOutputs 
 }
 
 // A resumed batch first clears the private files its killed predecessor left.
-void RemoveLeftovers(const std::vector<FilePair>& jobs, std::time_t runStart) {
+void RemoveLeftovers(const std::vector<FilePair>& jobs, const timespec& runStart) {
   std::set<std::string> folders;
   for (const FilePair& pair : jobs) {
     if (!pair.output.empty()) folders.insert(SplitPath(pair.output).dir);

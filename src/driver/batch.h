@@ -5,7 +5,7 @@
 // lines and the failure lines, and delivers the outputs. So standard output, the output
 // names and the result are those of a run one job after another, whatever N is; with N = 1
 // the work runs on the calling thread itself, exactly one job after another.
-#include <ctime>
+#include <time.h>
 #include <vector>
 
 #include "settings/conversion_settings.h"
@@ -24,7 +24,7 @@ struct BatchOptions {
   ExistingOutputs existing = ExistingOutputs::kNumber;
   int reportFd = -1;      // where the report goes, -1 nowhere
   int progress = 0;       // the progress line: 0 never, 1 always, -1 on a terminal
-  std::time_t runStart = 0;  // private files older than this may be a killed run's
+  timespec runStart{};  // private files older than this may be a killed run's
 };
 
 // TRACEWRIGHT_EXISTING and TRACEWRIGHT_PROGRESS; no report.

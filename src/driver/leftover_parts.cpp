@@ -27,6 +27,10 @@ pid_t OwnerOf(const std::string& name) {
   return at < name.size() && name[at] == '-' ? static_cast<pid_t>(pid) : 0;
 }
 
+bool Before(const timespec& a, const timespec& b) {
+  return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
 bool ProcessAlive(pid_t pid) { return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM); }
 
 // Every file some process of this machine holds open that is among `wanted`.
@@ -55,7 +59,7 @@ std::set<FileId> HeldOpen(const std::set<FileId>& wanted) {
 
 bool IsOwnPartName(const std::string& name) { return name.rfind(".trw-", 0) == 0 && EndsWith(name, ".part"); }
 
-int RemoveLeftoverParts(const std::string& folder, std::time_t runStart) {
+int RemoveLeftoverParts(const std::string& folder, const timespec& runStart) {
   const std::string base = folder.empty() ? "./" : (folder.back() == '/' ? folder : folder + "/");
   DIR* dir = ::opendir(base.c_str());
   if (dir == nullptr) return 0;
@@ -65,7 +69,7 @@ int RemoveLeftoverParts(const std::string& folder, std::time_t runStart) {
     if (!IsOwnPartName(name) || ProcessAlive(OwnerOf(name))) continue;
     struct stat info;
     const std::string path = base + name;
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_mtime >= runStart) continue;
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || !Before(info.st_mtim, runStart)) continue;
     candidates.emplace_back(path, FileId{info.st_dev, info.st_ino});
   }
   ::closedir(dir);

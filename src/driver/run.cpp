@@ -1,7 +1,7 @@
 #include "driver/run.h"
 
 #include <cstdio>
-#include <ctime>
+#include <time.h>
 #include <string>
 #include <vector>
 
@@ -53,7 +53,8 @@ void ReportRefusal(const std::string& line) {
 }  // namespace
 
 int RunTracewright(int argc, char** argv) {
-  const std::time_t runStart = std::time(nullptr);
+  timespec runStart{};
+  clock_gettime(CLOCK_REALTIME, &runStart);
   EnvironmentSettings environment;
   std::string why;
   if (!ReadEnvironment(environment, why)) {

@@ -14,7 +14,8 @@ bool ReadWhole(const char* text, long least, long most, long& value, std::string
   const bool digits = *text >= '0' && *text <= '9';
   value = digits ? std::strtol(text, &end, 10) : 0;
   if (!digits || *end != '\0' || value < least || value > most) {
-    why = "not a whole number from " + std::to_string(least) + " to " + std::to_string(most) + ": \"" + text + "\"";
+    why = "not a whole number from " + std::to_string(least) + (most < 1000000000L ? " to " + std::to_string(most) : "") +
+          ": \"" + text + "\"";
     return false;
   }
   return true;
