@@ -276,7 +276,7 @@ void PrepareJob(WorkerPool& pool, const std::shared_ptr<Job>& job) {
   std::string why;
   job->ownOutput = job->written->Holds(job->pair.input);
   // A file of one picture whose output exists, or that this run wrote, is not even read.
-  if (job->ownOutput || job->skipKnown && !MayHoldSeveralImages(job->pair.input) && OutputTaken(job->pair.output)) {
+  if (job->ownOutput || (job->skipKnown && !MayHoldSeveralImages(job->pair.input) && OutputTaken(job->pair.output))) {
     job->images.paths.push_back(job->pair.input);
     QueueTraces(pool, job);
     return;
