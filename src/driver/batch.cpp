@@ -326,6 +326,15 @@ class Batch {
         progress_(options.progress) {}
 
   std::size_t lookahead() const { return lookahead_; }
+  // With replace, the batch's inputs are never outputs of it: their names are passed over,
+  // so that no input is lost.
+  void KeepInputs(const std::vector<FilePair>& jobs) {
+    for (const FilePair& pair : jobs) {
+      FileId id;
+      if (IdOf(pair.input, id)) inputs_.insert(id);
+    }
+  }
+
   const BatchTotals& totals() const { return totals_; }
   ProgressLine& progress() { return progress_; }
 
@@ -400,11 +409,18 @@ class Batch {
     ++totals_.failed;
   }
 
-  // The first name a run into an empty folder gives that this run has not given yet.
-  std::string ClaimName(const std::string& base) {
+  // The first name a run into an empty folder gives that this run has not given yet: past
+  // the job's own input (a PNG traced to PNG beside itself), and with replace past every
+  // input.
+  std::string ClaimName(const std::string& base, const std::string& input) {
+    FileId own;
+    const bool ownKnown = IdOf(input, own);
     for (int index = 0;; ++index) {
       std::string name = NumberedName(base, index);
-      if (claimed_.insert(name).second) return name;
+      if (!claimed_.insert(name).second) continue;
+      FileId id;
+      if (IdOf(name, id) && ((ownKnown && id == own) || inputs_.count(id) != 0)) continue;
+      return name;
     }
   }
 
@@ -419,7 +435,7 @@ class Batch {
       Written(trace.pending.chosen, record);
       return true;
     }
-    const std::string name = ClaimName(base);
+    const std::string name = ClaimName(base, job.pair.input);
     bool taken = trace.skipped || (mode == ExistingOutputs::kSkip && OutputTaken(name));
     if (!taken) {
       if (!trace.traced) return false;
@@ -453,12 +469,14 @@ class Batch {
   ProgressLine progress_;
   BatchTotals totals_;
   std::set<std::string> claimed_;  // names given to this run's images
+  std::set<FileId> inputs_;        // the batch's inputs, with TRACEWRIGHT_EXISTING=replace
   std::shared_ptr<WrittenFiles> written_ = std::make_shared<WrittenFiles>();
 };
 
-// With TRACEWRIGHT_EXISTING=skip, the jobs whose names no other job can take. Names of one
-// job are its stem followed by nothing or by digits, so two jobs in one folder with one
-// extension may meet only when one stem is the other followed by digits (or the same).
+// With TRACEWRIGHT_EXISTING=skip, the jobs whose names no other job, and no input, can take.
+// Names of one job are its stem followed by nothing or by digits, so two jobs in one folder
+// with one extension may meet only when one stem is the other followed by digits (or the
+// same).
 std::vector<bool> KnownNames(const std::vector<FilePair>& jobs, ExistingOutputs existing) {
   std::vector<bool> known(jobs.size(), false);
   if (existing != ExistingOutputs::kSkip) return known;
@@ -472,16 +490,22 @@ std::vector<bool> KnownNames(const std::vector<FilePair>& jobs, ExistingOutputs 
   for (const auto& [stem, uses] : stems) {
     if (uses > 1) meeting.insert(stem);
   }
-  for (const FilePair& pair : jobs) {
-    const PathParts parts = SplitPath(pair.output);
+  // An input among a job's names is passed over, which moves the names after it.
+  const auto meet = [&](const std::string& path, bool input) {
+    const PathParts parts = SplitPath(path);
+    if (input && stems.count(key(parts, parts.fname)) != 0) meeting.insert(key(parts, parts.fname));
     std::string shorter = parts.fname;
     while (!shorter.empty() && shorter.back() >= '0' && shorter.back() <= '9') {
       shorter.pop_back();
       if (stems.count(key(parts, shorter)) != 0) {
         meeting.insert(key(parts, shorter));
-        meeting.insert(key(parts, parts.fname));
+        if (!input) meeting.insert(key(parts, parts.fname));
       }
     }
+  };
+  for (const FilePair& pair : jobs) {
+    meet(pair.output, false);
+    meet(pair.input, true);
   }
   for (std::size_t i = 0; i < jobs.size(); ++i) {
     const PathParts parts = SplitPath(jobs[i].output);
@@ -523,6 +547,7 @@ BatchOutcome RunBatch(const ConversionSettings& settings, const std::vector<File
   // A single file of one image has nothing to share out: it is traced on this thread.
   const bool inlineWork = workers == 1 || (jobs.size() == 1 && !MayHoldSeveralImages(jobs[0].input));
   Batch batch(settings, workers, inlineWork, options);
+  if (options.existing == ExistingOutputs::kReplace) batch.KeepInputs(jobs);
   const std::vector<bool> known = KnownNames(jobs, options.existing);
   BatchOutcome outcome;
   std::deque<std::shared_ptr<Job>> underWay;
