@@ -288,18 +288,23 @@ TEST(Batch, PosixStatusesAndRefusedSettings) {
   EXPECT_EQ(CallsRecorded(install), calls);
   EXPECT_EQ(install.Run({"a.bmp", "out/a.eps"}, {"TRACEWRIGHT_EXIT=shell"}).status, 254);
 
-  // Replacing: the outputs go over the old ones, and a file the run wrote is not read back.
-  ASSERT_TRUE(WriteGreyImage(install.work("c.png"), FORMAT_PNG, 8, 8, Disc));
-  const auto replaced = install.Run({"c*", "*.png"}, {"TRACEWRIGHT_EXISTING=replace", "TRACEWRIGHT_JOBS=1",
-                                                       "TRACEWRIGHT_REPORT=-", "TRACEWRIGHT_EXIT=posix"});
+  // Replacing: the output goes over the old one, but never over an input of the batch.
+  ASSERT_EQ(mkdir(install.work("again").c_str(), 0755), 0);
+  testsupport::WriteText(install.work("again/c.eps"), "old");
+  const auto replaced = install.Run({"c.bmp", "again/c.eps"}, {"TRACEWRIGHT_EXISTING=replace", "TRACEWRIGHT_EXIT=posix"});
   EXPECT_EQ(replaced.status, 0) << replaced.err;
-  EXPECT_EQ(CallsRecorded(install), calls + 1);
-  const std::vector<std::string> lines = Lines(replaced.err);
-  ASSERT_EQ(lines.size(), 3u) << replaced.err;
-  EXPECT_EQ(Field(lines[0], "status"), "written");
-  EXPECT_EQ(Field(lines[1], "status"), "skipped");
-  EXPECT_EQ(Field(lines[1], "reason"), "the input was written by this run");
-  EXPECT_FALSE(testsupport::Exists(install.work("c000.png")));
+  EXPECT_NE(FileText(install.work("again/c.eps")), "old");
+  EXPECT_EQ(FolderEntries(install.work("again")).size(), 1u);
+  ASSERT_TRUE(WriteGreyImage(install.work("c.png"), FORMAT_PNG, 8, 8, Disc));
+  const std::string original = FileText(install.work("c.png"));
+  const auto beside = install.Run({"c*", "*.png"}, {"TRACEWRIGHT_EXISTING=replace", "TRACEWRIGHT_JOBS=1",
+                                                    "TRACEWRIGHT_REPORT=-", "TRACEWRIGHT_EXIT=posix"});
+  EXPECT_EQ(beside.status, 0) << beside.err;
+  const std::vector<std::string> lines = Lines(beside.err);
+  ASSERT_EQ(lines.size(), 3u) << beside.err;
+  EXPECT_EQ(Field(lines[0], "written"), install.work("c000.png"));
+  EXPECT_EQ(Field(lines[1], "written"), install.work("c001.png"));
+  EXPECT_EQ(FileText(install.work("c.png")), original);
 }
 
 // A folder tree is mirrored below the output folder; a link back up is not followed again,
