@@ -59,8 +59,16 @@ int ExpandInputPattern(const std::string& pattern, std::vector<FilePair>& jobs) 
   return static_cast<int>(jobs.size());
 }
 
-int ExpandFolderTree(const std::string& folder, std::vector<FilePair>& jobs, std::vector<std::string>& subfolders) {
+int ExpandFolderTree(const std::string& folder, const std::string& outputFolder, std::vector<FilePair>& jobs,
+                     std::vector<std::string>& subfolders) {
   std::set<FolderId> entered;
+  struct stat output;
+  // Counted as entered: its files are the outputs of earlier runs. Only below the top folder.
+  struct stat top;
+  if (::stat(outputFolder.c_str(), &output) == 0 && ::stat(folder.c_str(), &top) == 0 &&
+      (output.st_dev != top.st_dev || output.st_ino != top.st_ino)) {
+    entered.insert({output.st_dev, output.st_ino});
+  }
   ExpandFolder(folder, "", entered, jobs, subfolders);
   return static_cast<int>(jobs.size());
 }

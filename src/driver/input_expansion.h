@@ -11,10 +11,11 @@
 int ExpandInputPattern(const std::string& pattern, std::vector<FilePair>& jobs);
 
 // Appends one job per file of the folder and, after them, of each sub-folder in name order,
-// depth first. A folder met again through a link is not entered twice; hidden folders and
-// the program's own private files are left out. `subfolders` gets each job's folder below
-// `folder` ("" or "scans/2024/").
-int ExpandFolderTree(const std::string& folder, std::vector<FilePair>& jobs, std::vector<std::string>& subfolders);
+// depth first. A folder met again through a link is not entered twice; hidden folders, the
+// output folder (`outputFolder`, when it lies inside) and the program's own private files
+// are left out. `subfolders` gets each job's folder below `folder` ("" or "scans/2024/").
+int ExpandFolderTree(const std::string& folder, const std::string& outputFolder, std::vector<FilePair>& jobs,
+                     std::vector<std::string>& subfolders);
 
 // Puts each named job's output into the sub-folder of its input below the output folder,
 // and makes the folders it needs (a folder that cannot be made fails its jobs later).

@@ -81,7 +81,9 @@ int RunTracewright(int argc, char** argv) {
   std::vector<FilePair> jobs;
   std::vector<std::string> subfolders;
   if (environment.recursive && FolderExists(settings.inputPath)) {
-    ExpandFolderTree(settings.inputPath, jobs, subfolders);
+    const std::string outputFolder =
+        FolderExists(settings.outputPath) ? settings.outputPath : SplitPath(settings.outputPath).dir;
+    ExpandFolderTree(settings.inputPath, outputFolder.empty() ? "." : outputFolder, jobs, subfolders);
   } else if (SplitPath(pattern).fname.find('*') != std::string::npos) {
     ExpandInputPattern(pattern, jobs);
   } else {

@@ -328,6 +328,13 @@ TEST(Batch, RecursiveFolderMirrorsTheTreeOnce) {
   EXPECT_TRUE(testsupport::Exists(install.work("out/a/b/y.eps")));
   EXPECT_EQ(FolderEntries(install.work("out/a/b")).size(), 1u);
   EXPECT_EQ(CallsRecorded(install), 3);
+  // An output folder inside the tree is not an input of the next run.
+  const auto inside = install.Run({"in", "in/a/out/*.eps"}, {"TRACEWRIGHT_RECURSIVE=1", "TRACEWRIGHT_EXISTING=skip"});
+  EXPECT_EQ(inside.status, 1) << inside.err;
+  const auto again = install.Run({"in", "in/a/out/*.eps"}, {"TRACEWRIGHT_RECURSIVE=1", "TRACEWRIGHT_EXISTING=skip",
+                                                           "TRACEWRIGHT_REPORT=-"});
+  EXPECT_EQ(again.err.find("\"status\":\"written\""), std::string::npos) << again.err;
+  EXPECT_EQ(Lines(again.err).size(), 4u) << again.err;  // three skipped, the summary
   // Without the setting, a folder is what it always was: the files directly in it.
   const auto flat = install.Run({"in", "out/flat/*.eps"}, {});
   EXPECT_EQ(flat.status, 0);  // out/flat does not exist: the job fails
