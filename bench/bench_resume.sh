@@ -52,6 +52,11 @@ start=$(now)
 "$tw" "$work/in" "$work/resumed/*.svg" > /dev/null
 resumed=$(echo "$(now) - $start" | bc)
 
+# A run with nothing left to do: what skipping costs.
+start=$(now)
+"$tw" "$work/in" "$work/full/*.svg" > /dev/null
+nothing=$(echo "$(now) - $start" | bc)
+
 outputs=$(find "$work/resumed" -type f | wc -l)
 twins=$(find "$work/resumed" -name 'f?????[0-9][0-9][0-9]*.svg' | wc -l)
 left=$(find "$work/resumed" -name '.trw-*' | wc -l)
@@ -60,6 +65,7 @@ printf 'killed after %.2f s with %d outputs and %d private files\n' "$killed" "$
 printf 'resumed run %.2f s: %d files, %d numbered twins, %d private files left\n' "$resumed" "$outputs" "$twins" "$left"
 printf 'ratio resumed / whole: %.2f (target about 0.5); killed + resumed / whole: %.2f\n' \
   "$(echo "$resumed / $full" | bc -l)" "$(echo "($killed + $resumed) / $full" | bc -l)"
+printf 'a run with every output there: %.2f s, %.3f of the whole run\n' "$nothing" "$(echo "$nothing / $full" | bc -l)"
 printf 'share of the inputs left at the kill: %.2f; resumed / (whole x that share): %.2f (target about 1)\n' \
   "$(echo "($count - $atkill) / $count" | bc -l)" "$(echo "$resumed / ($full * ($count - $atkill) / $count)" | bc -l)"
 [ "$outputs" -eq "$count" ] && [ "$twins" -eq 0 ] && [ "$left" -eq 0 ]
