@@ -1,10 +1,12 @@
 #include "driver/run.h"
 
 #include <cstdio>
+#include <time.h>
 #include <string>
 #include <vector>
 
 #include "driver/batch.h"
+#include "driver/batch_report.h"
 #include "driver/input_expansion.h"
 #include "driver/standard_streams.h"
 #include <unistd.h>
@@ -15,6 +17,7 @@
 #include "platform/path.h"
 #include "platform/temp_files.h"
 #include "provision/provision.h"
+#include "settings/environment.h"
 
 namespace {
 
@@ -48,12 +51,47 @@ bool NameStandardOutput(const std::string& format, std::vector<FilePair>& jobs, 
   return true;
 }
 
+// The exit status for a run that converted nothing because of the command line, the
+// environment or an empty pattern.
+int RefusedStatus(const EnvironmentSettings& environment) { return environment.posixExit ? 2 : -2; }
+
+// The exit status of a run that failed before or after its jobs.
+int FailedStatus(const EnvironmentSettings& environment) { return environment.posixExit ? 1 : 0; }
+
+// The exit status once the jobs have run: the last job's result, or under
+// TRACEWRIGHT_EXIT=posix 0 when every job and image succeeded, else 1.
+int FinishedStatus(const EnvironmentSettings& environment, const BatchOutcome& outcome) {
+  if (!environment.posixExit) return outcome.result;
+  return outcome.failedJobs > 0 || outcome.failedImages > 0 ? 1 : 0;
+}
+
+// A refusal before any work: "tracewright: TRACEWRIGHT_JOBS: <reason>".
+void ReportRefusal(const std::string& line) {
+  std::fprintf(stderr, "tracewright: %s\n", line.c_str());
+  std::fflush(stderr);
+}
+
 }  // namespace
 
 int RunTracewright(int argc, char** argv) {
+  timespec runStart{};
+  clock_gettime(CLOCK_REALTIME, &runStart);
+  EnvironmentSettings environment;
+  std::string why;
+  if (!ReadEnvironment(environment, why)) {
+    ReportRefusal(why);
+    return RefusedStatus(environment);
+  }
   static ConversionSettings settings;  // large; kept off the stack, zero-filled by static storage
   settings = ConversionSettings{};
-  if (ParseCommandLine(settings, argc, argv) == 0) return -2;
+  if (ParseCommandLine(settings, argc, argv) == 0) return RefusedStatus(environment);
+
+  BatchOptions options = BatchOptionsFromEnvironment();
+  options.runStart = runStart;
+  if (!OpenBatchReport(environment.report, options.reportFd, why)) {
+    ReportRefusal("TRACEWRIGHT_REPORT: " + why);
+    return RefusedStatus(environment);
+  }
 
   InstallInterruptCleanup();
   ProvisionEngines();
@@ -62,13 +100,18 @@ int RunTracewright(int argc, char** argv) {
   if (IsStandardStreamWord(settings.inputPath) && !StageStandardInput(why)) {
     ReportFailure(settings.inputPath, why);
     DeleteTempFiles();
-    return 0;
+    return FailedStatus(environment);
   }
   std::string pattern;
-  if (!MakeInputPattern(settings.inputPath, pattern)) return -2;
+  if (!MakeInputPattern(settings.inputPath, pattern)) return RefusedStatus(environment);
 
   std::vector<FilePair> jobs;
-  if (SplitPath(pattern).fname.find('*') != std::string::npos) {
+  std::vector<std::string> subfolders;
+  if (environment.recursive && FolderExists(settings.inputPath)) {
+    const std::string outputFolder =
+        FolderExists(settings.outputPath) ? settings.outputPath : SplitPath(settings.outputPath).dir;
+    ExpandFolderTree(settings.inputPath, outputFolder.empty() ? "." : outputFolder, jobs, subfolders);
+  } else if (SplitPath(pattern).fname.find('*') != std::string::npos) {
     ExpandInputPattern(pattern, jobs);
   } else {
     // Into a folder, the output is named by the batch rule.
@@ -77,29 +120,31 @@ int RunTracewright(int argc, char** argv) {
   if (jobs.empty()) {
     ReportFailure(settings.inputPath, FolderExists(settings.inputPath) ? "the folder holds no file"
                                                                        : "no file matches this pattern");
-    return -2;
+    return RefusedStatus(environment);
   }
   std::string format;
   std::string privateOutput;
   const bool toStandardOutput = IsStandardOutputWord(settings.outputPath, &format);
   if (toStandardOutput && !NameStandardOutput(format, jobs, privateOutput)) {
     DeleteTempFiles();
-    return -2;
+    return RefusedStatus(environment);
   }
   AssignOutputNames(settings.outputPath, jobs);
+  MirrorSubfolders(subfolders, jobs);
 
   // Standard output is to hold the file alone: the job and progress lines go to standard error.
   const int fileOutput = toStandardOutput ? DivertStandardOutput() : -1;
   if (toStandardOutput && fileOutput < 0) {
     ReportFailure(jobs.front().input, "cannot keep standard output for the file");
     DeleteTempFiles();
-    return 0;
+    return FailedStatus(environment);
   }
-  BatchOutcome outcome = RunBatch(settings, jobs, BatchWorkers());
+  BatchOutcome outcome = RunBatch(settings, jobs, BatchWorkers(), options);
   if (toStandardOutput) {
     std::fflush(stdout);
     const int written = WriteStandardOutput(jobs.front().input, privateOutput, format, fileOutput);
     if (outcome.result == 1 || written == 0) outcome.result = written;
+    if (written == 0) ++outcome.failedJobs;
     ::close(fileOutput);
   }
   DeleteTempFiles();
@@ -107,5 +152,5 @@ int RunTracewright(int argc, char** argv) {
     std::fprintf(stderr, "tracewright: %d of %zu jobs failed\n", outcome.failedJobs, jobs.size());
     std::fflush(stderr);
   }
-  return outcome.result;
+  return FinishedStatus(environment, outcome);
 }

@@ -6,25 +6,10 @@
 #include "engine_locations.h"
 #include "platform/files.h"
 #include "platform/path.h"
-
-namespace {
-
-constexpr int kDefaultEngineTimeout = 600;
-
-int ReadEngineTimeout() {
-  const char* text = std::getenv("TRACEWRIGHT_ENGINE_TIMEOUT");
-  if (text == nullptr || *text == '\0') return kDefaultEngineTimeout;
-  char* end = nullptr;
-  const long value = std::strtol(text, &end, 10);
-  if (*end != '\0' || value < 0 || value > 1000000000L) return kDefaultEngineTimeout;
-  return static_cast<int>(value);
-}
-
-}  // namespace
+#include "settings/environment.h"
 
 int EngineTimeoutSeconds() {
-  static const int seconds = ReadEngineTimeout();
-  return seconds;
+  return Environment().engineTimeout;
 }
 
 ProcessResult RunEngine(const std::string& commandLine, std::string& captured) {

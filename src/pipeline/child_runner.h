@@ -14,8 +14,7 @@ int RunChildProcess(const std::string& commandLine, std::string& captured);
 // The same, with the whole outcome, under the engine time limit.
 ProcessResult RunEngine(const std::string& commandLine, std::string& captured);
 
-// Seconds an engine run may take: TRACEWRIGHT_ENGINE_TIMEOUT when it is a whole number (0:
-// no limit), else 600.
+// Seconds an engine run may take: TRACEWRIGHT_ENGINE_TIMEOUT (0: no limit; default 600).
 int EngineTimeoutSeconds();
 
 // Path of an engine beside the program's own executable ("" when that is unknown).

@@ -1,5 +1,7 @@
 #include "pipeline/delivery.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -91,7 +93,9 @@ bool BeginOutput(const std::string& outputPath, PendingOutput& pending, std::str
     return false;
   }
   std::string reason;
-  const bool made = CreateUniqueFile(folder, ".trw-", ".part", pending.target, reason);
+  // The run's process number in the name tells a later run whether its owner is alive.
+  const std::string prefix = ".trw-" + std::to_string(::getpid()) + "-";
+  const bool made = CreateUniqueFile(folder, prefix, ".part", pending.target, reason);
   if (made) pending.slot = ListPendingOutput(pending.target);
   LeaveGuardedStep();
   if (!made) why = "cannot write in " + folder + ": " + reason;
@@ -133,6 +137,33 @@ bool PublishOutput(PendingOutput& pending, std::string& why) {
   if (why.empty()) why = "no free name for " + pending.base;
   AbandonOutput(pending);
   return false;
+}
+
+bool PublishOutputAs(PendingOutput& pending, const std::string& name, bool replace, bool& taken, std::string& why) {
+  taken = false;
+  if (pending.inPlace) return true;
+  if (FileSize(pending.target) <= 0) {
+    why = FileSystemFull(pending.target) ? SystemError(ENOSPC) : "the engine wrote an empty file";
+    AbandonOutput(pending);
+    return false;
+  }
+  std::string reason;
+  bool moved = false;
+  if (replace) {
+    moved = std::rename(pending.target.c_str(), name.c_str()) == 0;
+    if (!moved) reason = SystemError(errno);
+  } else {
+    moved = RenameNoReplace(pending.target, name, taken, reason);
+  }
+  if (!moved) {
+    if (!taken) why = "cannot create " + name + ": " + reason;
+    AbandonOutput(pending);
+    return false;
+  }
+  UnlistPendingOutput(pending.slot);
+  pending.target.clear();
+  pending.chosen = name;
+  return true;
 }
 
 bool OutputLooksWhole(const std::string& path, const std::string& extension, std::string& why) {

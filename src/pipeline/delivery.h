@@ -23,6 +23,11 @@ bool BeginOutput(const std::string& outputPath, PendingOutput& pending, std::str
 // empty or cannot be renamed; the private file is gone either way.
 bool PublishOutput(PendingOutput& pending, std::string& why);
 
+// Puts the finished file under `name` exactly: over an existing file, atomically, when
+// `replace`, else only when nothing has that name (`taken` tells that it had one). False,
+// with the reason, otherwise; the private file is gone either way.
+bool PublishOutputAs(PendingOutput& pending, const std::string& name, bool replace, bool& taken, std::string& why);
+
 // Deletes the private file of a failed run.
 void AbandonOutput(PendingOutput& pending);
 

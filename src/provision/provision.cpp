@@ -7,22 +7,18 @@
 #include "platform/files.h"
 #include "platform/memfile_registry.h"
 #include "platform/path.h"
+#include "settings/environment.h"
 
 namespace {
 
 bool g_memFileLayerReady = false;
-
-bool EnginesOnDiskWanted() {
-  const char* value = std::getenv("TRACEWRIGHT_ENGINES_ON_DISK");
-  return value != nullptr && *value != '\0' && std::strcmp(value, "0") != 0;
-}
 
 void StartLayerOnce() {
   if (g_memFileLayerReady) return;
   StartMemFileLayer();
   SetMemFileLayerOption(kMemFileAnswerQueries, 1);
   SetMemFileLayerOption(kMemFileStartable, 1);
-  if (EnginesOnDiskWanted()) SetMemFileLayerOption(kMemFileStartFromDisk, 1);
+  if (Environment().enginesOnDisk) SetMemFileLayerOption(kMemFileStartFromDisk, 1);
   g_memFileLayerReady = true;
 }
 

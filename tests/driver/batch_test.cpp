@@ -1,6 +1,9 @@
 // The job loop: one path for every job whatever the number of engines, at most N engines of
-// any kind at once, and what a run one job after another prints.
+// any kind at once, and what a run one job after another prints; what scripts rely on:
+// resuming, the report, the exit statuses, the progress line, folder trees.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,6 +11,7 @@
 #include <algorithm>
 #include <csignal>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -34,6 +38,35 @@ int MostAtOnce(const std::string& log, int* runs) {
     }
   }
   return most;
+}
+
+// A text field of one report line ("" when it has none).
+std::string Field(const std::string& line, const std::string& name) {
+  const std::string key = "\"" + name + "\":";
+  const std::size_t at = line.find(key);
+  if (at == std::string::npos) return "";
+  std::size_t from = at + key.size();
+  if (line[from] != '"') return line.substr(from, line.find_first_of(",}", from) - from);
+  const std::size_t to = line.find('"', from + 1);
+  return line.substr(from + 1, to - from - 1);
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string Stem(const std::string& path) {
+  const std::string name = path.substr(path.rfind('/') + 1);
+  return name.substr(0, name.rfind('.'));
+}
+
+int CallsRecorded(const ScratchInstall& install) {
+  int calls = 0;
+  while (testsupport::Exists(install.records() + "/call-" + std::to_string(calls) + ".args")) ++calls;
+  return calls;
 }
 
 }  // namespace
@@ -134,4 +167,219 @@ TEST(Batch, InterruptDuringAParallelBatchLeavesNothingBehind) {
   EXPECT_EQ(WTERMSIG(status), SIGINT);
   EXPECT_TRUE(install.TmpEntries().empty());
   EXPECT_TRUE(FolderEntries(install.work("out")).empty());
+}
+
+// A batch killed halfway and run again with skip ends with one output per image, none twice,
+// and the report of the second run tells what is on disk.
+TEST(Batch, KilledBatchResumesWithSkipAndReportsWhatIsOnDisk) {
+  ScratchInstall install;
+  install.AddStandIn("potrace");
+  ASSERT_EQ(mkdir(install.work("in").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(install.work("out").c_str(), 0755), 0);
+  for (int i = 0; i < 40; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof(name), "in/p%02d.bmp", i);
+    ASSERT_TRUE(WriteGreyImage(install.work(name), FORMAT_BMP, 8, 8, Disc));
+  }
+  const std::string program = install.program();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setenv("TMPDIR", install.tmp().c_str(), 1);
+    setenv("TW_STANDIN_DIR", install.records().c_str(), 1);
+    setenv("TW_STANDIN_SLEEP", "0.05", 1);
+    setenv("TRACEWRIGHT_JOBS", "4", 1);
+    setenv("TRACEWRIGHT_EXISTING", "skip", 1);
+    if (chdir(install.work().c_str()) != 0) _exit(126);
+    if (freopen("/dev/null", "w", stdout) == nullptr) _exit(125);
+    execl(program.c_str(), "tracewright", "in", "out/*.eps", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  const auto published = [&] {
+    int count = 0;
+    for (const std::string& name : FolderEntries(install.work("out"))) count += EndsWith(name, ".eps") && name[0] != '.';
+    return count;
+  };
+  for (int i = 0; i < 1000 && published() < 20; ++i) usleep(5000);
+  kill(pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  usleep(300000);  // the killed run's engines finish on their own
+  const int before = published();
+  ASSERT_GE(before, 20);
+  ASSERT_LT(before, 40);
+  const int callsBefore = CallsRecorded(install);
+
+  const auto r = install.Run({"in", "out/*.eps"}, {"TRACEWRIGHT_EXISTING=skip", "TRACEWRIGHT_JOBS=4",
+                                                   "TRACEWRIGHT_REPORT=report.jsonl", "TRACEWRIGHT_EXIT=posix"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  std::vector<std::string> names = FolderEntries(install.work("out"));
+  std::sort(names.begin(), names.end());
+  ASSERT_EQ(names.size(), 40u);  // no numbered twin, no private file left
+  for (int i = 0; i < 40; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof(name), "p%02d.eps", i);
+    EXPECT_EQ(names[static_cast<std::size_t>(i)], name);
+  }
+  // Only the missing images were traced again.
+  EXPECT_EQ(CallsRecorded(install) - callsBefore, 40 - before);
+
+  const std::vector<std::string> lines = Lines(FileText(install.work("report.jsonl")));
+  ASSERT_EQ(lines.size(), 41u);
+  std::map<std::string, int> statuses;
+  for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+    const std::string& line = lines[i];
+    EXPECT_EQ(Field(line, "type"), "image");
+    ++statuses[Field(line, "status")];
+    const std::string written = Field(line, "written");
+    EXPECT_EQ(written, Field(line, "asked"));
+    EXPECT_EQ(Field(line, "bytes"), std::to_string(testsupport::ReadBytes(written).size())) << line;
+    EXPECT_EQ(Stem(written), Stem(Field(line, "input"))) << line;
+  }
+  EXPECT_EQ(statuses["written"], 40 - before);
+  EXPECT_EQ(statuses["skipped"], before);
+  const std::string& summary = lines.back();
+  EXPECT_EQ(Field(summary, "type"), "summary");
+  EXPECT_EQ(Field(summary, "images"), "40");
+  EXPECT_EQ(Field(summary, "written"), std::to_string(40 - before));
+  EXPECT_EQ(Field(summary, "failed"), "0");
+}
+
+// Under TRACEWRIGHT_EXIT=posix the cases of the design's statuses give 0, 1 and 2; a bad
+// setting is refused before any work with the design's 254, or 2.
+TEST(Batch, PosixStatusesAndRefusedSettings) {
+  ScratchInstall install;
+  install.AddStandIn("potrace");
+  for (const char* name : {"a.bmp", "b.bmp", "c.bmp"}) ASSERT_TRUE(WriteGreyImage(install.work(name), FORMAT_BMP, 8, 8, Disc));
+  testsupport::WriteText(install.work("b2.bmp"), "no picture");
+  ASSERT_EQ(mkdir(install.work("out").c_str(), 0755), 0);
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> env;
+    int design;
+    int posix;
+  };
+  const std::vector<Case> cases = {
+      {{"a.bmp", "out/a.eps"}, {}, 1, 0},
+      {{"a.bmp", "out/a.eps"}, {"TW_STANDIN_FAIL=1"}, 0, 1},
+      {{"*.bmp", "out/*.eps"}, {}, 1, 1},  // b2.bmp fails, c.bmp is last
+      {{"b*.bmp", "out/*.eps"}, {}, 0, 1},
+      {{"-h"}, {}, 254, 2},
+      {{"none/*.bmp", "out/*.eps"}, {}, 254, 2},
+      {{"a.bmp", ""}, {}, 254, 2},
+      {{"a.bmp", "out/a.eps"}, {"TRACEWRIGHT_JOBS=abc"}, 254, 2},
+      {{"a.bmp", "out/a.eps"}, {"TRACEWRIGHT_EXISTING=maybe"}, 254, 2},
+      {{"a.bmp", "out/a.eps"}, {"TRACEWRIGHT_REPORT=nofolder/r.jsonl"}, 254, 2},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> posix = c.env;
+    posix.push_back("TRACEWRIGHT_EXIT=posix");
+    const auto design = install.Run(c.args, c.env);
+    const auto shell = install.Run(c.args, posix);
+    EXPECT_EQ(design.status, c.design) << c.args[0] << " " << (c.env.empty() ? "" : c.env[0]) << design.err;
+    EXPECT_EQ(shell.status, c.posix) << c.args[0] << " " << (c.env.empty() ? "" : c.env[0]) << shell.err;
+    EXPECT_EQ(shell.out, design.out);
+  }
+  const int calls = CallsRecorded(install);
+  const auto refused = install.Run({"a.bmp", "out/a.eps"}, {"TRACEWRIGHT_JOBS=abc"});
+  EXPECT_EQ(refused.out, "");
+  EXPECT_EQ(refused.err, "tracewright: TRACEWRIGHT_JOBS: not a whole number from 1: \"abc\"\n");
+  EXPECT_EQ(CallsRecorded(install), calls);
+  EXPECT_EQ(install.Run({"a.bmp", "out/a.eps"}, {"TRACEWRIGHT_EXIT=shell"}).status, 254);
+
+  // Replacing: the output goes over the old one, but never over an input of the batch.
+  ASSERT_EQ(mkdir(install.work("again").c_str(), 0755), 0);
+  testsupport::WriteText(install.work("again/c.eps"), "old");
+  const auto replaced = install.Run({"c.bmp", "again/c.eps"}, {"TRACEWRIGHT_EXISTING=replace", "TRACEWRIGHT_EXIT=posix"});
+  EXPECT_EQ(replaced.status, 0) << replaced.err;
+  EXPECT_NE(FileText(install.work("again/c.eps")), "old");
+  EXPECT_EQ(FolderEntries(install.work("again")).size(), 1u);
+  ASSERT_TRUE(WriteGreyImage(install.work("c.png"), FORMAT_PNG, 8, 8, Disc));
+  const std::string original = FileText(install.work("c.png"));
+  const auto beside = install.Run({"c*", "*.png"}, {"TRACEWRIGHT_EXISTING=replace", "TRACEWRIGHT_JOBS=1",
+                                                    "TRACEWRIGHT_REPORT=-", "TRACEWRIGHT_EXIT=posix"});
+  EXPECT_EQ(beside.status, 0) << beside.err;
+  const std::vector<std::string> lines = Lines(beside.err);
+  ASSERT_EQ(lines.size(), 3u) << beside.err;
+  EXPECT_EQ(Field(lines[0], "written"), install.work("c000.png"));
+  EXPECT_EQ(Field(lines[1], "written"), install.work("c001.png"));
+  EXPECT_EQ(FileText(install.work("c.png")), original);
+}
+
+// A folder tree is mirrored below the output folder; a link back up is not followed again,
+// hidden folders and the program's private files are left out.
+TEST(Batch, RecursiveFolderMirrorsTheTreeOnce) {
+  ScratchInstall install;
+  install.AddStandIn("potrace");
+  for (const char* folder : {"in", "in/a", "in/a/b", "in/.hidden", "out"}) ASSERT_EQ(mkdir(install.work(folder).c_str(), 0755), 0);
+  for (const char* name : {"in/top.bmp", "in/a/x.bmp", "in/a/b/y.bmp", "in/.hidden/z.bmp"}) {
+    ASSERT_TRUE(WriteGreyImage(install.work(name), FORMAT_BMP, 8, 8, Disc));
+  }
+  ASSERT_EQ(symlink("../..", install.work("in/a/b/up").c_str()), 0);  // back to in/
+  testsupport::WriteText(install.work("in/.trw-1-abcdef.part"), "half");
+  const auto r = install.Run({"in", "out/*.eps"}, {"TRACEWRIGHT_RECURSIVE=1", "TRACEWRIGHT_EXIT=posix"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out.find(".hidden"), std::string::npos);
+  EXPECT_EQ(FolderEntries(install.work("out")).size(), 2u);  // top.eps, a/
+  EXPECT_TRUE(testsupport::Exists(install.work("out/top.eps")));
+  EXPECT_TRUE(testsupport::Exists(install.work("out/a/x.eps")));
+  EXPECT_TRUE(testsupport::Exists(install.work("out/a/b/y.eps")));
+  EXPECT_EQ(FolderEntries(install.work("out/a/b")).size(), 1u);
+  EXPECT_EQ(CallsRecorded(install), 3);
+  // An output folder inside the tree is not an input of the next run.
+  const auto inside = install.Run({"in", "in/a/out/*.eps"}, {"TRACEWRIGHT_RECURSIVE=1", "TRACEWRIGHT_EXISTING=skip"});
+  EXPECT_EQ(inside.status, 1) << inside.err;
+  const auto again = install.Run({"in", "in/a/out/*.eps"}, {"TRACEWRIGHT_RECURSIVE=1", "TRACEWRIGHT_EXISTING=skip",
+                                                           "TRACEWRIGHT_REPORT=-"});
+  EXPECT_EQ(again.err.find("\"status\":\"written\""), std::string::npos) << again.err;
+  EXPECT_EQ(Lines(again.err).size(), 4u) << again.err;  // three skipped, the summary
+  // Without the setting, a folder is what it always was: the files directly in it.
+  const auto flat = install.Run({"in", "out/flat/*.eps"}, {});
+  EXPECT_EQ(flat.status, 0);  // out/flat does not exist: the job fails
+  EXPECT_EQ(Lines(flat.out).size(), 2u);
+}
+
+// On a terminal, standard error shows one line redrawn in place and cleared at the end;
+// standard output is what it is without it.
+TEST(Batch, ProgressLineOnATerminal) {
+  ScratchInstall install;
+  install.AddStandIn("potrace");
+  for (const char* name : {"a.bmp", "b.bmp", "c.bmp"}) ASSERT_TRUE(WriteGreyImage(install.work(name), FORMAT_BMP, 8, 8, Disc));
+  ASSERT_EQ(mkdir(install.work("out").c_str(), 0755), 0);
+  const std::string program = install.program();
+  const auto onTerminal = [&](const char* progress, const std::string& out) {
+    int master = -1;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+      setenv("TMPDIR", install.tmp().c_str(), 1);
+      setenv("TW_STANDIN_DIR", install.records().c_str(), 1);
+      if (progress != nullptr) setenv("TRACEWRIGHT_PROGRESS", progress, 1);
+      if (chdir(install.work().c_str()) != 0) _exit(126);
+      if (freopen((out + ".stdout").c_str(), "w", stdout) == nullptr) _exit(125);
+      execl(program.c_str(), "tracewright", "*.bmp", (out + "/*.eps").c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    std::string shown;
+    char buffer[4096];
+    for (ssize_t got; (got = read(master, buffer, sizeof(buffer))) > 0;) shown.append(buffer, static_cast<std::size_t>(got));
+    close(master);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+    return shown;
+  };
+  ASSERT_EQ(mkdir(install.work("shown").c_str(), 0755), 0);
+  const std::string shown = onTerminal(nullptr, "shown");
+  EXPECT_NE(shown.find("\r\033[K1 of 3 images, 0 failed, 0:00 elapsed, "), std::string::npos) << shown;
+  EXPECT_NE(shown.find("\r\033[K3 of 3 images, 0 failed, 0:00 elapsed, 0:00 left"), std::string::npos) << shown;
+  EXPECT_TRUE(EndsWith(shown, "left\r\033[K")) << shown;
+  EXPECT_EQ(shown.find('\n'), std::string::npos);
+  ASSERT_EQ(mkdir(install.work("quiet").c_str(), 0755), 0);
+  EXPECT_EQ(onTerminal("0", "quiet"), "");
+  std::string plain = FileText(install.work("shown.stdout"));
+  for (std::size_t at; (at = plain.find("shown/")) != std::string::npos;) plain.replace(at, 6, "quiet/");
+  EXPECT_EQ(plain, FileText(install.work("quiet.stdout")));
+  EXPECT_EQ(Lines(plain).size(), 6u);
 }
