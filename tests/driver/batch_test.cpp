@@ -134,4 +134,40 @@ TEST(Batch, InterruptDuringAParallelBatchLeavesNothingBehind) {
   EXPECT_EQ(WTERMSIG(status), SIGINT);
   EXPECT_TRUE(install.TmpEntries().empty());
   EXPECT_TRUE(FolderEntries(install.work("out")).empty());
+
+  // Killed outright, the program cannot clean up, but its engines end with it.
+  const std::string log = install.work("engines.log");
+  const pid_t killed = fork();
+  if (killed == 0) {
+    setenv("TMPDIR", install.tmp().c_str(), 1);
+    setenv("TW_STANDIN_SLEEP", "20", 1);
+    setenv("TW_STANDIN_LOG", log.c_str(), 1);
+    setenv("TRACEWRIGHT_JOBS", "2", 1);
+    if (chdir(install.work().c_str()) != 0) _exit(126);
+    execl(program.c_str(), "tracewright", "*.bmp", "out/*.eps", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::vector<pid_t> engines;
+  for (int i = 0; i < 500 && engines.size() < 2; ++i) {
+    usleep(20000);
+    engines.clear();
+    std::istringstream lines(FileText(log));
+    for (std::string event; lines >> event;) {
+      pid_t engine = 0;
+      lines >> engine;
+      if (event == "start") engines.push_back(engine);
+    }
+  }
+  ASSERT_EQ(engines.size(), 2u);
+  kill(killed, SIGKILL);
+  waitpid(killed, &status, 0);
+  const auto alive = [](pid_t engine) {
+    const std::string stat = FileText("/proc/" + std::to_string(engine) + "/stat");
+    const std::size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+  };
+  for (pid_t engine : engines) {
+    for (int i = 0; i < 100 && alive(engine); ++i) usleep(20000);
+    EXPECT_FALSE(alive(engine)) << "engine " << engine << " outlived the killed run";
+  }
 }
