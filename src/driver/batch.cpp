@@ -19,6 +19,7 @@
 #include "pipeline/diagnostics.h"
 #include "pipeline/page_renderer.h"
 #include "platform/files.h"
+#include "platform/memory_limit.h"
 #include "platform/path.h"
 #include "platform/running_child.h"
 #include "platform/temp_files.h"
@@ -298,7 +299,7 @@ int BatchWorkers() {
 }
 
 BatchOutcome RunBatch(const ConversionSettings& settings, const std::vector<FilePair>& jobs, int workers) {
-  if (workers < 1) workers = 1;
+  workers = WorkersWithinMemoryLimit(workers < 1 ? 1 : workers);
   // A single file of one image has nothing to share out: it is traced on this thread.
   const bool inlineWork = workers == 1 || (jobs.size() == 1 && !MayHoldSeveralImages(jobs[0].input));
   Batch batch(settings, workers, inlineWork);
