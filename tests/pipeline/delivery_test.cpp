@@ -90,6 +90,11 @@ TEST(Diagnostics, EveryFailureSaysWhyInOneLineAndStandardOutputStaysAsDesigned) 
   auto r = install.Run({"missing.png", "x.svg"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "tracewright: missing.png: No such file or directory\n");
+  // A pipe is refused rather than waited on for ever.
+  ASSERT_EQ(mkfifo(install.work("pipe.png").c_str(), 0644), 0);
+  r = install.Run({"pipe.png", "x.svg"});
+  EXPECT_EQ(r.err, line("pipe.png", "not a regular file (pipes and devices are not read)"));
+  unlink(install.work("pipe.png").c_str());
   // Not a picture, an unsupported variant, an oversized picture: the image layer's reason.
   testsupport::WriteText(install.work("text.jpg"), "hello, world");
   r = install.Run({"text.jpg", "x.svg"});
@@ -166,6 +171,11 @@ TEST(Diagnostics, EveryFailureSaysWhyInOneLineAndStandardOutputStaysAsDesigned) 
     EXPECT_EQ(r.err, line("a.png", "cannot write in " + install.work("locked/") + ": Permission denied"));
     r = install.Run({"secret.png", "x.svg"}, {}, nobody);
     EXPECT_EQ(r.err, line("secret.png", "Permission denied"));
+    // An input folder that may not be read says so.
+    ASSERT_EQ(mkdir(install.work("sealed").c_str(), 0311), 0);
+    r = install.Run({"sealed", "x.svg"}, {}, nobody);
+    EXPECT_EQ(r.status, 254);
+    EXPECT_EQ(r.err, "tracewright: " + install.work("sealed/") + ": Permission denied\n");
   }
   EXPECT_TRUE(install.TmpEntries().empty());
 }
