@@ -1,6 +1,8 @@
 #include "platform/files.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -10,6 +12,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 #include "platform/memfile_registry.h"
@@ -241,8 +244,20 @@ bool WriteInPlace(const std::string& from, const std::string& path, std::string&
     error = EEXIST;
   }
   if (ok) {
+    // A reader that went away is a failure of this output, not the end of the run.
+    sigset_t pipeSignal;
+    sigset_t previous;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
     ok = CopyContents(source, fd);
     if (!ok) error = errno;
+    if (error == EPIPE) {
+      const timespec now = {0, 0};
+      while (sigtimedwait(&pipeSignal, nullptr, &now) == SIGPIPE) {
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     // A regular file behind a descriptor is flushed like one, so that a full disk shows.
     if (ok && S_ISREG(st.st_mode) && ::fsync(fd) != 0 && errno != EINVAL) {
       ok = false;
