@@ -176,6 +176,9 @@ TEST(Batch, InterruptDuringAParallelBatchLeavesNothingBehind) {
 TEST(Batch, UnderAMemoryLimitFewerEnginesRunAndNoPageIsLost) {
   const std::string pagerip = std::string(TW_BINARY_DIR) + "/pagerip";
   if (!HasPotrace() || !testsupport::Exists(pagerip)) GTEST_SKIP() << "needs potrace and pagerip";
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer's shadow memory does not fit under ulimit -v";
+#endif
   ScratchInstall install;
   install.AddLink("potrace", "/usr/bin/potrace");
   install.AddLink("pagerip", pagerip);
