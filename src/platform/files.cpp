@@ -204,7 +204,8 @@ bool OwnerTrustedIn(const std::string& path, uid_t owner) {
 
 OutputNameUse ClassifyOutputName(const std::string& path) {
   struct stat link;
-  if (::lstat(path.c_str(), &link) != 0) return errno == ENOENT ? OutputNameUse::kFree : OutputNameUse::kTaken;
+  // A name that cannot be looked at holds nothing; making the file there says why it fails.
+  if (::lstat(path.c_str(), &link) != 0) return OutputNameUse::kFree;
   const int fd = NamedDescriptor(path);
   if (fd >= 0) return ::fcntl(fd, F_GETFL) >= 0 ? OutputNameUse::kInPlace : OutputNameUse::kTaken;
   if (!S_ISLNK(link.st_mode)) {
