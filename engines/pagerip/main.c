@@ -1,6 +1,7 @@
 /* pagerip -r DPI [-part K/M] in.pdf base.png
  *
- * Renders every page of a PDF into its own PNG on a white background, named
+ * Says first how many pages the document has ("pagerip: N pages"), then renders every page
+ * of a PDF into its own PNG on a white background, named
  * <folder of base><stem of base>-<page number>.png with the page number zero-padded to
  * the same width throughout the document. A page without colour is written in 8-bit grey,
  * any other in RGB. A page that cannot be written is reported on standard error as
@@ -272,6 +273,8 @@ static int rip_document(fz_context *ctx, const struct options *options)
 	if (repaired)
 		fprintf(stderr, "pagerip: warning: %s is damaged or truncated; writing the pages that could be recovered\n",
 			options->input);
+	/* First, so that a caller who sees this run end early knows which pages it lacks. */
+	fprintf(stderr, "pagerip: %d pages\n", rip.page_count);
 	rip.page_width = page_number_width(rip.page_count);
 	int cached = cache_page_tree(ctx, rip.doc);
 	int failed = 0;

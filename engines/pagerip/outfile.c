@@ -1,7 +1,9 @@
+#define _GNU_SOURCE
 #include "outfile.h"
 #include "names.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
@@ -27,14 +29,33 @@ static mode_t file_mode(void)
 	return mode;
 }
 
+/* An unnamed file in the folder, linked under its name through /proc at commit. */
+static int open_unnamed(struct pending_file *pending, const char *folder)
+{
+	if (access("/proc/self/fd", X_OK) != 0)
+		return -1;
+	int fd = open(folder[0] ? folder : ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, file_mode());
+	if (fd < 0)
+		return -1;
+	if (!(pending->file = fdopen(fd, "wb"))) {
+		close(fd);
+		return -1;
+	}
+	pending->unnamed = 1;
+	return 0;
+}
+
 int pending_open(struct pending_file *pending, const char *final_path, char *err, size_t err_size)
 {
 	pending->file = NULL;
+	pending->unnamed = 0;
 	char folder[PATH_MAX];
 	if (folder_of(folder, sizeof folder, final_path) != 0) {
 		snprintf(err, err_size, "the output path is too long");
 		return -1;
 	}
+	if (open_unnamed(pending, folder) == 0)
+		return 0;
 	/* Hidden and without the .png ending, so it never matches the caller's page pattern. */
 	int n = snprintf(pending->temp_path, sizeof pending->temp_path, "%s.pagerip-XXXXXX", folder);
 	if (n < 0 || (size_t)n >= sizeof pending->temp_path) {
@@ -60,8 +81,38 @@ int pending_open(struct pending_file *pending, const char *final_path, char *err
 	return 0;
 }
 
+static int commit_unnamed(struct pending_file *pending, const char *final_path, char *err, size_t err_size)
+{
+	FILE *file = pending->file;
+	pending->file = NULL;
+	int failed = fflush(file) != 0 || ferror(file);
+	int error = failed ? errno : 0;
+	if (!failed) {
+		char self[64];
+		snprintf(self, sizeof self, "/proc/self/fd/%d", fileno(file));
+		/* Replaces what has the name, as a rename would. */
+		int linked = linkat(AT_FDCWD, self, AT_FDCWD, final_path, AT_SYMLINK_FOLLOW);
+		if (linked != 0 && errno == EEXIST && unlink(final_path) == 0)
+			linked = linkat(AT_FDCWD, self, AT_FDCWD, final_path, AT_SYMLINK_FOLLOW);
+		failed = linked != 0;
+		error = failed ? errno : 0;
+	}
+	if (fclose(file) != 0 && !failed) {
+		failed = 1;
+		error = errno;
+		unlink(final_path);
+	}
+	if (failed) {
+		snprintf(err, err_size, "cannot write %s: %s", final_path, error ? strerror(error) : "write error");
+		return -1;
+	}
+	return 0;
+}
+
 int pending_commit(struct pending_file *pending, const char *final_path, char *err, size_t err_size)
 {
+	if (pending->unnamed)
+		return commit_unnamed(pending, final_path, err, err_size);
 	FILE *file = pending->file;
 	pending->file = NULL;
 	int write_failed = ferror(file);
@@ -86,6 +137,8 @@ void pending_abandon(struct pending_file *pending)
 		fclose(pending->file);
 		pending->file = NULL;
 	}
+	if (pending->unnamed)
+		return;
 	signal_temp_set = 0;
 	unlink(pending->temp_path);
 }

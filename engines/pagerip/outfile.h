@@ -1,5 +1,6 @@
-/* Output files that appear under their final name only when complete: written under a
- * hidden temporary name in the same folder, then renamed. */
+/* Output files that appear under their final name only when complete: written as an unnamed
+ * file in the same folder and linked under the final name, or, where the file system cannot
+ * make unnamed files, under a hidden temporary name and then renamed. */
 #ifndef PAGERIP_OUTFILE_H
 #define PAGERIP_OUTFILE_H
 
@@ -10,6 +11,7 @@
 struct pending_file {
 	char temp_path[PATH_MAX];
 	FILE *file;
+	int unnamed; /* an O_TMPFILE file: it has no name until it is linked, so a killed run leaves nothing */
 };
 
 /* Creates the temporary file beside final_path. Returns 0, or -1 with a message in err. */

@@ -27,6 +27,7 @@
 #include "pipeline/diagnostics.h"
 #include "pipeline/page_renderer.h"
 #include "platform/files.h"
+#include "platform/memory_limit.h"
 #include "platform/path.h"
 #include "platform/running_child.h"
 #include "platform/temp_files.h"
@@ -548,7 +549,7 @@ BatchOutcome RunBatch(const ConversionSettings& settings, const std::vector<File
                       const BatchOptions& options) {
   const auto start = std::chrono::steady_clock::now();
   if (options.existing == ExistingOutputs::kSkip) RemoveLeftovers(jobs, options.runStart);
-  if (workers < 1) workers = 1;
+  workers = WorkersWithinMemoryLimit(workers < 1 ? 1 : workers);
   // A single file of one image has nothing to share out: it is traced on this thread.
   const bool inlineWork = workers == 1 || (jobs.size() == 1 && !MayHoldSeveralImages(jobs[0].input));
   Batch batch(settings, workers, inlineWork, options);

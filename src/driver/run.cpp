@@ -5,11 +5,12 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "driver/batch.h"
 #include "driver/batch_report.h"
 #include "driver/input_expansion.h"
 #include "driver/standard_streams.h"
-#include <unistd.h>
 #include "settings/output_names.h"
 #include "frontend/options.h"
 #include "pipeline/diagnostics.h"
@@ -96,7 +97,6 @@ int RunTracewright(int argc, char** argv) {
   InstallInterruptCleanup();
   ProvisionEngines();
 
-  std::string why;
   if (IsStandardStreamWord(settings.inputPath) && !StageStandardInput(why)) {
     ReportFailure(settings.inputPath, why);
     DeleteTempFiles();

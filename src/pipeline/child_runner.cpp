@@ -1,5 +1,6 @@
 #include "pipeline/child_runner.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -36,7 +37,9 @@ bool AppendBounded(std::string& buffer, const std::string& text, std::size_t cap
 
 bool FindTracer(const char* engine, const std::string& imagePath, std::string& tool, std::string& why) {
   if (!FileExists(imagePath)) {
-    why = "the image to trace is missing";
+    // A temporary image that could not be written for want of room says so.
+    const PathParts image = SplitPath(imagePath);
+    why = FileSystemFull(image.dir.empty() ? "." : image.dir) ? std::strerror(ENOSPC) : "the image to trace is missing";
     return false;
   }
   tool = ToolPath(engine);

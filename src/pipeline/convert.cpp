@@ -42,6 +42,11 @@ bool InputReadable(const std::string& input, std::string& why) {
     if (fd >= 0) ::close(fd);
   }
   if (error != 0) why = SystemError(error);
+  // A pipe or device could keep the batch waiting for ever: only files are read.
+  if (error == 0 && IsSpecialFile(input)) {
+    why = "not a regular file (pipes and devices are not read)";
+    return false;
+  }
   return error == 0;
 }
 

@@ -23,7 +23,8 @@ struct PageImages {
 // input is made into images by MakeImages.
 bool IsPdfInput(const std::string& input);
 
-// False, with the reason ("No such file or directory"), when the input cannot be read.
+// False, with the reason ("No such file or directory"), when the input cannot be read or is
+// a pipe, device or socket rather than a file.
 bool InputReadable(const std::string& input, std::string& why);
 
 // The images of an input other than a PDF: a PNG is traced as it is; the frames of any other

@@ -77,14 +77,32 @@ bool PgmIsWhole(const std::string& path) {
   return FileSize(path) >= header + samples;
 }
 
+// A device or pipe gets the engine's result from a private file in the temporary folder,
+// copied to it once whole: the engine's own standard output is a pipe to this program, and
+// an engine writing a device itself could not be told from one that succeeded.
+bool BeginInPlaceOutput(const std::string& outputPath, PendingOutput& pending, std::string& why) {
+  pending.inPlace = true;
+  const std::string extension = SplitPath(outputPath).ext;
+  std::string reason;
+  if (MakeTempPath(extension.c_str(), pending.target, reason)) return true;
+  why = "cannot make a temporary file: " + reason;
+  pending.target.clear();
+  return false;
+}
+
+bool PublishInPlace(PendingOutput& pending, std::string& why) {
+  std::string reason;
+  const bool written = WriteInPlace(pending.target, pending.chosen, reason);
+  if (!written) why = "cannot write " + pending.chosen + ": " + reason;
+  AbandonOutput(pending);
+  return written;
+}
+
 }  // namespace
 
 bool BeginOutput(const std::string& outputPath, PendingOutput& pending, std::string& why) {
   pending = PendingOutput{outputPath, outputPath, outputPath, false, -1};
-  if (IsSpecialFile(outputPath)) {
-    pending.inPlace = true;
-    return true;
-  }
+  if (ClassifyOutputName(outputPath) == OutputNameUse::kInPlace) return BeginInPlaceOutput(outputPath, pending, why);
   const std::string folder = FolderOf(outputPath);
   // Made and listed in one step, so that an interrupt deletes it or finds nothing made.
   InterruptBlock block;
@@ -103,19 +121,19 @@ bool BeginOutput(const std::string& outputPath, PendingOutput& pending, std::str
 }
 
 void AbandonOutput(PendingOutput& pending) {
-  if (pending.inPlace || pending.target.empty()) return;
+  if (pending.target.empty()) return;
   DeleteFilePath(pending.target);
-  UnlistPendingOutput(pending.slot);
+  if (!pending.inPlace) UnlistPendingOutput(pending.slot);
   pending.target.clear();
 }
 
 bool PublishOutput(PendingOutput& pending, std::string& why) {
-  if (pending.inPlace) return true;
   if (FileSize(pending.target) <= 0) {
     why = FileSystemFull(pending.target) ? SystemError(ENOSPC) : "the engine wrote an empty file";
     AbandonOutput(pending);
     return false;
   }
+  if (pending.inPlace) return PublishInPlace(pending, why);
   std::string name = pending.chosen;
   for (int attempt = 0; attempt < kMaxPublishAttempts; ++attempt) {
     bool taken = false;

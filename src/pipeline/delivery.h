@@ -2,19 +2,20 @@
 // Outputs are delivered whole or not at all. An engine writes a private file in the output's
 // own folder; only a whole result is renamed, without replacing anything, under the name that
 // was chosen for it, or under the next free numbered name when another run took that name in
-// the meantime. A device or pipe named as the output is written in place.
+// the meantime. A device or pipe named as the output gets a copy of the whole result.
 #include <string>
 
 struct PendingOutput {
   std::string base;    // the job's output path, from which numbered candidates are made
   std::string chosen;  // the free name picked for it
   std::string target;  // where the engine writes
-  bool inPlace = false;
+  bool inPlace = false;  // chosen is a device or pipe that receives a copy of target
   int slot = -1;       // its place among the files an interrupt deletes
 };
 
 // Makes the private file in the folder of `outputPath` and lists it for deletion should the
-// run be interrupted; a device or pipe is written in place. False, with the reason, when the
+// run be interrupted; for a device or pipe that may be written in place, the private file is
+// made in the temporary folder and copied to it on publishing. False, with the reason, when the
 // folder cannot take it.
 bool BeginOutput(const std::string& outputPath, PendingOutput& pending, std::string& why);
 

@@ -10,6 +10,7 @@
 // failed, if it did.
 struct RenderReport {
   std::vector<std::string> skippedPages;
+  std::vector<int> reportedPages;  // the pages it said it skipped
   std::string failure;
   int pageCount = 0;  // as the renderer counted them; 0 when it did not say
 };
@@ -33,7 +34,8 @@ bool PlanPageRender(const std::string& pdfPath, int dpi, int renderers, PageRend
 void RenderPagePart(PageRender& render, std::size_t part);
 
 // Once every renderer has run: the page images written, in page order and listed for
-// deletion at the end of the run, the skipped pages in page order, the document's page
+// deletion at the end of the run, the skipped pages in page order (with every page a failed
+// renderer did not write, and the pages that drew nothing), the document's page
 // count, and why there is no page at all ("" when there are pages or skipped pages).
 struct RenderedPages {
   std::vector<std::string> paths;

@@ -1,6 +1,8 @@
 #include "platform/files.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -8,7 +10,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 #include "platform/memfile_registry.h"
@@ -160,6 +164,111 @@ bool IsSpecialFile(const std::string& path) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) return false;
   return S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode);
+}
+
+namespace {
+
+bool IsSpecialMode(mode_t mode) { return S_ISCHR(mode) || S_ISBLK(mode) || S_ISFIFO(mode) || S_ISSOCK(mode); }
+
+// The descriptor that /dev/stdout, /dev/stderr, /dev/fd/N or /proc/self/fd/N names, else -1.
+int NamedDescriptor(const std::string& path) {
+  if (path == "/dev/stdout") return 1;
+  if (path == "/dev/stderr") return 2;
+  for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+    const std::size_t n = std::strlen(prefix);
+    if (path.compare(0, n, prefix) != 0 || path.size() == n || path.size() > n + 6) continue;
+    int fd = 0;
+    for (std::size_t i = n; i < path.size(); ++i) {
+      if (path[i] < '0' || path[i] > '9') return -1;
+      fd = fd * 10 + (path[i] - '0');
+    }
+    return fd;
+  }
+  return -1;
+}
+
+// False when an entry owned by `owner` in the folder of `path` is one a sticky,
+// world-writable folder does not let us use: owned neither by us nor by the folder's owner.
+bool OwnerTrustedIn(const std::string& path, uid_t owner) {
+  const uid_t self = ::geteuid();
+  if (owner == self) return true;
+  const PathParts parts = SplitPath(path);
+  const std::string folder = parts.dir.empty() ? "." : parts.dir;
+  struct stat dir;
+  if (::stat(folder.c_str(), &dir) != 0) return false;
+  const bool shared = (dir.st_mode & S_ISVTX) != 0 && (dir.st_mode & S_IWOTH) != 0;
+  return !shared || owner == dir.st_uid;
+}
+
+}  // namespace
+
+OutputNameUse ClassifyOutputName(const std::string& path) {
+  struct stat link;
+  // A name that cannot be looked at holds nothing; making the file there says why it fails.
+  if (::lstat(path.c_str(), &link) != 0) return OutputNameUse::kFree;
+  const int fd = NamedDescriptor(path);
+  if (fd >= 0) return ::fcntl(fd, F_GETFL) >= 0 ? OutputNameUse::kInPlace : OutputNameUse::kTaken;
+  if (!S_ISLNK(link.st_mode)) {
+    return IsSpecialMode(link.st_mode) && OwnerTrustedIn(path, link.st_uid) ? OutputNameUse::kInPlace
+                                                                            : OutputNameUse::kTaken;
+  }
+  // A link is followed only when it may be trusted, and only to a device or pipe that may
+  // be used where it is.
+  if (!OwnerTrustedIn(path, link.st_uid)) return OutputNameUse::kTaken;
+  struct stat target;
+  if (::stat(path.c_str(), &target) != 0 || !IsSpecialMode(target.st_mode)) return OutputNameUse::kTaken;
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  const bool trusted = resolved != nullptr && OwnerTrustedIn(resolved, target.st_uid);
+  std::free(resolved);
+  return trusted ? OutputNameUse::kInPlace : OutputNameUse::kTaken;
+}
+
+bool WriteInPlace(const std::string& from, const std::string& path, std::string& why) {
+  const int source = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (source < 0) {
+    why = std::strerror(errno);
+    return false;
+  }
+  int fd = NamedDescriptor(path);
+  const bool own = fd < 0;
+  if (own) {
+    struct stat link;
+    const bool isLink = ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+    // A name that was no link when it was looked at is not followed now.
+    fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | (isLink ? 0 : O_NOFOLLOW));
+  }
+  struct stat st;
+  bool ok = fd >= 0 && ::fstat(fd, &st) == 0;
+  int error = ok ? 0 : errno;
+  if (ok && own && !IsSpecialMode(st.st_mode)) {
+    ok = false;
+    error = EEXIST;
+  }
+  if (ok) {
+    // A reader that went away is a failure of this output, not the end of the run.
+    sigset_t pipeSignal;
+    sigset_t previous;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+    ok = CopyContents(source, fd);
+    if (!ok) error = errno;
+    if (error == EPIPE) {
+      const timespec now = {0, 0};
+      while (sigtimedwait(&pipeSignal, nullptr, &now) == SIGPIPE) {
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    // A regular file behind a descriptor is flushed like one, so that a full disk shows.
+    if (ok && S_ISREG(st.st_mode) && ::fsync(fd) != 0 && errno != EINVAL) {
+      ok = false;
+      error = errno;
+    }
+  }
+  if (own && fd >= 0) ::close(fd);
+  ::close(source);
+  if (!ok) why = std::strerror(error == 0 ? EIO : error);
+  return ok;
 }
 
 bool FileSystemFull(const std::string& path) {

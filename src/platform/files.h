@@ -40,6 +40,20 @@ bool RenameNoReplace(const std::string& from, const std::string& to, bool& taken
 // True when the path names a device, pipe or socket: written in place, never replaced.
 bool IsSpecialFile(const std::string& path);
 
+// What an output name allows. kFree: nothing has the name. kTaken: something holds it that
+// is not to be written: a file, a folder, a dangling link, a link another user planted in a
+// sticky world-writable folder, or a device or pipe there that is neither ours nor the
+// folder owner's (the rules Linux applies with protected_symlinks and protected_fifos).
+// kInPlace: a device, pipe or socket that may be written in place, such as /dev/null, or one
+// of our own descriptors named as /dev/stdout, /dev/stderr or /dev/fd/N.
+enum class OutputNameUse { kFree, kTaken, kInPlace };
+OutputNameUse ClassifyOutputName(const std::string& path);
+
+// Copies the regular file `from` into the device, pipe or descriptor `path` that
+// ClassifyOutputName found writable in place. False, with the system's reason, on failure
+// (a full device, a reader that went away, a name that is no longer a device).
+bool WriteInPlace(const std::string& from, const std::string& path, std::string& why);
+
 // True when the file system holding the path has no free block left for us.
 bool FileSystemFull(const std::string& path);
 

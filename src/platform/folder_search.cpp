@@ -3,6 +3,7 @@
 #include <dirent.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "platform/files.h"
@@ -67,6 +68,15 @@ std::vector<std::string> FindMatchingNames(const std::string& pattern) {
     return c != 0 ? c < 0 : a < b;
   });
   return names;
+}
+
+int PatternFolderError(const std::string& pattern) {
+  const std::size_t slash = pattern.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : pattern.substr(0, slash + 1);
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return errno;
+  ::closedir(dir);
+  return 0;
 }
 
 int CollectMatchingFiles(const std::string& pattern, std::vector<std::string>& list,

@@ -19,3 +19,6 @@ std::vector<std::string> FindMatchingNames(const std::string& pattern);
 // given, appended there.
 int CollectMatchingFiles(const std::string& pattern, std::vector<std::string>& list,
                          std::vector<std::string>* tooLong = nullptr);
+
+// The system's error number when the pattern's folder cannot be read, else 0.
+int PatternFolderError(const std::string& pattern);

@@ -2,14 +2,19 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
+#include <pthread.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <cstdint>
 #include <ctime>
+#include <new>
 
 #include "platform/memfile_registry.h"
 #include "platform/running_child.h"
@@ -113,62 +118,106 @@ int OpenPidFd(pid_t pid) {
 #endif
 }
 
-struct SpawnSetup {
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attr;
-  std::string path;
+// What the child does between clone and exec, prepared in full beforehand: it shares the
+// parent's memory until exec and may call nothing that allocates or locks.
+struct ChildSetup {
+  const char* path = nullptr;
+  char** args = nullptr;
+  int writeEnd = -1;
+  int programFd = -1;  // an in-memory executable, started as /proc/self/fd/3
+  int nullFd = -1;
+  pid_t parent = 0;
+  int error = 0;       // set by a child that could not exec
 };
 
-bool PrepareSpawn(SpawnSetup& setup, const std::string& program, const MemFileStart& start,
-                  int writeEnd) {
-  bool ok = posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0) == 0 &&
-            posix_spawn_file_actions_adddup2(&setup.actions, writeEnd, 1) == 0 &&
-            posix_spawn_file_actions_adddup2(&setup.actions, writeEnd, 2) == 0;
-  if (start.fd >= 0) {
-    // The in-memory executable is started through its descriptor, kept open across exec.
-    ok = ok && posix_spawn_file_actions_adddup2(&setup.actions, start.fd, 3) == 0 &&
-         posix_spawn_file_actions_addclosefrom_np(&setup.actions, 4) == 0;
-    setup.path = "/proc/self/fd/3";
-  } else {
-    ok = ok && posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3) == 0;
-    // An in-memory file that may not run from memory runs from its copy on disk; the child
-    // still sees the tool path as its name.
-    setup.path = start.diskPath.empty() ? program : start.diskPath;
+// The kernel's own sigaction, for the raw system call: the child calls no library function
+// that a sanitizer or the C library might intercept and run with the parent's locks.
+struct KernelSigaction {
+  void (*handler)(int);
+  unsigned long flags;
+  void (*restorer)();
+  std::uint64_t mask;
+};
+
+// Runs in the child. It ends with the thread that started it (an engine never outlives a
+// run that was killed), gets /dev/null as input, the pipe as output and error, no other
+// descriptor, default signal handling and an empty signal mask.
+__attribute__((no_sanitize("address", "undefined"))) int ChildMain(void* data) {
+  ChildSetup& setup = *static_cast<ChildSetup*>(data);
+  long error = 0;
+  if (::syscall(SYS_prctl, PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0) != 0) error = errno;
+  // The parent may have ended before the death signal was set.
+  if (error == 0 && ::syscall(SYS_getppid) != setup.parent) error = ESRCH;
+  const KernelSigaction defaults = {SIG_DFL, 0, nullptr, 0};
+  for (int sig = 1; sig < 65 && error == 0; ++sig) {
+    if (sig != SIGKILL && sig != SIGSTOP) ::syscall(SYS_rt_sigaction, sig, &defaults, nullptr, sizeof(std::uint64_t));
   }
-  sigset_t none;
-  sigemptyset(&none);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  ok = ok && posix_spawnattr_setsigmask(&setup.attr, &none) == 0 &&
-       posix_spawnattr_setsigdefault(&setup.attr, &defaults) == 0 &&
-       posix_spawnattr_setflags(&setup.attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF) == 0;
-  return ok;
+  if (error == 0 && (::syscall(SYS_dup2, setup.nullFd, 0) < 0 || ::syscall(SYS_dup2, setup.writeEnd, 1) < 0 ||
+                     ::syscall(SYS_dup2, setup.writeEnd, 2) < 0)) {
+    error = errno;
+  }
+  if (error == 0 && setup.programFd >= 0 && ::syscall(SYS_dup2, setup.programFd, 3) < 0) error = errno;
+  if (error == 0) ::syscall(SYS_close_range, setup.programFd >= 0 ? 4U : 3U, ~0U, 0U);
+  if (error == 0) {
+    const std::uint64_t none = 0;
+    ::syscall(SYS_rt_sigprocmask, SIG_SETMASK, &none, nullptr, sizeof(none));
+    ::syscall(SYS_execve, setup.path, setup.args, environ);
+    error = errno;
+  }
+  setup.error = error == 0 ? ENOEXEC : static_cast<int>(error);
+  ::syscall(SYS_exit, 127);
+  return 127;
 }
+
+constexpr std::size_t kChildStack = 64 * 1024;
 
 // Starts the child and records it for the interrupt handler in one step, so that an
 // interrupt never finds a child that is running but unknown. Returns 0 or an errno value.
+// The child is made with clone(CLONE_VM | CLONE_VFORK), as posix_spawn does, which cannot
+// set the death signal: this thread waits until the child has run exec or failed.
 int SpawnFrom(const std::vector<std::string>& argv, const MemFileStart& start, int writeEnd,
               pid_t& pid) {
-  SpawnSetup setup;
-  if (posix_spawn_file_actions_init(&setup.actions) != 0) return ENOMEM;
-  if (posix_spawnattr_init(&setup.attr) != 0) {
-    posix_spawn_file_actions_destroy(&setup.actions);
-    return ENOMEM;
-  }
-  int status = PrepareSpawn(setup, argv[0], start, writeEnd) ? 0 : ENOMEM;
-  if (status == 0) {
-    std::vector<char*> args;
+  ChildSetup setup;
+  const std::string path = start.fd >= 0 ? "/proc/self/fd/3" : start.diskPath.empty() ? argv[0] : start.diskPath;
+  std::vector<char*> args;
+  std::vector<char> stack;
+  try {
     args.reserve(argv.size() + 1);
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
-    InterruptBlock block;
-    status = posix_spawn(&pid, setup.path.c_str(), &setup.actions, &setup.attr, args.data(),
-                         environ);
-    if (status == 0) SetRunningChild(pid);
+    stack.resize(kChildStack);
+  } catch (const std::bad_alloc&) {
+    return ENOMEM;
   }
-  posix_spawnattr_destroy(&setup.attr);
-  posix_spawn_file_actions_destroy(&setup.actions);
+  setup.path = path.c_str();
+  setup.args = args.data();
+  setup.writeEnd = writeEnd;
+  setup.programFd = start.fd;
+  setup.parent = ::getpid();
+  setup.nullFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (setup.nullFd < 0) return errno;
+  int status = 0;
+  {
+    // No handler of this process may run in the child before exec.
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &previous);
+    const int child = ::clone(ChildMain, stack.data() + stack.size(), CLONE_VM | CLONE_VFORK | SIGCHLD, &setup);
+    if (child < 0) {
+      status = errno;
+    } else if (setup.error != 0) {
+      status = setup.error;
+      int ignored = 0;
+      while (::waitpid(child, &ignored, 0) < 0 && errno == EINTR) {
+      }
+    } else {
+      pid = child;
+      SetRunningChild(pid);
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  }
+  ::close(setup.nullFd);
   return status;
 }
 

@@ -22,7 +22,7 @@ struct ProcessResult {
   bool timedOut = false; // ended by us because it ran past its time limit
 };
 
-// Starts argv[0] with posix_spawn (no shell), standard input /dev/null, standard output and
+// Starts argv[0] (no shell), to end with the calling thread (PR_SET_PDEATHSIG), standard input /dev/null, standard output and
 // error into one pipe that is drained with poll() until end of data; appends each chunk
 // read, up to its first NUL byte, to `captured`; reaps the child. The running child is
 // known to the interrupt handler so that Ctrl-C ends it too. A child still running after

@@ -1,6 +1,8 @@
 #include "settings/output_names.h"
 
 #include <cstdio>
+#include <map>
+#include <mutex>
 
 #include "platform/files.h"
 #include "platform/path.h"
@@ -68,13 +70,27 @@ bool NamesOutputFolder(const std::string& outputArgument) {
 }
 
 std::string& MakeUniqueOutputName(std::string& path) {
-  if (!FileExists(path) || IsSpecialFile(path)) return path;
+  if (ClassifyOutputName(path) != OutputNameUse::kTaken) return path;
+  // The search for a base goes on from the last number it took, so that the frames of a
+  // long input do not test every earlier name again; each name is still tested before use.
+  static std::mutex mutex;
+  static std::map<std::string, int> lastTaken;
+  const std::string base = path;
+  int start = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    const auto known = lastTaken.find(base);
+    if (known != lastTaken.end()) start = known->second;
+  }
   const PathParts parts = SplitPath(path);
   char number[16];
-  for (int counter = 0; counter <= kMaxCounter; ++counter) {
+  int counter = start;
+  for (; counter <= kMaxCounter; ++counter) {
     std::snprintf(number, sizeof(number), "%03d", counter);
     path = MakePath(parts.drive, parts.dir, parts.fname + number, parts.ext);
-    if (!FileExists(path)) break;
+    if (ClassifyOutputName(path) == OutputNameUse::kFree) break;
   }
+  std::lock_guard<std::mutex> lock(mutex);
+  lastTaken[base] = counter > kMaxCounter ? kMaxCounter : counter;
   return path;
 }

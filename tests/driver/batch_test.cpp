@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -167,6 +168,91 @@ TEST(Batch, InterruptDuringAParallelBatchLeavesNothingBehind) {
   EXPECT_EQ(WTERMSIG(status), SIGINT);
   EXPECT_TRUE(install.TmpEntries().empty());
   EXPECT_TRUE(FolderEntries(install.work("out")).empty());
+
+  // Killed outright, the program cannot clean up, but its engines end with it.
+  const std::string log = install.work("engines.log");
+  const pid_t killed = fork();
+  if (killed == 0) {
+    setenv("TMPDIR", install.tmp().c_str(), 1);
+    setenv("TW_STANDIN_SLEEP", "20", 1);
+    setenv("TW_STANDIN_LOG", log.c_str(), 1);
+    setenv("TRACEWRIGHT_JOBS", "2", 1);
+    if (chdir(install.work().c_str()) != 0) _exit(126);
+    execl(program.c_str(), "tracewright", "*.bmp", "out/*.eps", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::vector<pid_t> engines;
+  for (int i = 0; i < 500 && engines.size() < 2; ++i) {
+    usleep(20000);
+    engines.clear();
+    std::istringstream lines(FileText(log));
+    for (std::string event; lines >> event;) {
+      pid_t engine = 0;
+      lines >> engine;
+      if (event == "start") engines.push_back(engine);
+    }
+  }
+  ASSERT_EQ(engines.size(), 2u);
+  kill(killed, SIGKILL);
+  waitpid(killed, &status, 0);
+  const auto alive = [](pid_t engine) {
+    const std::string stat = FileText("/proc/" + std::to_string(engine) + "/stat");
+    const std::size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+  };
+  for (pid_t engine : engines) {
+    for (int i = 0; i < 100 && alive(engine); ++i) usleep(20000);
+    EXPECT_FALSE(alive(engine)) << "engine " << engine << " outlived the killed run";
+  }
+}
+
+TEST(Batch, UnderAMemoryLimitFewerEnginesRunAndNoPageIsLost) {
+  const std::string pagerip = std::string(TW_BINARY_DIR) + "/pagerip";
+  if (!HasPotrace() || !testsupport::Exists(pagerip)) GTEST_SKIP() << "needs potrace and pagerip";
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer's shadow memory does not fit under ulimit -v";
+#endif
+  ScratchInstall install;
+  install.AddLink("potrace", "/usr/bin/potrace");
+  install.AddLink("pagerip", pagerip);
+  // Twelve letter-size pages, each a disc of its own size.
+  std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>", ""};
+  std::string kids;
+  const int pages = 12;
+  for (int k = 1; k <= pages; ++k) {
+    kids += std::to_string(objects.size() + 1) + " 0 R ";
+    const std::string content = "0 g " + std::to_string(100 + 10 * k) + " 0 0 " + std::to_string(100 + 10 * k) +
+                                " 306 396 cm 1 0 m 0.55 1 1 0.55 1 0 c 1 -0.55 0.55 -1 0 -1 c -0.55 -1 -1 -0.55 -1 0 c "
+                                "-1 0.55 -0.55 1 0 1 c 0.55 1 1 0.55 1 0 c f";
+    objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents " +
+                      std::to_string(objects.size() + 2) + " 0 R >>");
+    objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream");
+  }
+  objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>";
+  std::string pdf = "%PDF-1.4\n";
+  std::vector<std::size_t> offsets;
+  for (std::size_t i = 0; i < objects.size(); ++i) {
+    offsets.push_back(pdf.size());
+    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+  }
+  const std::size_t xref = pdf.size();
+  pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+  for (std::size_t offset : offsets) {
+    char entry[32];
+    std::snprintf(entry, sizeof(entry), "%010zu 00000 n \n", offset);
+    pdf += entry;
+  }
+  pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+         std::to_string(xref) + "\n%%EOF\n";
+  testsupport::WriteText(install.work("doc.pdf"), pdf);
+  ASSERT_EQ(mkdir(install.work("out").c_str(), 0755), 0);
+  // As on a machine of 16 cores with half a gigabyte of address space for the run.
+  const auto r = install.Run({"-pdfres", "300", "doc.pdf", "out/p.svg"}, {"TRACEWRIGHT_JOBS=16"},
+                             {"/bin/sh", "-c", "ulimit -v 524288 && exec \"$0\" \"$@\""});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(FolderEntries(install.work("out")).size(), static_cast<std::size_t>(pages));
+  EXPECT_TRUE(install.TmpEntries().empty());
 }
 
 // A batch killed halfway and run again with skip ends with one output per image, none twice,

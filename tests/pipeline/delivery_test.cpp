@@ -90,6 +90,11 @@ TEST(Diagnostics, EveryFailureSaysWhyInOneLineAndStandardOutputStaysAsDesigned) 
   auto r = install.Run({"missing.png", "x.svg"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "tracewright: missing.png: No such file or directory\n");
+  // A pipe is refused rather than waited on for ever.
+  ASSERT_EQ(mkfifo(install.work("pipe.png").c_str(), 0644), 0);
+  r = install.Run({"pipe.png", "x.svg"});
+  EXPECT_EQ(r.err, line("pipe.png", "not a regular file (pipes and devices are not read)"));
+  unlink(install.work("pipe.png").c_str());
   // Not a picture, an unsupported variant, an oversized picture: the image layer's reason.
   testsupport::WriteText(install.work("text.jpg"), "hello, world");
   r = install.Run({"text.jpg", "x.svg"});
@@ -143,6 +148,16 @@ TEST(Diagnostics, EveryFailureSaysWhyInOneLineAndStandardOutputStaysAsDesigned) 
   EXPECT_EQ(r.err, line("doc.pdf", "page 2 of 3: the page is too large") +
                        line("doc.pdf", "page 3 of 3: potrace failed with status 1: failed on purpose"));
   EXPECT_EQ(r.status, 0);
+  // A renderer killed part-way, alone or as one of two: every page it did not write is named.
+  for (const char* jobs : {"TRACEWRIGHT_JOBS=1", "TRACEWRIGHT_JOBS=2"}) {
+    const bool shared = std::string(jobs).back() == '2';
+    r = install.Run({"doc.pdf", "lost.svg"}, {"TW_STANDIN_PAGES=4", "TW_STANDIN_DIE_AFTER=" + std::string(shared ? "1" : "2"),
+                                              "TW_STANDIN_PAGE=" + install.work("a.png"), jobs});
+    EXPECT_EQ(r.err, line("doc.pdf", "page 3 of 4: pagerip was ended by signal 9 (Killed)") +
+                         line("doc.pdf", "page 4 of 4: pagerip was ended by signal 9 (Killed)")) << jobs;
+    EXPECT_EQ(r.out, install.work("doc.pdf") + " ==> " + install.work("lost.svg") +
+                         "\nProcessing 1 of 2...\nProcessing 2 of 2...\n");
+  }
   // No output folder to write in; a folder we may not write in (checked as an ordinary user).
   r = install.Run({"a.png", "nowhere/x.svg"});
   EXPECT_EQ(r.err, line("a.png", "cannot write in " + install.work("nowhere/") + ": No such file or directory"));
@@ -156,6 +171,11 @@ TEST(Diagnostics, EveryFailureSaysWhyInOneLineAndStandardOutputStaysAsDesigned) 
     EXPECT_EQ(r.err, line("a.png", "cannot write in " + install.work("locked/") + ": Permission denied"));
     r = install.Run({"secret.png", "x.svg"}, {}, nobody);
     EXPECT_EQ(r.err, line("secret.png", "Permission denied"));
+    // An input folder that may not be read says so.
+    ASSERT_EQ(mkdir(install.work("sealed").c_str(), 0311), 0);
+    r = install.Run({"sealed", "x.svg"}, {}, nobody);
+    EXPECT_EQ(r.status, 254);
+    EXPECT_EQ(r.err, "tracewright: " + install.work("sealed/") + ": Permission denied\n");
   }
   EXPECT_TRUE(install.TmpEntries().empty());
 }
@@ -235,4 +255,45 @@ TEST(Delivery, GnuParallelJobsShareOneOutputFolder) {
   const auto names = FolderEntries(install.work("out"));
   EXPECT_EQ(names.size(), 8u);
   for (const std::string& name : names) EXPECT_TRUE(EndsWith(FileText(install.work("out/" + name)), "</svg>\n")) << name;
+}
+
+TEST(Delivery, DevicesGetTheWholeResultAndNamesPlantedByOthersAreNeverWritten) {
+  ScratchInstall install;
+  install.AddStandIn("potrace");
+  ASSERT_TRUE(WriteGreyImage(install.work("a.png"), FORMAT_PNG, 60, 40, Disc));
+  const std::string jobLine = install.work("a.png") + " ==> ";
+  // Standard output as the output, a pipe or a file: the picture follows the job's lines.
+  auto r = install.Run({"a.png", "/dev/stdout"});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.out, jobLine + "/dev/stdout\nProcessing 1 of 1...\nstand-in output\n%%EOF\n");
+  r = install.Run({"a.png", "/dev/stdout"}, {}, {"/bin/sh", "-c", "exec \"$0\" \"$@\" > captured.eps"});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(FileText(install.work("captured.eps")), jobLine + "/dev/stdout\nProcessing 1 of 1...\nstand-in output\n%%EOF\n");
+  // A full device says so.
+  r = install.Run({"a.png", "/dev/full"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "tracewright: " + install.work("a.png") + ": cannot write /dev/full: No space left on device\n");
+  // A dangling link holds its name: the output takes the next one.
+  ASSERT_EQ(symlink("nowhere", install.work("dangling.svg").c_str()), 0);
+  r = install.Run({"a.png", "dangling.svg"});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_TRUE(EndsWith(FileText(install.work("dangling000.svg")), "</svg>\n"));
+  if (geteuid() == 0) {
+    // Another user's link to a device and another user's pipe, in a sticky world-writable
+    // folder: neither is written, the outputs take the next names, and nothing waits.
+    const std::string shared = install.work("shared");
+    ASSERT_EQ(mkdir(shared.c_str(), 0777), 0);
+    ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+    ASSERT_EQ(symlink("/dev/null", (shared + "/out.svg").c_str()), 0);
+    ASSERT_EQ(lchown((shared + "/out.svg").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(mkfifo((shared + "/pipe.svg").c_str(), 0666), 0);
+    ASSERT_EQ(chown((shared + "/pipe.svg").c_str(), 65534, 65534), 0);
+    for (const char* name : {"out", "pipe"}) {
+      r = install.Run({"a.png", "shared/" + std::string(name) + ".svg"}, {"TRACEWRIGHT_ENGINE_TIMEOUT=5"});
+      EXPECT_EQ(r.status, 1) << r.err;
+      EXPECT_TRUE(EndsWith(FileText(shared + "/" + name + "000.svg"), "</svg>\n")) << name;
+    }
+  }
+  EXPECT_FALSE(testsupport::Exists("/dev/stdout000"));
+  EXPECT_TRUE(install.TmpEntries().empty());
 }

@@ -2,6 +2,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <csignal>
 #include <png.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -706,3 +707,28 @@ TEST_F(PageripTest, StaysWithinItsSizeBudget) {
 }
 
 }  // namespace
+
+TEST_F(PageripTest, AKilledRendererLeavesNoPartOfAPage) {
+  ScratchDir in, out;
+  std::vector<Page> pages;
+  for (int k = 0; k < 400; k++) {
+    std::string content = "0 g ";
+    for (int i = 0; i < 60; i++) content += std::to_string((i * 37 + k) % 600) + " " + std::to_string((i * 53) % 780) + " 9 9 re ";
+    pages.push_back({612, 792, content + "f"});
+  }
+  const std::string pdf = WritePdf(in, "many.pdf", MakePdf(pages));
+  for (int delay : {150, 230, 310, 390, 470}) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const std::string base = out.file("k.png");
+      execl(kPagerip.c_str(), kPagerip.c_str(), "-r", "150", pdf.c_str(), base.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    usleep(static_cast<useconds_t>(delay) * 1000);
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    for (const std::string& name : ListFolder(out.path())) {
+      EXPECT_EQ(name.find(".pagerip-"), std::string::npos) << name << " after " << delay << " ms";
+    }
+  }
+}

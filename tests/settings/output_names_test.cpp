@@ -3,6 +3,7 @@
 #include "settings/output_names.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -50,6 +51,17 @@ TEST(OutputNames, NumberedVariantsNeverOverwrite) {
   // Candidates are built from the given stem, not from an earlier candidate.
   path = dir.file("out000.eps");
   EXPECT_EQ(MakeUniqueOutputName(path), dir.file("out000000.eps"));
+  // The search goes on from the last number taken (frames of a long input do not test every
+  // earlier name again), and still passes over names taken since.
+  testsupport::WriteText(dir.file("out005.eps"), "x");
+  testsupport::WriteText(dir.file("out006.eps"), "x");
+  unlink(dir.file("out001.eps").c_str());
+  path = dir.file("out.eps");
+  EXPECT_EQ(MakeUniqueOutputName(path), dir.file("out007.eps"));
+  // A name a dangling link holds is taken too.
+  ASSERT_EQ(symlink("nowhere", dir.file("out007.eps").c_str()), 0);
+  path = dir.file("out.eps");
+  EXPECT_EQ(MakeUniqueOutputName(path), dir.file("out008.eps"));
 }
 
 }  // namespace

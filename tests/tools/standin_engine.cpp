@@ -8,7 +8,9 @@
 //   backend (the first argument) ends its files;
 // - TW_STANDIN_FAIL=1: writes no output, says why and ends with status 1; =kill: is killed by
 //   SIGKILL; TW_STANDIN_FAIL_CALL=N: fails so only on its N-th call (from 0);
+// - as pagerip with TW_STANDIN_PAGE set, says "pagerip: N pages" first, as pagerip does;
 // - TW_STANDIN_SKIP=N: as pagerip, leaves out page N and says so as pagerip does;
+// - TW_STANDIN_DIE_AFTER=N: as pagerip, is killed by SIGKILL after writing N pages;
 // - TW_STANDIN_SLEEP=N: sleeps N seconds first (for interrupt tests; fractions allowed);
 // - TW_STANDIN_LOG=FILE: appends "start <pid>" when it begins and "stop <pid>" when it ends,
 //   one line each with O_APPEND, so that tests can count the engines running at once.
@@ -57,8 +59,12 @@ void WritePages(const std::string& base, int part, int parts) {
   const int count = countText ? std::atoi(countText) : 1;
   const char* skipText = std::getenv("TW_STANDIN_SKIP");
   const int skip = skipText ? std::atoi(skipText) : 0;
+  const char* dieText = std::getenv("TW_STANDIN_DIE_AFTER");
+  int left = dieText ? std::atoi(dieText) : -1;
   const std::string stem = base.size() > 4 ? base.substr(0, base.size() - 4) : base;
+  if (page != nullptr) std::fprintf(stderr, "pagerip: %d pages\n", count);
   for (int i = part; i <= count; i += parts) {
+    if (left-- == 0) raise(SIGKILL);
     char suffix[32];
     std::snprintf(suffix, sizeof(suffix), "-%04d.png", i);
     if (i == skip) {
