@@ -15,6 +15,7 @@
 #include "frontend/options.h"
 #include "pipeline/diagnostics.h"
 #include "platform/files.h"
+#include "platform/folder_search.h"
 #include "platform/path.h"
 #include "platform/temp_files.h"
 #include "provision/provision.h"
@@ -118,8 +119,11 @@ int RunTracewright(int argc, char** argv) {
     jobs.push_back(FilePair{pattern, NamesOutputFolder(settings.outputPath) ? "" : settings.outputPath});
   }
   if (jobs.empty()) {
-    ReportFailure(settings.inputPath, FolderExists(settings.inputPath) ? "the folder holds no file"
-                                                                       : "no file matches this pattern");
+    // An unreadable folder has been reported with its reason already.
+    if (PatternFolderError(pattern) == 0) {
+      ReportFailure(settings.inputPath, FolderExists(settings.inputPath) ? "the folder holds no file"
+                                                                         : "no file matches this pattern");
+    }
     return RefusedStatus(environment);
   }
   std::string format;

@@ -114,8 +114,8 @@ std::string OutputWordProblem(const std::string& input, const std::string& outpu
     if (IsOutputFormat(format)) return "";
     return output + ": " + format + " is not an output format (" + OutputFormatList() + ")";
   }
-  // A device or pipe takes what it is given, as designed.
-  if (IsSpecialFile(output)) return "";
+  // A device, a pipe or one of our own descriptors (/dev/stdout) takes what it is given.
+  if (IsSpecialFile(output) || ClassifyOutputName(output) == OutputNameUse::kInPlace) return "";
   if (NamesOutputFolder(output)) {
     if (FolderExists(output)) return "";
     return output + ": no such folder";
