@@ -370,12 +370,67 @@ void MapToCenters(const std::vector<Entry>& entries, const std::vector<std::arra
 // direction (1..4) in which its two sides lie, 0 for a pixel of its own colour.
 constexpr int kPairDx[4] = {1, 0, 1, 1}, kPairDy[4] = {0, 1, 1, -1};
 
+// Closer than this in RGB, two sides make no edge to be part way along.
+constexpr int kMinStep = 48;
+
+// The direction (1..4) in which the pixel at p lies part way along the line between its two
+// opposite neighbours (the widest such pair), or 0. `stride` is the row length in bytes. In
+// a grey picture the three channels are equal, so one gives the same sums three times over
+// and the pixel lies on the line exactly.
+template <bool kGrey>
+int MixtureDirection(const uint8_t* p, int stride) {
+  int best = 0, bestSpan = 0;
+  for (int k = 0; k < 4; ++k) {
+    const int offset = kPairDy[k] * stride + kPairDx[k] * 3;
+    const uint8_t* a = p - offset;
+    const uint8_t* b = p + offset;
+    int d[3], q[3], dd = 0, qd = 0;
+    if constexpr (kGrey) {
+      d[0] = b[0] - a[0];
+      q[0] = p[0] - a[0];
+      dd = 3 * d[0] * d[0];
+      qd = 3 * q[0] * d[0];
+    } else {
+      for (int c = 0; c < 3; ++c) {
+        d[c] = b[c] - a[c];
+        q[c] = p[c] - a[c];
+        dd += d[c] * d[c];
+        qd += q[c] * d[c];
+      }
+    }
+    if (dd < kMinStep * kMinStep || qd * 32 < dd || qd * 32 > 31 * dd) continue;
+    if constexpr (!kGrey) {
+      // Close to the line: the part of p - a across d is small beside d.
+      const double t = static_cast<double>(qd) / dd;
+      double off = 0;
+      for (int c = 0; c < 3; ++c) {
+        const double e = q[c] - t * d[c];
+        off += e * e;
+      }
+      if (off > 0.04 * dd + 100) continue;
+    }
+    if (dd > bestSpan) {
+      bestSpan = dd;
+      best = k + 1;
+    }
+  }
+  return best;
+}
+
+bool IsGrey(const Image& image) {
+  const uint8_t* p = image.rgb.data();
+  for (size_t i = 0, n = image.rgb.size(); i < n; i += 3)
+    if (p[i] != p[i + 1] || p[i] != p[i + 2]) return false;
+  return true;
+}
+
 std::vector<uint8_t> FindMixtures(const Image& image, size_t& count, size_t& edges) {
   const int w = image.width, h = image.height;
   std::vector<uint8_t> mix;
   ResizeLarge(mix, static_cast<size_t>(w) * static_cast<size_t>(h));  // zeros
   count = 0;
   edges = 0;
+  const bool grey = IsGrey(image);
   const uint8_t* px = image.rgb.data();
   auto at = [&](int x, int y) { return px + (static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)) * 3; };
   for (int y = 1; y + 1 < h; ++y) {
@@ -388,32 +443,7 @@ std::vector<uint8_t> FindMixtures(const Image& image, size_t& count, size_t& edg
           std::memcmp(p, p + 3 * w, 3) == 0)
         continue;
       ++edges;
-      int best = 0, bestSpan = 0;
-      for (int k = 0; k < 4; ++k) {
-        const uint8_t* a = at(x - kPairDx[k], y - kPairDy[k]);
-        const uint8_t* b = at(x + kPairDx[k], y + kPairDy[k]);
-        int d[3], q[3], dd = 0, qd = 0;
-        for (int c = 0; c < 3; ++c) {
-          d[c] = b[c] - a[c];
-          q[c] = p[c] - a[c];
-          dd += d[c] * d[c];
-          qd += q[c] * d[c];
-        }
-        constexpr int kMinStep = 48;  // RGB distance between the two sides
-        if (dd < kMinStep * kMinStep || qd * 32 < dd || qd * 32 > 31 * dd) continue;
-        // Close to the line: the part of p - a across d is small beside d.
-        const double t = static_cast<double>(qd) / dd;
-        double off = 0;
-        for (int c = 0; c < 3; ++c) {
-          const double e = q[c] - t * d[c];
-          off += e * e;
-        }
-        if (off > 0.04 * dd + 100) continue;
-        if (dd > bestSpan) {
-          bestSpan = dd;
-          best = k + 1;
-        }
-      }
+      const int best = grey ? MixtureDirection<true>(p, 3 * w) : MixtureDirection<false>(p, 3 * w);
       if (best > 0) {
         mix[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)] = static_cast<uint8_t>(best);
         ++count;
