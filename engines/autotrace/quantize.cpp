@@ -523,7 +523,7 @@ void AbsorbSlivers(const Image& image, IndexedImage& out) {
       inner[c] += out.index[i - 1] == c && out.index[i + 1] == c && out.index[i - static_cast<size_t>(w)] == c &&
                   out.index[i + static_cast<size_t>(w)] == c;
     }
-  std::vector<bool> drop(colours, false);
+  std::vector<uint8_t> drop(colours, 0);
   bool any = false;
   for (size_t c = 0; c < colours; ++c) {
     drop[c] = static_cast<int>(c) != out.background && inner[c] * 10 < total[c] * 3 && LiesBetween(out.palette, c);
@@ -543,8 +543,8 @@ void AbsorbSlivers(const Image& image, IndexedImage& out) {
       const size_t i = static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
       const uint32_t a = out.index[i], b = out.index[i + 1];
       const uint32_t c = y + 1 < h ? out.index[i + static_cast<size_t>(w)] : a;
-      touches[a * colours + b] = touches[b * colours + a] = 1;
-      touches[a * colours + c] = touches[c * colours + a] = 1;
+      if (a != b) touches[a * colours + b] = touches[b * colours + a] = 1;
+      if (a != c) touches[a * colours + c] = touches[c * colours + a] = 1;
     }
   std::vector<uint32_t> remap(colours);
   std::vector<Rgb> kept;
