@@ -633,6 +633,10 @@ void DeblurStrokeColours(const Image& image, IndexedImage& out) {
       ++total[c];
       const uint32_t nb[4] = {out.index[i - 1], out.index[i + 1], out.index[i - static_cast<size_t>(w)],
                               out.index[i + static_cast<size_t>(w)]};
+      if (nb[0] == c && nb[1] == c && nb[2] == c && nb[3] == c) {  // inside a patch, the common case
+        ++inner[c];
+        continue;
+      }
       bool in = true;
       for (uint32_t q : nb) {
         if (q != c) ++touch[c * colours + q];
