@@ -80,6 +80,13 @@ void MergeTinySpecks(IndexedImage& image, size_t maxArea, double tightness) {
       const size_t start = static_cast<size_t>(y0) * static_cast<size_t>(w) + static_cast<size_t>(x0);
       if (image.index[start] & kSeen) continue;
       const uint32_t colour = image.index[start];
+      // A pixel of the same colour as the one before it or above it (seen already) joins
+      // a patch already dealt with: a flood from here would find that at once.
+      if ((x0 > 0 && (image.index[start - 1] & ~kSeen) == colour) ||
+          (y0 > 0 && (image.index[start - static_cast<size_t>(w)] & ~kSeen) == colour)) {
+        image.index[start] |= kSeen;
+        continue;
+      }
       // The edge-connected patch of this colour, given up as soon as it is too big.
       speck.assign(1, start);
       stack.assign(1, start);

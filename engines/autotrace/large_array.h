@@ -25,4 +25,17 @@ void ResizeLarge(std::vector<T>& v, size_t n) {
   v.resize(n);
 }
 
+// Shortens v to n elements and gives the whole pages beyond them back to the system at once
+// (shrink_to_fit would first copy them into a second array).
+template <class T>
+void ShrinkLarge(std::vector<T>& v, size_t n) {
+  v.resize(n);
+#ifdef MADV_DONTNEED
+  constexpr uintptr_t kPage = 4096;
+  const uintptr_t from = (reinterpret_cast<uintptr_t>(v.data() + n) + kPage - 1) & ~(kPage - 1);
+  const uintptr_t to = (reinterpret_cast<uintptr_t>(v.data() + v.capacity())) & ~(kPage - 1);
+  if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
+#endif
+}
+
 }  // namespace at

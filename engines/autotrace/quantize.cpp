@@ -14,6 +14,15 @@ namespace {
 
 // A passing mark on a palette index (palettes hold far fewer colours).
 constexpr uint32_t kMark = 0x80000000u;
+// While mixtures are found and given their side, each pixel's index (a distinct colour, of
+// which there are fewer than 2^24) carries the pixel's mixture direction (see FindMixtures)
+// in its top bits, which spares an array the size of the picture at the peak of memory.
+constexpr int kMixShift = 29;
+constexpr uint32_t kIdMask = (uint32_t{1} << kMixShift) - 1;
+uint32_t MixOf(uint32_t index) { return index >> kMixShift; }
+void StripMixtures(std::vector<uint32_t>& index) {
+  for (uint32_t& id : index) id &= kIdMask;
+}
 
 
 uint32_t Pack(Rgb c) { return uint32_t{c.r} << 16 | uint32_t{c.g} << 8 | c.b; }
@@ -265,13 +274,14 @@ std::vector<uint32_t> IndexDistinct(const Image& image, IndexedImage& out) {
   return table.colors();
 }
 
-// The histogram as weighted entries (pixels marked in `skip` are not counted); large histograms are binned to 5 bits a channel to
-// bound the work. entryOf gives each distinct colour's entry.
+// The histogram as weighted entries (with skipMixtures, pixels marked as mixtures are not
+// counted); large histograms are binned to 5 bits a channel to bound the work. entryOf gives
+// each distinct colour's entry.
 std::vector<Entry> BuildEntries(const std::vector<uint32_t>& distinct, const std::vector<uint32_t>& index,
-                                std::vector<uint32_t>& entryOf, const std::vector<uint8_t>* skip = nullptr) {
+                                std::vector<uint32_t>& entryOf, bool skipMixtures = false) {
   std::vector<uint32_t> count(distinct.size(), 0);
   for (size_t i = 0; i < index.size(); ++i)
-    if (skip == nullptr || (*skip)[i] == 0) ++count[index[i]];
+    if (!skipMixtures || MixOf(index[i]) == 0) ++count[index[i] & kIdMask];
   const bool binned = distinct.size() > 65536;
   entryOf.assign(distinct.size(), 0);
   std::vector<Entry> entries;
@@ -358,7 +368,7 @@ void MapToCenters(const std::vector<Entry>& entries, const std::vector<std::arra
   std::vector<uint32_t> remap(entryOf.size());
   for (size_t i = 0; i < entryOf.size(); ++i)
     remap[i] = static_cast<uint32_t>(paletteOfCenter[centerOfEntry[entryOf[i]]]);
-  for (uint32_t& id : out.index) id = remap[id];
+  for (uint32_t& id : out.index) id = remap[id & kIdMask] | (id & ~kIdMask);  // mixture marks stay
   out.palette.clear();
   for (uint32_t c : finalColors.colors()) out.palette.push_back(Unpack(c));
   out.background = fixed >= 0 ? paletteOfCenter[static_cast<size_t>(fixed)] : -1;
@@ -370,12 +380,66 @@ void MapToCenters(const std::vector<Entry>& entries, const std::vector<std::arra
 // direction (1..4) in which its two sides lie, 0 for a pixel of its own colour.
 constexpr int kPairDx[4] = {1, 0, 1, 1}, kPairDy[4] = {0, 1, 1, -1};
 
-std::vector<uint8_t> FindMixtures(const Image& image, size_t& count, size_t& edges) {
+// Closer than this in RGB, two sides make no edge to be part way along.
+constexpr int kMinStep = 48;
+
+// The direction (1..4) in which the pixel at p lies part way along the line between its two
+// opposite neighbours (the widest such pair), or 0. `stride` is the row length in bytes. In
+// a grey picture the three channels are equal, so one gives the same sums three times over
+// and the pixel lies on the line exactly.
+template <bool kGrey>
+int MixtureDirection(const uint8_t* p, int stride) {
+  int best = 0, bestSpan = 0;
+  for (int k = 0; k < 4; ++k) {
+    const int offset = kPairDy[k] * stride + kPairDx[k] * 3;
+    const uint8_t* a = p - offset;
+    const uint8_t* b = p + offset;
+    int d[3], q[3], dd = 0, qd = 0;
+    if constexpr (kGrey) {
+      d[0] = b[0] - a[0];
+      q[0] = p[0] - a[0];
+      dd = 3 * d[0] * d[0];
+      qd = 3 * q[0] * d[0];
+    } else {
+      for (int c = 0; c < 3; ++c) {
+        d[c] = b[c] - a[c];
+        q[c] = p[c] - a[c];
+        dd += d[c] * d[c];
+        qd += q[c] * d[c];
+      }
+    }
+    if (dd < kMinStep * kMinStep || qd * 32 < dd || qd * 32 > 31 * dd) continue;
+    if constexpr (!kGrey) {
+      // Close to the line: the part of p - a across d is small beside d.
+      const double t = static_cast<double>(qd) / dd;
+      double off = 0;
+      for (int c = 0; c < 3; ++c) {
+        const double e = q[c] - t * d[c];
+        off += e * e;
+      }
+      if (off > 0.04 * dd + 100) continue;
+    }
+    if (dd > bestSpan) {
+      bestSpan = dd;
+      best = k + 1;
+    }
+  }
+  return best;
+}
+
+bool IsGrey(const Image& image) {
+  const uint8_t* p = image.rgb.data();
+  for (size_t i = 0, n = image.rgb.size(); i < n; i += 3)
+    if (p[i] != p[i + 1] || p[i] != p[i + 2]) return false;
+  return true;
+}
+
+// Marks each mixture pixel's direction in its index (see kMixShift).
+void FindMixtures(const Image& image, std::vector<uint32_t>& index, size_t& count, size_t& edges) {
   const int w = image.width, h = image.height;
-  std::vector<uint8_t> mix;
-  ResizeLarge(mix, static_cast<size_t>(w) * static_cast<size_t>(h));  // zeros
   count = 0;
   edges = 0;
+  const bool grey = IsGrey(image);
   const uint8_t* px = image.rgb.data();
   auto at = [&](int x, int y) { return px + (static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)) * 3; };
   for (int y = 1; y + 1 < h; ++y) {
@@ -388,64 +452,39 @@ std::vector<uint8_t> FindMixtures(const Image& image, size_t& count, size_t& edg
           std::memcmp(p, p + 3 * w, 3) == 0)
         continue;
       ++edges;
-      int best = 0, bestSpan = 0;
-      for (int k = 0; k < 4; ++k) {
-        const uint8_t* a = at(x - kPairDx[k], y - kPairDy[k]);
-        const uint8_t* b = at(x + kPairDx[k], y + kPairDy[k]);
-        int d[3], q[3], dd = 0, qd = 0;
-        for (int c = 0; c < 3; ++c) {
-          d[c] = b[c] - a[c];
-          q[c] = p[c] - a[c];
-          dd += d[c] * d[c];
-          qd += q[c] * d[c];
-        }
-        constexpr int kMinStep = 48;  // RGB distance between the two sides
-        if (dd < kMinStep * kMinStep || qd * 32 < dd || qd * 32 > 31 * dd) continue;
-        // Close to the line: the part of p - a across d is small beside d.
-        const double t = static_cast<double>(qd) / dd;
-        double off = 0;
-        for (int c = 0; c < 3; ++c) {
-          const double e = q[c] - t * d[c];
-          off += e * e;
-        }
-        if (off > 0.04 * dd + 100) continue;
-        if (dd > bestSpan) {
-          bestSpan = dd;
-          best = k + 1;
-        }
-      }
+      const int best = grey ? MixtureDirection<true>(p, 3 * w) : MixtureDirection<false>(p, 3 * w);
       if (best > 0) {
-        mix[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)] = static_cast<uint8_t>(best);
+        index[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)] |= static_cast<uint32_t>(best) << kMixShift;
         ++count;
       }
     }
   }
-  return mix;
 }
 
 // Each mixture pixel takes the nearer (in RGB, the space renderers blend in) of the colours
 // on its two sides: the first pixels of a colour of their own along its direction.
-void AssignMixtures(const Image& image, const std::vector<uint8_t>& mix, IndexedImage& out) {
+void AssignMixtures(const Image& image, IndexedImage& out) {
   constexpr int kReach = 4;
   const int w = image.width, h = image.height;
   for (int y = 1; y + 1 < h; ++y)
     for (int x = 1; x + 1 < w; ++x) {
       const size_t i = static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
-      if (mix[i] == 0) continue;
-      const int dx = kPairDx[mix[i] - 1], dy = kPairDy[mix[i] - 1];
+      const uint32_t mix = MixOf(out.index[i]);
+      if (mix == 0) continue;
+      const int dx = kPairDx[mix - 1], dy = kPairDy[mix - 1];
       uint32_t side[2];
       for (int s = 0; s < 2; ++s) {
         const int sx = s == 0 ? -dx : dx, sy = s == 0 ? -dy : dy;
         int px = x + sx, py = y + sy;
         for (int step = 1; step < kReach; ++step) {
           const int nx = px + sx, ny = py + sy;
-          if (mix[static_cast<size_t>(py) * static_cast<size_t>(w) + static_cast<size_t>(px)] == 0 || nx < 0 ||
+          if (MixOf(out.index[static_cast<size_t>(py) * static_cast<size_t>(w) + static_cast<size_t>(px)]) == 0 || nx < 0 ||
               ny < 0 || nx >= w || ny >= h)
             break;
           px = nx;
           py = ny;
         }
-        side[s] = out.index[static_cast<size_t>(py) * static_cast<size_t>(w) + static_cast<size_t>(px)];
+        side[s] = out.index[static_cast<size_t>(py) * static_cast<size_t>(w) + static_cast<size_t>(px)] & kIdMask;
       }
       const uint8_t* p = &image.rgb[3 * i];
       auto d2 = [&](uint32_t c) {
@@ -453,8 +492,9 @@ void AssignMixtures(const Image& image, const std::vector<uint8_t>& mix, Indexed
         const int dr = p[0] - q.r, dg = p[1] - q.g, db = p[2] - q.b;
         return dr * dr + dg * dg + db * db;
       };
-      out.index[i] = d2(side[0]) <= d2(side[1]) ? side[0] : side[1];
+      out.index[i] = (d2(side[0]) <= d2(side[1]) ? side[0] : side[1]) | mix << kMixShift;
     }
+  StripMixtures(out.index);
 }
 
 // True when colour c lies part way along the line between two other colours of the palette.
@@ -493,7 +533,7 @@ void AbsorbSlivers(const Image& image, IndexedImage& out) {
       inner[c] += out.index[i - 1] == c && out.index[i + 1] == c && out.index[i - static_cast<size_t>(w)] == c &&
                   out.index[i + static_cast<size_t>(w)] == c;
     }
-  std::vector<bool> drop(colours, false);
+  std::vector<uint8_t> drop(colours, 0);
   bool any = false;
   for (size_t c = 0; c < colours; ++c) {
     drop[c] = static_cast<int>(c) != out.background && inner[c] * 10 < total[c] * 3 && LiesBetween(out.palette, c);
@@ -513,8 +553,8 @@ void AbsorbSlivers(const Image& image, IndexedImage& out) {
       const size_t i = static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
       const uint32_t a = out.index[i], b = out.index[i + 1];
       const uint32_t c = y + 1 < h ? out.index[i + static_cast<size_t>(w)] : a;
-      touches[a * colours + b] = touches[b * colours + a] = 1;
-      touches[a * colours + c] = touches[c * colours + a] = 1;
+      if (a != b) touches[a * colours + b] = touches[b * colours + a] = 1;
+      if (a != c) touches[a * colours + c] = touches[c * colours + a] = 1;
     }
   std::vector<uint32_t> remap(colours);
   std::vector<Rgb> kept;
@@ -603,6 +643,10 @@ void DeblurStrokeColours(const Image& image, IndexedImage& out) {
       ++total[c];
       const uint32_t nb[4] = {out.index[i - 1], out.index[i + 1], out.index[i - static_cast<size_t>(w)],
                               out.index[i + static_cast<size_t>(w)]};
+      if (nb[0] == c && nb[1] == c && nb[2] == c && nb[3] == c) {  // inside a patch, the common case
+        ++inner[c];
+        continue;
+      }
       bool in = true;
       for (uint32_t q : nb) {
         if (q != c) ++touch[c * colours + q];
@@ -783,7 +827,7 @@ bool IndexSeenColors(const Image& image, const Rgb* background, IndexedImage& ou
   out.height = image.height;
   const std::vector<uint32_t> distinct = IndexDistinct(image, out);
   size_t mixtures = 0, edges = 0;
-  std::vector<uint8_t> mix = FindMixtures(image, mixtures, edges);
+  FindMixtures(image, out.index, mixtures, edges);
   // No in-between shades (pixel art, an enlarged sprite, a drawing made without smoothing):
   // every colour is meant.
   if (distinct.size() <= 256 && mixtures * 50 <= edges) {
@@ -791,18 +835,19 @@ bool IndexSeenColors(const Image& image, const Rgb* background, IndexedImage& ou
     if (background != nullptr)
       for (size_t i = 0; i < out.palette.size(); ++i)
         if (out.palette[i] == *background) out.background = static_cast<int>(i);
+    StripMixtures(out.index);
     return false;
   }
   // The histogram of the pixels that have a colour of their own.
   std::vector<uint32_t> entryOf;
-  std::vector<Entry> entries = BuildEntries(distinct, out.index, entryOf, &mix);
+  std::vector<Entry> entries = BuildEntries(distinct, out.index, entryOf, true);
   std::vector<Entry> counted;
   for (const Entry& e : entries)
     if (e.count > 0) counted.push_back(e);
   if (counted.empty()) {  // nothing but edges (a tiny picture): every pixel counts
     entries = BuildEntries(distinct, out.index, entryOf);
     counted = entries;
-    std::fill(mix.begin(), mix.end(), uint8_t{0});
+    StripMixtures(out.index);
   }
   std::vector<std::array<double, 3>> centers =
       ClusterByBudget(counted, static_cast<double>(out.index.size() - mixtures), EstimateNoise(image));
@@ -818,8 +863,7 @@ bool IndexSeenColors(const Image& image, const Rgb* background, IndexedImage& ou
   MapToCenters(entries, centers, entryOf, fixed, background, out);
   // Mixture pixels take the colour of the nearer side of the edge they lie on: the edge
   // then runs where the ramp crosses half-way.
-  AssignMixtures(image, mix, out);
-  std::vector<uint8_t>().swap(mix);
+  AssignMixtures(image, out);
   AbsorbSlivers(image, out);
   DeblurStrokeColours(image, out);
 

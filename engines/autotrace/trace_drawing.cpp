@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "despeckle.h"
+#include "large_array.h"
 #include "quantize.h"
 #include "regions/boundary.h"
 #include "trace.h"
@@ -92,6 +93,18 @@ bool TraceOutlineDrawing(IndexedImage&& indexed, const Options& o, const Image* 
   return true;
 }
 
+// A grey picture whose shades are kept for following edges between pixels needs one byte
+// a pixel of them, not three: a page of type keeps a third of the memory.
+void KeepGreyPlane(Image& image) {
+  const size_t n = image.rgb.size() / 3;
+  uint8_t* p = image.rgb.data();
+  for (size_t i = 0; i < n; ++i)
+    if (p[3 * i] != p[3 * i + 1] || p[3 * i] != p[3 * i + 2]) return;
+  for (size_t i = 0; i < n; ++i) p[i] = p[3 * i];
+  ShrinkLarge(image.rgb, n);
+  image.channels = 1;
+}
+
 }  // namespace
 
 bool TraceDrawing(Image image, const Options& o, Drawing& drawing, std::string& error, const ProgressFn& progress) {
@@ -101,6 +114,7 @@ bool TraceDrawing(Image image, const Options& o, Drawing& drawing, std::string& 
   bool shaded = false;
   IndexedImage indexed = ChooseColors(image, o, shaded);
   if (!shaded || o.centerline) std::vector<uint8_t>().swap(image.rgb);
+  else KeepGreyPlane(image);
   step(25, std::to_string(indexed.palette.size()) + " colours");
   if (shaded) {
     // Specks of a few pixels in a shaded picture are grain, dust or texture, not details

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <numeric>
 
 #include "regions/boundary.h"
@@ -46,6 +47,7 @@ void SubPixelPoints(const Chain& chain, Rgb left, Rgb right, const Image& shades
   const double dr = double(left.r) - right.r, dg = double(left.g) - right.g, db = double(left.b) - right.b;
   const bool ramp = chain.left != kOutside && chain.right != kOutside && dr * dr + dg * dg + db * db >= kMinRamp * kMinRamp;
   const int w = shades.width, h = shades.height;
+  const bool grey = shades.channels == 1;
   pts.clear();
   if (!chain.closed) pts.push_back(Point{double(v[0].x), double(v[0].y)});
   const size_t edges = chain.closed ? n : n - 1;
@@ -58,8 +60,15 @@ void SubPixelPoints(const Chain& chain, Rgb left, Rgb right, const Image& shades
     const int ly = dx > 0 ? a.y - 1 : dx < 0 ? a.y : dy > 0 ? a.y : a.y - 1;
     const int rx = lx - dy, ry = ly + dx;
     if (ramp && lx >= 0 && ly >= 0 && lx < w && ly < h && rx >= 0 && ry >= 0 && rx < w && ry < h) {
-      const uint8_t* pl = &shades.rgb[(static_cast<size_t>(ly) * static_cast<size_t>(w) + static_cast<size_t>(lx)) * 3];
-      const uint8_t* pr = &shades.rgb[(static_cast<size_t>(ry) * static_cast<size_t>(w) + static_cast<size_t>(rx)) * 3];
+      const size_t il = static_cast<size_t>(ly) * static_cast<size_t>(w) + static_cast<size_t>(lx);
+      const size_t ir = static_cast<size_t>(ry) * static_cast<size_t>(w) + static_cast<size_t>(rx);
+      uint8_t greyL[3], greyR[3];
+      if (grey) {
+        std::memset(greyL, shades.rgb[il], 3);
+        std::memset(greyR, shades.rgb[ir], 3);
+      }
+      const uint8_t* pl = grey ? greyL : &shades.rgb[il * 3];
+      const uint8_t* pr = grey ? greyR : &shades.rgb[ir * 3];
       const double s = std::clamp(1.0 - Coverage(pl, left, right) - Coverage(pr, left, right), -0.5, 0.5);
       mid.x += dy * s;
       mid.y -= dx * s;

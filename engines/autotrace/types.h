@@ -57,6 +57,8 @@ struct Image {
   int width = 0;
   int height = 0;
   std::vector<uint8_t> rgb;
+  // 1 once a grey picture keeps one byte a pixel for its shades alone; At() needs 3.
+  int channels = 3;
   Rgb At(int x, int y) const {
     const size_t i = (static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) * 3;
     return Rgb{rgb[i], rgb[i + 1], rgb[i + 2]};

@@ -118,8 +118,18 @@ class Tracer {
   Tracer(const std::vector<uint32_t>& rank, RegionMap& map) : rule_{rank}, map_(map), w_(map.width), h_(map.height) {}
 
   void TraceAll() {
+    const uint32_t* label = map_.label.data();
+    const size_t ws = static_cast<size_t>(w_);
     for (int y = 0; y < h_; ++y) {
       for (int x = 0; x < w_; ++x) {
+        // Inside a region (the common case) there is no side to walk.
+        if (x > 0 && y > 0 && x + 1 < w_ && y + 1 < h_) {
+          const size_t i = Idx(x, y);
+          const uint32_t v = label[i] & kLabelMask;
+          if ((label[i - 1] & kLabelMask) == v && (label[i + 1] & kLabelMask) == v && (label[i - ws] & kLabelMask) == v &&
+              (label[i + ws] & kLabelMask) == v)
+            continue;
+        }
         const uint32_t r = Lab(x, y);
         if (!map_.regions[r].traced) continue;
         if (Seen(x, y) == 0x0F) continue;
