@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "despeckle.h"
+#include "noise_removal.h"
 #include "image_in.h"
 #include "output.h"
 #include "quantize.h"

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "despeckle.h"
+#include "noise_removal.h"
 #include "large_array.h"
 #include "quantize.h"
 #include "regions/boundary.h"

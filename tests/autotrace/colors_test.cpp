@@ -5,7 +5,7 @@
 #include <set>
 
 #include "at_test_util.h"
-#include "despeckle.h"
+#include "noise_removal.h"
 #include "quantize.h"
 
 namespace {

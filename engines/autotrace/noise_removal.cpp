@@ -1,4 +1,4 @@
-#include "despeckle.h"
+#include "noise_removal.h"
 
 #include <algorithm>
 #include <cmath>
