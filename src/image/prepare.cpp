@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "image/codecs/png/png_codec.h"
 #include "image/core/image.h"
 #include "image/io/stream.h"
 #include "platform/files.h"
@@ -172,18 +173,14 @@ size_t SplitIntoFrames(const std::string& inputPath, const char* suffix,
 size_t SplitIntoBitonalFrames(const std::string& inputPath, const char* suffix,
                               std::vector<std::string>& list, int level, std::string* why) {
   ForEachFrame(inputPath, why, [&](CxImage& frame) {
-    // The frame as a PNG in memory and back, exactly as it would reach the tracer through the
-    // temporary PNG file: the PNG writer and reader decide palette, depth and resolution.
-    CxMemStream png;
-    const bool encoded = frame.Encode(&png, FORMAT_PNG);
-    CxMemStream back(png.Data().data(), png.Data().size());
+    // The frame as the tracer would have read it from a temporary PNG file: the PNG writer
+    // and reader's rules for palette, transparency and resolution, without the file.
     CxImage image(FORMAT_UNKNOWN);
-    image.SetFrameToLoad(0);
     const std::size_t before = list.size();
-    if (encoded && image.Decode(&back, FORMAT_UNKNOWN) && image.HasPixels()) {
+    if (ReadBackAsPng(frame, image)) {
       SaveBitonal(image, suffix, level, list, why);
     } else {
-      SetReason(why, ImageReason(encoded ? image : frame, "error saving"));
+      SetReason(why, ImageReason(image, "error saving"));
     }
     if (list.size() == before) {
       // Counted all the same, as the frame's file would have been: its tracing then fails.

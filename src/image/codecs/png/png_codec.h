@@ -19,6 +19,15 @@ struct PngWriteContext;
 // Largest width or height the decoder accepts; the memory limit of Create still applies.
 constexpr uint32_t kPngMaxDimension = 1u << 20;
 
+// What writing `source` as a PNG and reading it back gives, without compressing anything:
+// the same pixels; the palette cut to the entries the file would hold (the important count,
+// at least up to the highest index in use) and those alone; transparency as the file holds
+// it (a transparent palette index other than 0 as palette alpha, an alpha plane with a
+// palette as colour + alpha, a transparent index beside an alpha plane dropped); the
+// resolution through whole pixels per metre. `out` is replaced; false, with the reason in
+// out's error text, when its storage cannot be had.
+bool ReadBackAsPng(const CxImage& source, CxImage& out);
+
 class CxImagePNG : public CxImage {
  public:
   CxImagePNG();
