@@ -36,12 +36,17 @@ class CxImagePNG : public CxImage {
 
   static PngWriteSettings DefaultWriteSettings();
   void SetWriteSettings(const PngWriteSettings& settings) { writeSettings_ = settings; }
+  // Off: every picture is read row by row through the library (the whole-picture reading
+  // is checked against it).
+  void SetWholePictureReads(bool on) { wholeReads_ = on; }
 
  private:
   bool ReadWithLibrary(PngReadContext* ctx);
   bool PrepareImage(PngReadContext* ctx);
   void ReadPixels(PngReadContext* ctx);
+  bool ReadPixelsWhole(PngReadContext* ctx);
   bool WriteWithLibrary(PngWriteContext* ctx);
 
   PngWriteSettings writeSettings_;
+  bool wholeReads_ = true;
 };
