@@ -21,6 +21,8 @@ packages=(
   fonts-wqy-microhei
   # tests: spreading a batch over several jobs
   parallel
+  # benchmarks: timing, and the by-hand pipelines they are measured against
+  hyperfine netpbm
   # the Debian package: building, checking, its manual page
   debhelper dpkg-dev lintian man-db
 )
