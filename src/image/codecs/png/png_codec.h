@@ -34,6 +34,13 @@ class CxImagePNG : public CxImage {
   bool Decode(CxStream* stream);
   bool Encode(CxStream* stream);
 
+  // Reads the picture straight to one bit per pixel, a row at a time, each row put over white
+  // and split at `level` exactly as CompositeOverWhite and ApplyThreshold split the whole
+  // picture, which is never held at its own depth: for pictures that go only to the outline
+  // tracer and are too large to hold whole. The result has the bitonal palette and the
+  // file's resolution. Interlaced and 1-bit pictures are not read this way (they fail).
+  bool DecodeBitonal(CxStream* stream, uint8_t level);
+
   static PngWriteSettings DefaultWriteSettings();
   void SetWriteSettings(const PngWriteSettings& settings) { writeSettings_ = settings; }
   // Off: every picture is read row by row through the library (the whole-picture reading
@@ -45,8 +52,10 @@ class CxImagePNG : public CxImage {
   bool PrepareImage(PngReadContext* ctx);
   void ReadPixels(PngReadContext* ctx);
   bool ReadPixelsWhole(PngReadContext* ctx);
+  bool ReadPixelsBitonal(PngReadContext* ctx, CxImage& bitonal);
   bool WriteWithLibrary(PngWriteContext* ctx);
 
   PngWriteSettings writeSettings_;
   bool wholeReads_ = true;
+  int bitonalLevel_ = -1;  // 0..255 while DecodeBitonal reads
 };

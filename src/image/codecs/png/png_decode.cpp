@@ -94,6 +94,13 @@ bool CxImagePNG::Decode(CxStream* stream) {
   return ok;
 }
 
+bool CxImagePNG::DecodeBitonal(CxStream* stream, uint8_t level) {
+  bitonalLevel_ = level;
+  const bool ok = Decode(stream);
+  bitonalLevel_ = -1;
+  return ok;
+}
+
 bool CxImagePNG::ReadWithLibrary(PngReadContext* ctx) {
   ctx->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, ctx, PngReadError, PngReadWarning);
   if (ctx->png == nullptr) return Fail("Failed to create PNG structure");
@@ -118,6 +125,14 @@ bool CxImagePNG::ReadWithLibrary(PngReadContext* ctx) {
   }
   if (!PrepareImage(ctx)) return false;
   if (Escape() != 0) return Fail("Cancelled");
+  if (bitonalLevel_ >= 0) {
+    if (ctx->passes != 1 || Bpp() == 1) return Fail(kMaxMemoryMessage);
+    CxImage bitonal(width, height, 1, 0);
+    if (!bitonal.HasPixels()) return Fail(bitonal.LastErrorText());
+    if (!ReadPixelsBitonal(ctx, bitonal)) return false;
+    png_read_end(ctx->png, nullptr);
+    return TakeOver(bitonal, false);
+  }
   if (!ReadPixelsWhole(ctx)) ReadPixels(ctx);
   if (Escape() != 0) return Fail("Cancelled");
   if (!ctx->readToEnd) png_read_end(ctx->png, nullptr);
@@ -136,7 +151,8 @@ bool CxImagePNG::PrepareImage(PngReadContext* ctx) {
                                      : (channels == 2 ? 8u : 24u);
   const uint32_t width = png_get_image_width(png, pinfo);
   const uint32_t height = png_get_image_height(png, pinfo);
-  if (Create(width, height, bpp, FORMAT_PNG) == nullptr) return false;
+  // Read to one bit, only one row is held at the picture's own depth.
+  if (Create(width, bitonalLevel_ >= 0 ? 1 : height, bpp, FORMAT_PNG) == nullptr) return false;
 
   png_uint_32 resX = 0, resY = 0;
   int unit = PNG_RESOLUTION_UNKNOWN;
@@ -447,4 +463,29 @@ bool CxImagePNG::ReadPixelsWhole(PngReadContext* ctx) {
   // Back to the first pixel data, as the library left the stream.
   if (!stream->Seek(start, SEEK_SET)) png_error(ctx->png, "Read Error");
   return false;
+}
+
+// Each row into the one-row image, then reduced as the whole picture would be, into its row
+// of `bitonal`, which takes the file's resolution.
+bool CxImagePNG::ReadPixelsBitonal(PngReadContext* ctx, CxImage& bitonal) {
+  const uint32_t width = Width();
+  const uint32_t height = bitonal.Height();
+  RowLayout layout;
+  layout.width = width;
+  layout.channels = png_get_channels(ctx->png, ctx->info);
+  layout.twoBit = ctx->bitDepth == 2;
+  layout.copyBytes = ctx->rowBytes < Stride() ? ctx->rowBytes : Stride();
+  const uint8_t level = static_cast<uint8_t>(bitonalLevel_);
+  for (uint32_t t = 0; t < height; ++t) {
+    if (Escape() != 0) return Fail("Cancelled");
+    png_read_row(ctx->png, ctx->row, nullptr);
+    StoreRow(layout, ctx->row, RowPointer(0), HasAlpha() ? AlphaPlane() : nullptr);
+    CxImage row(*this, true, false, true);
+    if (!row.CompositeOverWhite() || !row.ApplyThreshold(level)) return Fail(row.LastErrorText());
+    if (row.Bpp() != 1 && !row.DecreaseBpp(1, false, nullptr, 0)) return Fail(row.LastErrorText());
+    std::memcpy(bitonal.RowPointer(height - 1 - t), row.RowPointer(0), bitonal.Stride());
+  }
+  bitonal.SetResolutionX(ResolutionX());
+  bitonal.SetResolutionY(ResolutionY());
+  return true;
 }
