@@ -485,6 +485,8 @@ bool CxImagePNG::ReadPixelsBitonal(PngReadContext* ctx, CxImage& bitonal) {
     if (row.Bpp() != 1 && !row.DecreaseBpp(1, false, nullptr, 0)) return Fail(row.LastErrorText());
     std::memcpy(bitonal.RowPointer(height - 1 - t), row.RowPointer(0), bitonal.Stride());
   }
+  bitonal.SetPaletteEntry(0, 0, 0, 0, 0);
+  bitonal.SetPaletteEntry(1, 255, 255, 255, 0);
   bitonal.SetResolutionX(ResolutionX());
   bitonal.SetResolutionY(ResolutionY());
   return true;
