@@ -238,8 +238,9 @@ memrow "peak, 600-dpi grey letter scan" "$(peak "$tw" "$work/in/scan600.png" "$w
   "$(peak "$work/scan600.potrace")" 10
 if [ -n "${BIG:-}" ]; then
   pngtopnm "$work/in/scan1200.png" | ppmtopgm | pgmtopbm -threshold -value 0.941 >"$work/scan1200.pbm"
-  memrow "peak, 1200-dpi colour letter PNG" "$(peak "$tw" "$work/in/scan1200.png" "$work/out/scan1200.svg")" \
-    "$(peak "$potrace" -s -o "$work/out/po1200.svg" "$work/scan1200.pbm")" 32
+  big=$(peak "$tw" "$work/in/scan1200.png" "$work/out/scan1200.svg")
   [ -s "$work/out/scan1200.svg" ] || echo "  (tracewright made no output for the 1200-dpi scan)"
+  memrow "peak, 1200-dpi colour letter PNG" "$big" \
+    "$(peak "$potrace" -s -o "$work/out/po1200.svg" "$work/scan1200.pbm")" 32
 fi
 printf 'peak memory, 200-file folder: %s MiB\n' "$(peak "$tw" "$work/folder" "$work/out/folder-tw/*.svg")"
