@@ -8,7 +8,7 @@ packages=(
   # build
   build-essential cmake ninja-build pkg-config
   # image libraries
-  zlib1g-dev libpng-dev libjpeg-dev libtiff-dev libopenjp2-7-dev libwebp-dev
+  zlib1g-dev libpng-dev libdeflate-dev libjpeg-dev libtiff-dev libopenjp2-7-dev libwebp-dev
   # the page renderer's PDF library (static) and what it links with
   libmupdf-dev libmujs-dev libgumbo-dev libjbig2dec0-dev libharfbuzz-dev libfreetype-dev
   # installed fonts for PDFs that name fonts they do not embed
@@ -21,6 +21,8 @@ packages=(
   fonts-wqy-microhei
   # tests: spreading a batch over several jobs
   parallel
+  # benchmarks: timing, and the by-hand pipelines they are measured against
+  hyperfine netpbm
   # the Debian package: building, checking, its manual page
   debhelper dpkg-dev lintian man-db
 )

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "image/codecs/png/png_codec.h"
 #include "image/core/image.h"
 #include "image/io/stream.h"
 #include "platform/files.h"
@@ -172,18 +173,14 @@ size_t SplitIntoFrames(const std::string& inputPath, const char* suffix,
 size_t SplitIntoBitonalFrames(const std::string& inputPath, const char* suffix,
                               std::vector<std::string>& list, int level, std::string* why) {
   ForEachFrame(inputPath, why, [&](CxImage& frame) {
-    // The frame as a PNG in memory and back, exactly as it would reach the tracer through the
-    // temporary PNG file: the PNG writer and reader decide palette, depth and resolution.
-    CxMemStream png;
-    const bool encoded = frame.Encode(&png, FORMAT_PNG);
-    CxMemStream back(png.Data().data(), png.Data().size());
+    // The frame as the tracer would have read it from a temporary PNG file: the PNG writer
+    // and reader's rules for palette, transparency and resolution, without the file.
     CxImage image(FORMAT_UNKNOWN);
-    image.SetFrameToLoad(0);
     const std::size_t before = list.size();
-    if (encoded && image.Decode(&back, FORMAT_UNKNOWN) && image.HasPixels()) {
+    if (ReadBackAsPng(frame, image)) {
       SaveBitonal(image, suffix, level, list, why);
     } else {
-      SetReason(why, ImageReason(encoded ? image : frame, "error saving"));
+      SetReason(why, ImageReason(image, "error saving"));
     }
     if (list.size() == before) {
       // Counted all the same, as the frame's file would have been: its tracing then fails.
@@ -196,6 +193,41 @@ size_t SplitIntoBitonalFrames(const std::string& inputPath, const char* suffix,
   return list.size();
 }
 
+namespace {
+
+// A PNG too large to hold whole, read straight to one bit per pixel (the reduction
+// PrepareBitonal makes, row by row) and saved under a fresh temporary name. False, with the
+// reason, when it cannot be read that way either.
+bool PrepareLargePng(const std::string& inputPath, const char* suffix, std::vector<std::string>& list,
+                     int level, std::string* why) {
+  FILE* f = std::fopen(inputPath.c_str(), "rb");
+  if (f == nullptr) return false;
+  CxFileStream file(f);
+  CxImagePNG image;
+  // Only where the picture itself is beyond the limit: other failures stay as they were.
+  image.SetEscape(-1);
+  const bool probed = image.Decode(&file);
+  const bool tooLarge = probed && !CheckedSize({image.Header().biWidth > 0 ? uint64_t(image.Width()) : 0,
+                                                uint64_t(image.Height()), 3});
+  image.SetEscape(0);
+  const bool read = tooLarge && file.Seek(0, SEEK_SET) && image.DecodeBitonal(&file, ClampLevel(level));
+  std::fclose(f);
+  if (!read) return false;
+  const char* saveExtension = suffix == nullptr ? "" : suffix;
+  if (*saveExtension == '.') ++saveExtension;
+  const std::string name = NewTempName(suffix);
+  if (name.empty()) {
+    SetReason(why, "cannot make a temporary file");
+  } else if (image.Save(name.c_str(), FormatFromExtension(saveExtension))) {
+    list.push_back(name);
+  } else {
+    SetReason(why, ImageReason(image, "error saving") + " (saving " + name + ")");
+  }
+  return true;
+}
+
+}  // namespace
+
 int PrepareBitonal(const std::string& inputPath, const char* suffix,
                    std::vector<std::string>& list, int level, std::string* why) {
   if (inputPath.empty() || !QueryFileAttributes(inputPath).exists) {
@@ -207,6 +239,12 @@ int PrepareBitonal(const std::string& inputPath, const char* suffix,
   int result = 0;
   for (int32_t frame = 0;;) {
     if (!image.Load(inputPath.c_str(), FORMAT_UNKNOWN) || !image.HasPixels()) {
+      // Only the bitmap is wanted: a picture beyond the memory limit may still go to it.
+      if (frame == 0 && DetectFormat(inputPath) == FORMAT_PNG &&
+          PrepareLargePng(inputPath, suffix, list, level, why)) {
+        result = list.empty() ? 0 : 1;
+        break;
+      }
       SetReason(why, ImageReason(image, "not a picture this program reads"));
       break;
     }

@@ -7,6 +7,7 @@
 
 #include "image/codecs/bmp/bmp_builder.h"
 #include "image/codecs/gif/gif_builder.h"
+#include "image/codecs/png/png_codec.h"
 #include "image/core/image.h"
 #include "image/io/format.h"
 #include "image/io/stream.h"
@@ -291,5 +292,34 @@ TEST(PrepareWithPng, BitonalFramesInMemoryMatchThoseThroughPngFiles) {
     }
   }
   EXPECT_GT(compared, 100);
+  DeleteTempFiles();
+}
+
+// A picture read straight to one bit a row at a time gives the bitmap the whole picture
+// gives, over the corpus's PNG files that can be read that way.
+TEST(PrepareWithPng, BitonalRowByRowMatchesTheWholePicture) {
+  const std::string corpus = testsupport::CorpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "no corpus";
+  testsupport::ScratchDir dir;
+  int compared = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(corpus + "/png/good")) {
+    if (!entry.is_regular_file() || entry.path().extension() != ".png") continue;
+    const std::string input = entry.path().string();
+    const std::vector<uint8_t> bytes = testsupport::ReadBytes(input);
+    CxMemStream stream(bytes.data(), bytes.size());
+    CxImagePNG rows;
+    if (!rows.DecodeBitonal(&stream, 240)) continue;
+    const std::string rowsBmp = dir.file("rows.bmp");
+    ASSERT_TRUE(rows.Save(rowsBmp.c_str(), FORMAT_BMP));
+    std::vector<std::string> whole;
+    ASSERT_EQ(PrepareBitonal(input, ".bmp", whole, 240), 1) << input;
+    ASSERT_EQ(whole.size(), 1u);
+    const auto a = testsupport::ReadBytes(rowsBmp), b = testsupport::ReadBytes(whole[0]);
+    size_t at = 0;
+    while (at < a.size() && at < b.size() && a[at] == b[at]) ++at;
+    EXPECT_EQ(a, b) << input << " first difference at " << at << " of " << a.size() << "/" << b.size();
+    ++compared;
+  }
+  EXPECT_GT(compared, 50);
   DeleteTempFiles();
 }

@@ -101,6 +101,8 @@ bool CxImage::ConvertToGrey() {
     info.transparentIndex = pal[info.transparentIndex].blue;
 
   if (Bpp() == 8) {
+    // A grey ramp maps every index onto itself: nothing to rewrite.
+    if (IsGreyRamp()) return true;
     uint8_t* p = info.pixels;
     for (uint32_t i = 0; i < ImageSize(); ++i) p[i] = pal[p[i]].blue;
     SetGreyPalette();
@@ -134,7 +136,14 @@ bool CxImage::ApplyThreshold(uint8_t level) {
     if (info.escape != 0) break;
     const uint8_t* src = RowPointer(y);
     uint8_t* dst = bitonal.RowPointer(y);
-    for (uint32_t x = 0; x < w; ++x) {
+    // Eight pixels to a byte, most significant bit first, without a branch per pixel.
+    const uint32_t whole = w & ~7u;
+    for (uint32_t x = 0; x < whole; x += 8) {
+      unsigned byte = 0;
+      for (uint32_t k = 0; k < 8; ++k) byte = (byte << 1) | (src[x + k] > level ? 1u : 0u);
+      dst[x >> 3] = static_cast<uint8_t>(byte);
+    }
+    for (uint32_t x = whole; x < w; ++x) {
       if (src[x] > level) dst[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
     }
   }

@@ -3,6 +3,7 @@
 // in the context and is freed by hand on both paths.
 #include "image/codecs/png/png_codec.h"
 
+#include <libdeflate.h>
 #include <png.h>
 
 #include <cmath>
@@ -24,6 +25,11 @@ struct PngReadContext {
   int bitDepth = 0;
   int passes = 1;
   char message[256] = {};
+  // The whole-picture path: every IDAT chunk's data, the inflated rows, the inflater.
+  uint8_t* compressed = nullptr;
+  uint8_t* inflated = nullptr;
+  libdeflate_decompressor* inflater = nullptr;
+  bool readToEnd = false;  // the chunks after the pixels were read and checked too
 };
 
 namespace {
@@ -67,6 +73,12 @@ void ReleaseRead(PngReadContext* ctx) {
   if (ctx->png != nullptr) png_destroy_read_struct(&ctx->png, &ctx->info, nullptr);
   std::free(ctx->row);
   ctx->row = nullptr;
+  std::free(ctx->compressed);
+  ctx->compressed = nullptr;
+  std::free(ctx->inflated);
+  ctx->inflated = nullptr;
+  if (ctx->inflater != nullptr) libdeflate_free_decompressor(ctx->inflater);
+  ctx->inflater = nullptr;
 }
 
 }  // namespace
@@ -79,6 +91,13 @@ bool CxImagePNG::Decode(CxStream* stream) {
   ctx.stream = stream;
   const bool ok = ReadWithLibrary(&ctx);
   ReleaseRead(&ctx);
+  return ok;
+}
+
+bool CxImagePNG::DecodeBitonal(CxStream* stream, uint8_t level) {
+  bitonalLevel_ = level;
+  const bool ok = Decode(stream);
+  bitonalLevel_ = -1;
   return ok;
 }
 
@@ -106,9 +125,17 @@ bool CxImagePNG::ReadWithLibrary(PngReadContext* ctx) {
   }
   if (!PrepareImage(ctx)) return false;
   if (Escape() != 0) return Fail("Cancelled");
-  ReadPixels(ctx);
+  if (bitonalLevel_ >= 0) {
+    if (ctx->passes != 1 || Bpp() == 1) return Fail(kMaxMemoryMessage);
+    CxImage bitonal(width, height, 1, 0);
+    if (!bitonal.HasPixels()) return Fail(bitonal.LastErrorText());
+    if (!ReadPixelsBitonal(ctx, bitonal)) return false;
+    png_read_end(ctx->png, nullptr);
+    return TakeOver(bitonal, false);
+  }
+  if (!ReadPixelsWhole(ctx)) ReadPixels(ctx);
   if (Escape() != 0) return Fail("Cancelled");
-  png_read_end(ctx->png, nullptr);
+  if (!ctx->readToEnd) png_read_end(ctx->png, nullptr);
   return true;
 }
 
@@ -124,7 +151,8 @@ bool CxImagePNG::PrepareImage(PngReadContext* ctx) {
                                      : (channels == 2 ? 8u : 24u);
   const uint32_t width = png_get_image_width(png, pinfo);
   const uint32_t height = png_get_image_height(png, pinfo);
-  if (Create(width, height, bpp, FORMAT_PNG) == nullptr) return false;
+  // Read to one bit, only one row is held at the picture's own depth.
+  if (Create(width, bitonalLevel_ >= 0 ? 1 : height, bpp, FORMAT_PNG) == nullptr) return false;
 
   png_uint_32 resX = 0, resY = 0;
   int unit = PNG_RESOLUTION_UNKNOWN;
@@ -266,4 +294,200 @@ void CxImagePNG::ReadPixels(PngReadContext* ctx) {
       StoreRow(layout, ctx->row, dst, alpha);
     }
   }
+}
+
+namespace {
+
+// Above this many inflated bytes the rows are read one at a time, so that a large scan is
+// not held twice.
+constexpr size_t kWholeInflateLimit = size_t{24} << 20;
+
+uint32_t LoadU32BE(const uint8_t* p) {
+  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+}
+
+bool ChunkNameValid(const uint8_t* name) {
+  for (int i = 0; i < 4; ++i) {
+    const uint8_t c = name[i] | 0x20;
+    if (c < 'a' || c > 'z') return false;
+  }
+  return true;
+}
+
+bool ReadExactly(CxStream* stream, uint8_t* to, size_t n) { return stream->Read(to, 1, n) == n; }
+
+// A chunk's data (already in `data`) against the CRC that follows it in the stream.
+bool CrcMatches(CxStream* stream, const uint8_t* name, const uint8_t* data, size_t length) {
+  uint8_t stored[4];
+  if (!ReadExactly(stream, stored, 4)) return false;
+  const uint32_t crc = libdeflate_crc32(libdeflate_crc32(0, name, 4), data, length);
+  return crc == LoadU32BE(stored);
+}
+
+uint8_t Paeth(int a, int b, int c) {
+  const int p = a + b - c;
+  const int pa = p > a ? p - a : a - p;
+  const int pb = p > b ? p - b : b - p;
+  const int pc = p > c ? p - c : c - p;
+  if (pa <= pb && pa <= pc) return static_cast<uint8_t>(a);
+  return static_cast<uint8_t>(pb <= pc ? b : c);
+}
+
+// Undoes a row's filter in place; `prior` is the row above, unfiltered (zeros for the first).
+bool Unfilter(uint8_t filter, uint8_t* row, const uint8_t* prior, size_t length, size_t step) {
+  switch (filter) {
+    case 0: return true;
+    case 1:
+      for (size_t i = step; i < length; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - step]);
+      return true;
+    case 2:
+      for (size_t i = 0; i < length; ++i) row[i] = static_cast<uint8_t>(row[i] + prior[i]);
+      return true;
+    case 3:
+      for (size_t i = 0; i < length; ++i) {
+        const int left = i >= step ? row[i - step] : 0;
+        row[i] = static_cast<uint8_t>(row[i] + ((left + prior[i]) >> 1));
+      }
+      return true;
+    case 4:
+      for (size_t i = 0; i < length; ++i) {
+        const int left = i >= step ? row[i - step] : 0;
+        const int upLeft = i >= step ? prior[i - step] : 0;
+        row[i] = static_cast<uint8_t>(row[i] + Paeth(left, prior[i], upLeft));
+      }
+      return true;
+    default: return false;
+  }
+}
+
+// After the pixels: only well-formed ancillary chunks and IEND, each with its CRC, as the
+// library would take them without a word; anything else is left to the library to judge.
+bool TrailingChunksPlain(CxStream* stream, const uint8_t* firstHeader, uint8_t* scratch, size_t scratchSize) {
+  uint8_t header[8];
+  std::memcpy(header, firstHeader, 8);
+  for (;;) {
+    const uint32_t length = LoadU32BE(header);
+    const uint8_t* name = header + 4;
+    if (length > 0x7FFFFFFFu || length > scratchSize || !ChunkNameValid(name)) return false;
+    const bool end = std::memcmp(name, "IEND", 4) == 0;
+    if (!end && (name[0] & 0x20) == 0) return false;
+    if (end && length != 0) return false;
+    if (!ReadExactly(stream, scratch, length) || !CrcMatches(stream, name, scratch, length)) return false;
+    if (end) return true;
+    if (!ReadExactly(stream, header, 8)) return false;
+  }
+}
+
+}  // namespace
+
+// The whole picture at once: every IDAT chunk gathered, inflated in one call and unfiltered
+// here, for non-interlaced pictures of 1, 4 or 8 bits per sample whose inflated rows fit the
+// limit. False when it does not apply or anything is out of the ordinary: the stream is then
+// back where the library left it, and the library reads the rows itself (and reports what
+// it finds). The library's row transforms are done here: B,G,R order for colour.
+bool CxImagePNG::ReadPixelsWhole(PngReadContext* ctx) {
+  if (!wholeReads_ || ctx->passes != 1 || (ctx->bitDepth != 1 && ctx->bitDepth != 4 && ctx->bitDepth != 8)) return false;
+  CxStream* stream = ctx->stream;
+  const int64_t start = stream->Tell();
+  const int64_t size = stream->Size();
+  if (start < 8 || size < start) return false;
+  const uint32_t width = Width();
+  const uint32_t height = Height();
+  const int channels = ChannelsOf(ctx->colourType);
+  const size_t rowBits = static_cast<size_t>(width) * static_cast<size_t>(channels * ctx->bitDepth);
+  const size_t rowBytes = (rowBits + 7) / 8;
+  if (rowBytes != ctx->rowBytes || rowBytes >= kWholeInflateLimit) return false;
+  const size_t expected = (rowBytes + 1) * height;
+  const size_t remaining = static_cast<size_t>(size - start) + 8;
+  if (expected > kWholeInflateLimit || remaining > kWholeInflateLimit) return false;
+
+  bool whole = false;
+  ctx->compressed = static_cast<uint8_t*>(std::malloc(remaining));
+  ctx->inflated = static_cast<uint8_t*>(std::malloc(expected));
+  ctx->inflater = libdeflate_alloc_decompressor();
+  uint8_t header[8];
+  size_t gathered = 0;
+  if (ctx->compressed != nullptr && ctx->inflated != nullptr && ctx->inflater != nullptr &&
+      stream->Seek(start - 8, SEEK_SET) && ReadExactly(stream, header, 8)) {
+    whole = true;
+    while (whole && std::memcmp(header + 4, "IDAT", 4) == 0) {
+      const uint32_t length = LoadU32BE(header);
+      whole = length <= remaining - gathered && ReadExactly(stream, ctx->compressed + gathered, length) &&
+              CrcMatches(stream, header + 4, ctx->compressed + gathered, length) && ReadExactly(stream, header, 8);
+      gathered += length;
+    }
+  }
+  size_t inflatedBytes = 0;
+  whole = whole &&
+          libdeflate_zlib_decompress(ctx->inflater, ctx->compressed, gathered, ctx->inflated, expected,
+                                     &inflatedBytes) == LIBDEFLATE_SUCCESS &&
+          inflatedBytes == expected &&
+          TrailingChunksPlain(stream, header, ctx->compressed, remaining);
+
+  RowLayout layout;
+  layout.width = width;
+  layout.channels = channels;
+  layout.twoBit = false;
+  layout.copyBytes = rowBytes < Stride() ? rowBytes : Stride();
+  const size_t step = ctx->bitDepth == 8 ? static_cast<size_t>(channels) : 1;
+  const uint8_t lastByteMask = static_cast<uint8_t>(0xFF << ((8 - rowBits % 8) % 8));
+  const bool swap = ctx->colourType == PNG_COLOR_TYPE_RGB || ctx->colourType == PNG_COLOR_TYPE_RGB_ALPHA;
+  const bool hasAlpha = HasAlpha();
+  std::memset(ctx->row, 0, rowBytes);
+  const uint8_t* prior = ctx->row;  // zeros above the first row
+  for (uint32_t t = 0; whole && t < height; ++t) {
+    if (Escape() != 0) return true;
+    uint8_t* row = ctx->inflated + t * (rowBytes + 1);
+    whole = Unfilter(row[0], row + 1, prior, rowBytes, step);
+    prior = row + 1;
+    if (!whole) break;
+    // The unfiltered row stays as the next row's prior; the stored copy is made from a
+    // transformed copy in the library's row buffer.
+    uint8_t* out = ctx->row;
+    std::memcpy(out, row + 1, rowBytes);
+    if (swap) {
+      for (size_t i = 0; i + 2 < rowBytes; i += static_cast<size_t>(channels)) {
+        const uint8_t r = out[i];
+        out[i] = out[i + 2];
+        out[i + 2] = r;
+      }
+    }
+    out[rowBytes - 1] &= lastByteMask;
+    const uint32_t y = height - 1 - t;
+    StoreRow(layout, out, RowPointer(y), hasAlpha ? AlphaPlane() + static_cast<size_t>(y) * width : nullptr);
+  }
+  if (whole) {
+    ctx->readToEnd = true;
+    return true;
+  }
+  // Back to the first pixel data, as the library left the stream.
+  if (!stream->Seek(start, SEEK_SET)) png_error(ctx->png, "Read Error");
+  return false;
+}
+
+// Each row into the one-row image, then reduced as the whole picture would be, into its row
+// of `bitonal`, which takes the file's resolution.
+bool CxImagePNG::ReadPixelsBitonal(PngReadContext* ctx, CxImage& bitonal) {
+  const uint32_t width = Width();
+  const uint32_t height = bitonal.Height();
+  RowLayout layout;
+  layout.width = width;
+  layout.channels = png_get_channels(ctx->png, ctx->info);
+  layout.twoBit = ctx->bitDepth == 2;
+  layout.copyBytes = ctx->rowBytes < Stride() ? ctx->rowBytes : Stride();
+  const uint8_t level = static_cast<uint8_t>(bitonalLevel_);
+  for (uint32_t t = 0; t < height; ++t) {
+    if (Escape() != 0) return Fail("Cancelled");
+    png_read_row(ctx->png, ctx->row, nullptr);
+    StoreRow(layout, ctx->row, RowPointer(0), HasAlpha() ? AlphaPlane() : nullptr);
+    CxImage row(*this, true, false, true);
+    if (!row.CompositeOverWhite() || !row.ApplyThreshold(level)) return Fail(row.LastErrorText());
+    if (row.Bpp() != 1 && !row.DecreaseBpp(1, false, nullptr, 0)) return Fail(row.LastErrorText());
+    std::memcpy(bitonal.RowPointer(height - 1 - t), row.RowPointer(0), bitonal.Stride());
+  }
+  bitonal.SetPaletteEntry(0, 0, 0, 0, 0);
+  bitonal.SetPaletteEntry(1, 255, 255, 255, 0);
+  bitonal.SetResolutionX(ResolutionX());
+  bitonal.SetResolutionY(ResolutionY());
+  return true;
 }

@@ -3,6 +3,7 @@
 #include <png.h>
 #include <zlib.h>
 
+#include <cmath>
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
@@ -290,5 +291,115 @@ bool CxImagePNG::WriteWithLibrary(PngWriteContext* ctx) {
   }
   WriteRows(png, *this, layout, ctx->row);
   png_write_end(png, pinfo);
+  return true;
+}
+
+namespace {
+
+int32_t DpiThroughPng(int32_t pixelsPerMetre) {
+  return static_cast<int32_t>(std::floor(static_cast<uint32_t>(pixelsPerMetre) * 0.0254 + 0.5));
+}
+
+// The palette and its transparency as the palette chunk holds them and the reader takes
+// them back.
+void ReadBackPalette(const CxImage& source, const PngLayout& layout, CxImage& out) {
+  const RgbQuad* entries = source.PaletteEntries();
+  uint32_t count = source.ColoursImportant() != 0 ? source.ColoursImportant() : source.ColoursUsed();
+  const uint32_t highest = HighestIndex(source);
+  if (count <= highest) count = highest + 1;
+  if (count > source.ColoursUsed()) count = source.ColoursUsed();
+  for (uint32_t i = 0; i < count && i < out.ColoursUsed(); ++i) {
+    out.SetPaletteEntry(static_cast<uint8_t>(i), entries[i].red, entries[i].green, entries[i].blue);
+  }
+  out.SetColoursImportant(count);
+  uint8_t alphas[256];
+  uint32_t alphaCount = 0;
+  const int32_t transparent = source.TransparentIndex();
+  if (layout.paletteAlpha) {
+    for (uint32_t i = 0; i < count; ++i) alphas[i] = entries[i].reserved;
+    alphaCount = count;
+  } else if (transparent >= 0 && static_cast<uint32_t>(transparent) < count) {
+    std::memset(alphas, 255, sizeof alphas);
+    alphas[transparent] = 0;
+    alphaCount = static_cast<uint32_t>(transparent) + 1;
+  }
+  if (alphaCount == 1 && alphas[0] == 0) {
+    out.SetTransparentIndex(0);
+  } else if (alphaCount >= 1 && !(alphaCount == 1 && alphas[0] == 255)) {
+    RgbQuad* back = out.PaletteEntries();
+    for (uint32_t i = 0; i < out.ColoursUsed(); ++i) back[i].reserved = i < alphaCount ? alphas[i] : 255;
+    out.AlphaPaletteEnable(true);
+  }
+}
+
+}  // namespace
+
+bool ReadBackAsPng(const CxImage& source, CxImage& out) {
+  if (!source.HasPixels()) return out.Fail("null image!!!");
+  const PngLayout layout = ChooseLayout(source);
+  const uint32_t width = source.Width();
+  const uint32_t height = source.Height();
+  const bool colour = layout.colourType == PNG_COLOR_TYPE_RGB || layout.colourType == PNG_COLOR_TYPE_RGB_ALPHA;
+  const uint32_t bpp = colour ? 24u : static_cast<uint32_t>(layout.bitDepth);
+  CxImage fresh(FORMAT_UNKNOWN);
+  out.TakeOver(fresh, true);
+  if (out.Create(width, height, bpp, FORMAT_PNG) == nullptr) return false;
+  const BitmapInfoHeader& head = source.Header();
+  const bool resolution = head.biXPelsPerMeter > 0 && head.biYPelsPerMeter > 0;
+  out.SetResolutionX(resolution ? DpiThroughPng(head.biXPelsPerMeter) : 0);
+  out.SetResolutionY(resolution ? DpiThroughPng(head.biYPelsPerMeter) : 0);
+  if (layout.alpha && !out.AlphaCreate()) return out.Fail("CxImage::Create can't allocate memory");
+
+  // Rows as the file carries them: nothing past a row's last pixel is kept.
+  const size_t rowBits = static_cast<size_t>(width) * bpp;
+  const size_t rowBytes = (rowBits + 7) / 8;
+  const uint8_t lastByteMask = static_cast<uint8_t>(0xFF << ((8 - rowBits % 8) % 8));
+  const RgbQuad* entries = source.PaletteEntries();
+  const RgbQuad tc = source.TransparentColour();
+  const bool keyToAlpha = layout.kind == RowKind::kColourAlpha && source.TransparentIndex() >= 0;
+  for (uint32_t y = 0; y < height; ++y) {
+    const uint8_t* src = source.RowPointer(y);
+    uint8_t* dst = out.RowPointer(y);
+    if (layout.kind == RowKind::kPaletteAlpha) {
+      for (uint32_t x = 0; x < width; ++x, dst += 3) {
+        const RgbQuad c = entries[source.IndexAtUnchecked(x, y)];
+        dst[0] = c.blue;
+        dst[1] = c.green;
+        dst[2] = c.red;
+      }
+    } else {
+      std::memcpy(dst, src, rowBytes);
+      dst[rowBytes - 1] &= lastByteMask;
+    }
+    if (!layout.alpha) continue;
+    const uint8_t* a = source.AlphaPlane() + static_cast<size_t>(y) * width;
+    uint8_t* b = out.AlphaPlane() + static_cast<size_t>(y) * width;
+    for (uint32_t x = 0; x < width; ++x) {
+      const uint8_t* p = src + 3 * size_t{x};
+      const bool keyed = keyToAlpha && p[0] == tc.blue && p[1] == tc.green && p[2] == tc.red;
+      b[x] = keyed ? 0 : a[x];
+    }
+  }
+
+  switch (layout.colourType) {
+    case PNG_COLOR_TYPE_GRAY:
+      out.SetGreyPalette();
+      if (source.TransparentIndex() >= 0) out.SetTransparentIndex(source.TransparentIndex());
+      break;
+    case PNG_COLOR_TYPE_GRAY_ALPHA:
+      out.SetGreyPalette();
+      break;
+    case PNG_COLOR_TYPE_PALETTE:
+      ReadBackPalette(source, layout, out);
+      break;
+    case PNG_COLOR_TYPE_RGB:
+      if (source.TransparentIndex() >= 0) {
+        out.SetTransparentColour(tc);
+        out.SetTransparentIndex(0);
+      }
+      break;
+    default:
+      break;
+  }
   return true;
 }

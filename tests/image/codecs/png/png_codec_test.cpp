@@ -485,3 +485,106 @@ TEST(PngEncode, FailuresAreReported) {
 }
 
 }  // namespace
+
+namespace {
+
+// Everything of a decoded picture that the bitonal step reads.
+void ExpectSamePicture(const CxImage& a, const CxImage& b, const char* what) {
+  SCOPED_TRACE(what);
+  ASSERT_TRUE(a.HasPixels());
+  ASSERT_TRUE(b.HasPixels());
+  ASSERT_EQ(a.Bpp(), b.Bpp());
+  ASSERT_EQ(a.ImageSize(), b.ImageSize());
+  EXPECT_EQ(std::memcmp(a.PixelArea(), b.PixelArea(), a.ImageSize()), 0);
+  ASSERT_EQ(a.ColoursUsed(), b.ColoursUsed());
+  if (a.ColoursUsed() != 0) {
+    EXPECT_EQ(std::memcmp(a.PaletteEntries(), b.PaletteEntries(), a.PaletteByteSize()), 0);
+  }
+  EXPECT_EQ(a.ColoursImportant(), b.ColoursImportant());
+  EXPECT_EQ(a.TransparentIndex(), b.TransparentIndex());
+  if (a.TransparentIndex() >= 0 && a.ColoursUsed() == 0) {
+    EXPECT_EQ(a.TransparentColour(), b.TransparentColour());
+  }
+  EXPECT_EQ(a.AlphaPaletteEnabled(), b.AlphaPaletteEnabled());
+  ASSERT_EQ(a.HasAlpha(), b.HasAlpha());
+  if (a.HasAlpha()) {
+    EXPECT_EQ(std::memcmp(a.AlphaPlane(), b.AlphaPlane(), size_t{a.Width()} * a.Height()), 0);
+  }
+  EXPECT_EQ(a.ResolutionX(), b.ResolutionX());
+  EXPECT_EQ(a.ResolutionY(), b.ResolutionY());
+  EXPECT_EQ(std::memcmp(&a.Header(), &b.Header(), sizeof(BitmapInfoHeader)), 0);
+}
+
+void ExpectReadBackLikeFile(CxImage& source, const char* what) {
+  CxMemStream png;
+  ASSERT_TRUE(source.Encode(&png, FORMAT_PNG)) << what;
+  CxMemStream back(png.Data().data(), png.Data().size());
+  CxImage decoded(FORMAT_UNKNOWN);
+  ASSERT_TRUE(decoded.Decode(&back, FORMAT_PNG)) << what;
+  CxImage direct(FORMAT_UNKNOWN);
+  ASSERT_TRUE(ReadBackAsPng(source, direct)) << what;
+  ExpectSamePicture(decoded, direct, what);
+}
+
+}  // namespace
+
+// The picture given back without a file is the one the file gives back, in every layout
+// the writer chooses, with every kind of transparency it maps.
+TEST(PngReadBack, SameAsThroughAFile) {
+  // 1-bit, odd width (bits past the last pixel are set), one entry important, 72 dpi.
+  CxImage bits(13, 3, 1);
+  bits.SetPaletteEntry(0, 10, 20, 30, 7);
+  bits.SetPaletteEntry(1, 200, 210, 220, 9);
+  std::memset(bits.PixelArea(), 0xFF, bits.ImageSize());
+  bits.SetResolutionX(72);
+  bits.SetResolutionY(599);
+  ExpectReadBackLikeFile(bits, "1-bit");
+  std::memset(bits.PixelArea(), 0, bits.ImageSize());
+  bits.SetColoursImportant(1);
+  ExpectReadBackLikeFile(bits, "1-bit, one colour");
+
+  // 4-bit palette, transparent index 0 and 3, and beyond what the file holds.
+  CxImage nibble(7, 2, 4);
+  for (uint8_t i = 0; i < 16; ++i) nibble.SetPaletteEntry(i, i * 16, 255 - i * 8, i, 0);
+  for (int x = 0; x < 7; ++x) nibble.PutIndex(x, 0, static_cast<uint8_t>(x));
+  nibble.SetColoursImportant(5);
+  for (int32_t t : {-1, 0, 3, 12}) {
+    nibble.SetTransparentIndex(t);
+    ExpectReadBackLikeFile(nibble, "4-bit, transparent index");
+  }
+
+  // 8-bit grey ramp: plain, keyed, with an alpha plane (the key is dropped then).
+  CxImage grey(5, 4, 8);
+  grey.SetGreyPalette();
+  for (int x = 0; x < 5; ++x) grey.PutIndex(x, 1, static_cast<uint8_t>(x * 60));
+  grey.SetTransparentIndex(60);
+  ExpectReadBackLikeFile(grey, "grey, keyed");
+  ASSERT_TRUE(grey.AlphaCreate());
+  grey.AlphaSet(2, 1, 40);
+  ExpectReadBackLikeFile(grey, "grey + alpha");
+
+  // 8-bit palette with alpha values, then with an alpha plane (written as colour + alpha).
+  CxImage palette(6, 2, 8);
+  palette.SetPaletteEntry(0, 0, 0, 0, 0);
+  palette.SetPaletteEntry(1, 0, 0, 0, 255);
+  palette.SetPaletteEntry(2, 255, 0, 0, 128);
+  palette.AlphaPaletteEnable(true);
+  for (int x = 0; x < 6; ++x) palette.PutIndex(x, 0, static_cast<uint8_t>(x % 3));
+  ExpectReadBackLikeFile(palette, "palette alpha");
+  palette.AlphaPaletteEnable(false);
+  palette.SetTransparentIndex(0);
+  ASSERT_TRUE(palette.AlphaCreate());
+  palette.AlphaSet(1, 0, 99);
+  ExpectReadBackLikeFile(palette, "palette + alpha plane");
+
+  // 24-bit: keyed colour, then alpha with the key turned into clear pixels.
+  CxImage colour(3, 2, 24);
+  colour.PutColour(0, 0, RgbQuad{1, 2, 3, 0});
+  colour.PutColour(1, 0, RgbQuad{9, 8, 7, 0});
+  colour.SetTransparentColour(RgbQuad{1, 2, 3, 0});
+  colour.SetTransparentIndex(0);
+  ExpectReadBackLikeFile(colour, "colour, keyed");
+  ASSERT_TRUE(colour.AlphaCreate());
+  colour.AlphaSet(1, 0, 77);
+  ExpectReadBackLikeFile(colour, "colour + alpha, keyed");
+}

@@ -1,6 +1,7 @@
 // The corpus's PNG files against their reference decodes.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 #include <string>
 
@@ -81,6 +82,41 @@ TEST(PngCorpus, BadFilesFailCleanlyOrDecodeWhatTheyCan) {
     }
   }
   EXPECT_GE(failed, 15);
+}
+
+// The whole-picture reading gives what the library's row by row reading gives, good files
+// and bad: the same success, the same reason, the same pixels, palette, alpha and header.
+TEST(PngCorpus, WholePictureReadsMatchRowByRow) {
+  const std::string corpus = testsupport::CorpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "corpus not present";
+  int whole = 0;
+  for (const char* folder : {"png/good/", "png/bad/"}) {
+    for (const auto& row : imagetest::ReferenceRows(folder)) {
+      SCOPED_TRACE(row.localPath);
+      const std::vector<uint8_t> bytes = testsupport::ReadBytes(corpus + "/" + row.localPath);
+      CxImagePNG fast, rows;
+      rows.SetWholePictureReads(false);
+      const bool fastOk = pngjpgtest::DecodeBytes(bytes, fast);
+      const bool rowsOk = pngjpgtest::DecodeBytes(bytes, rows);
+      ASSERT_EQ(fastOk, rowsOk);
+      EXPECT_STREQ(fast.LastErrorText(), rows.LastErrorText());
+      if (!fastOk) continue;
+      ASSERT_EQ(fast.ImageSize(), rows.ImageSize());
+      EXPECT_EQ(std::memcmp(&fast.Header(), &rows.Header(), sizeof(BitmapInfoHeader)), 0);
+      EXPECT_EQ(std::memcmp(fast.PixelArea(), rows.PixelArea(), fast.ImageSize()), 0);
+      if (fast.ColoursUsed() != 0) {
+        EXPECT_EQ(std::memcmp(fast.PaletteEntries(), rows.PaletteEntries(), fast.PaletteByteSize()), 0);
+      }
+      ASSERT_EQ(fast.HasAlpha(), rows.HasAlpha());
+      if (fast.HasAlpha()) {
+        EXPECT_EQ(std::memcmp(fast.AlphaPlane(), rows.AlphaPlane(), size_t{fast.Width()} * fast.Height()), 0);
+      }
+      EXPECT_EQ(fast.TransparentIndex(), rows.TransparentIndex());
+      EXPECT_EQ(fast.AlphaPaletteEnabled(), rows.AlphaPaletteEnabled());
+      if (fast.CodecOptions(FORMAT_PNG) == 0 && fast.Header().biBitCount != 2) ++whole;
+    }
+  }
+  EXPECT_GT(whole, 100);
 }
 
 TEST(PngCorpus, TruncatedFileFailsWithReadError) {
