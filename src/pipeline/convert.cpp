@@ -9,27 +9,11 @@
 #include "image/prepare.h"
 #include "pipeline/diagnostics.h"
 #include "pipeline/outline_tracer.h"
+#include "pipeline/page_renderer.h"
 #include "pipeline/second_method.h"
 #include "platform/files.h"
 #include "platform/path.h"
 #include "settings/output_names.h"
-
-namespace {
-
-// The page number the renderer put into a page image's name ("...-0005.png"), else 0.
-int PageNumberOf(const std::string& path) {
-  const std::string stem = SplitPath(path).fname;
-  const std::size_t dash = stem.find_last_of('-');
-  if (dash == std::string::npos || dash + 1 >= stem.size()) return 0;
-  int number = 0;
-  for (std::size_t i = dash + 1; i < stem.size(); ++i) {
-    if (stem[i] < '0' || stem[i] > '9' || number > 100000000) return 0;
-    number = number * 10 + (stem[i] - '0');
-  }
-  return number;
-}
-
-}  // namespace
 
 bool IsPdfInput(const std::string& input) { return EqualNoCase(ExtensionOf(input), "pdf"); }
 
@@ -84,7 +68,7 @@ bool TakeRenderedPages(const RenderedPages& pages, PageImages& images, std::stri
 std::string ImageLabel(const PageImages& images, int index) {
   const int count = static_cast<int>(images.paths.size());
   if (images.pages) {
-    const int page = PageNumberOf(images.paths[static_cast<std::size_t>(index)]);
+    const int page = PageNumberOfImage(images.paths[static_cast<std::size_t>(index)]);
     const int total = images.pageCount > 0 ? images.pageCount : count;
     if (total <= 1 && !images.skippedAny) return "";
     return "page " + std::to_string(page > 0 ? page : index + 1) + " of " + std::to_string(total) + ": ";

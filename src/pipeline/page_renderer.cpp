@@ -69,19 +69,6 @@ RenderReport ReadRenderReport(const std::string& captured, const ProcessResult& 
   return report;
 }
 
-// The page number the renderer put into a page image's name ("...-0005.png"), else 0.
-int PageNumberOfImage(const std::string& path) {
-  const std::string stem = SplitPath(path).fname;
-  const std::size_t dash = stem.find_last_of('-');
-  if (dash == std::string::npos || dash + 1 >= stem.size()) return 0;
-  int number = 0;
-  for (std::size_t i = dash + 1; i < stem.size(); ++i) {
-    if (stem[i] < '0' || stem[i] > '9' || number > 100000000) return 0;
-    number = number * 10 + (stem[i] - '0');
-  }
-  return number;
-}
-
 // A renderer that failed before its share was done (stopped at the time limit, killed,
 // crashed): every page of its share that is neither written nor reported gets a line with
 // the reason, or, when it did not even say the page count, the reason stands alone.
@@ -169,4 +156,16 @@ RenderedPages CollectRenderedPages(const PageRender& render) {
     pages.failure = failure.empty() ? "the renderer wrote no page" : failure;
   }
   return pages;
+}
+
+int PageNumberOfImage(const std::string& path) {
+  const std::string stem = SplitPath(path).fname;
+  const std::size_t dash = stem.find_last_of('-');
+  if (dash == std::string::npos || dash + 1 >= stem.size()) return 0;
+  int number = 0;
+  for (std::size_t i = dash + 1; i < stem.size(); ++i) {
+    if (stem[i] < '0' || stem[i] > '9' || number > 100000000) return 0;
+    number = number * 10 + (stem[i] - '0');
+  }
+  return number;
 }

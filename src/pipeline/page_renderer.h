@@ -44,3 +44,6 @@ struct RenderedPages {
   std::string failure;
 };
 RenderedPages CollectRenderedPages(const PageRender& render);
+
+// The page number the renderer put into a page image's name ("...-0005.png"), else 0.
+int PageNumberOfImage(const std::string& path);
