@@ -1,5 +1,6 @@
 #pragma once
-// Compact, locale-independent number text for the writers.
+// Compact, locale-independent number text for the writers, and contours on a grid of
+// fixed decimals.
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -67,14 +68,35 @@ inline std::string Num(double v, int decimals = 3) {
   return s;
 }
 
-// How many of a contour's segments a writer draws: the last straight side of a closed
-// contour, back to its start, is left to the closing command.
-inline size_t SegmentsToDraw(const Contour& c, const CoordGrid& grid) {
+// A segment in grid units: the end point, and for a curve its two control points.
+struct GridSegment {
+  bool line = true;
+  int64_t x1 = 0, y1 = 0, x2 = 0, y2 = 0;  // curves only
+  int64_t x = 0, y = 0;
+};
+
+// Calls draw(const GridSegment&) for each segment of the contour that a writer draws: the
+// last straight side of a closed contour, back to its start, is left to the closing command.
+template <typename Draw>
+void ForEachDrawnSegment(const Contour& c, const CoordGrid& grid, Draw&& draw) {
   size_t count = c.segs.size();
   if (c.closed && count > 1 && c.segs.back().line && grid(c.segs.back().end.x) == grid(c.start.x) &&
       grid(c.segs.back().end.y) == grid(c.start.y))
     --count;
-  return count;
+  for (size_t i = 0; i < count; ++i) {
+    const Segment& s = c.segs[i];
+    GridSegment g;
+    g.line = s.line;
+    if (!s.line) {
+      g.x1 = grid(s.c1.x);
+      g.y1 = grid(s.c1.y);
+      g.x2 = grid(s.c2.x);
+      g.y2 = grid(s.c2.y);
+    }
+    g.x = grid(s.end.x);
+    g.y = grid(s.end.y);
+    draw(g);
+  }
 }
 
 }  // namespace at

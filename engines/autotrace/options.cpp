@@ -3,48 +3,52 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <variant>
 
 namespace at {
 namespace {
 
-enum class Kind { Flag, Int, Real, Text, Color };
+// Where an option's value goes: the member's type says what the option takes (a flag, a
+// whole number, a number, a text or a colour).
+using Target =
+    std::variant<bool Options::*, int Options::*, double Options::*, std::string Options::*, Rgb Options::*>;
 
 struct OptionDef {
   const char* name;
-  Kind kind;
-  double min;
+  Target target;
+  double min;  // numbers only
   double max;
   const char* help;
 };
 
 constexpr OptionDef kOptions[] = {
-    {"background-color", Kind::Color, 0, 0, "RRGGBB: this colour is not traced"},
-    {"centerline", Kind::Flag, 0, 0, "trace the centre-lines of strokes instead of outlines"},
-    {"color-count", Kind::Int, 0, 256, "N: reduce to at most N colours (0 = no reduction, the default)"},
-    {"corner-always-threshold", Kind::Real, 0, 180, "DEG: sharper angles are always corners (default 60)"},
-    {"corner-surround", Kind::Int, 1, 100, "N: points on each side that measure a corner (default 4)"},
-    {"corner-threshold", Kind::Real, 0, 180, "DEG: sharper angles are corner candidates (default 100)"},
-    {"despeckle-level", Kind::Int, 0, 20, "N: merge specks of up to N*N pixels (default 0 = off)"},
-    {"despeckle-tightness", Kind::Real, 0, 8, "R: how strongly a speck takes a similar colour (default 2.0)"},
-    {"dpi", Kind::Real, 1, 100000, "R: resolution of the input; one pixel is 72/R points (default 72)"},
-    {"error-threshold", Kind::Real, 0.01, 1000, "R: split curves that stray over R/8 pixels from the outline (default 2.0)"},
-    {"filter-iterations", Kind::Int, 0, 100, "N: smoothing passes before fitting (default 4)"},
-    {"help", Kind::Flag, 0, 0, "print this text"},
-    {"input-format", Kind::Text, 0, 0, "FMT: png, pnm, pbm, pgm, ppm or bmp (default: by contents)"},
-    {"line-reversion-threshold", Kind::Real, 0, 1, "R: curves straighter than R times their length become lines (default 0.01)"},
-    {"line-threshold", Kind::Real, 0, 1000, "R: points within R pixels of the chord make a line (default 1.0)"},
-    {"list-input-formats", Kind::Flag, 0, 0, "list the input formats"},
-    {"list-output-formats", Kind::Flag, 0, 0, "list the output formats"},
-    {"log", Kind::Flag, 0, 0, "write a log of the run to INPUT-NAME.log"},
-    {"noise-removal", Kind::Real, 0, 1, "R: centre-line mode; flip pixels that agree with under (1-R) of their neighbours (default 0.99)"},
-    {"output-file", Kind::Text, 0, 0, "FILE: write here (default: standard output)"},
-    {"output-format", Kind::Text, 0, 0, "FMT: svg, pdf, eps, ps, dxf or emf (default: by suffix, else eps)"},
-    {"preserve-width", Kind::Flag, 0, 0, "centre-line mode: stroke with the measured line width"},
-    {"remove-adjacent-corners", Kind::Flag, 0, 0, "drop corners next to sharper corners"},
-    {"report-progress", Kind::Flag, 0, 0, "print progress on standard error"},
-    {"tangent-surround", Kind::Int, 1, 100, "N: points on each side that measure a tangent (default 3)"},
-    {"version", Kind::Flag, 0, 0, "print the version"},
-    {"width-weight-factor", Kind::Real, 0, 1000, "R: centre-line widths count less within R pixels of a stroke's ends (default 6.0)"},
+    {"background-color", &Options::background, 0, 0, "RRGGBB: this colour is not traced"},
+    {"centerline", &Options::centerline, 0, 0, "trace the centre-lines of strokes instead of outlines"},
+    {"color-count", &Options::colorCount, 0, 256, "N: reduce to at most N colours (0 = no reduction, the default)"},
+    {"corner-always-threshold", &Options::cornerAlwaysThreshold, 0, 180, "DEG: sharper angles are always corners (default 60)"},
+    {"corner-surround", &Options::cornerSurround, 1, 100, "N: points on each side that measure a corner (default 4)"},
+    {"corner-threshold", &Options::cornerThreshold, 0, 180, "DEG: sharper angles are corner candidates (default 100)"},
+    {"despeckle-level", &Options::despeckleLevel, 0, 20, "N: merge specks of up to N*N pixels (default 0 = off)"},
+    {"despeckle-tightness", &Options::despeckleTightness, 0, 8, "R: how strongly a speck takes a similar colour (default 2.0)"},
+    {"dpi", &Options::dpi, 1, 100000, "R: resolution of the input; one pixel is 72/R points (default 72)"},
+    {"error-threshold", &Options::errorThreshold, 0.01, 1000, "R: split curves that stray over R/8 pixels from the outline (default 2.0)"},
+    {"filter-iterations", &Options::filterIterations, 0, 100, "N: smoothing passes before fitting (default 4)"},
+    {"help", &Options::help, 0, 0, "print this text"},
+    {"input-format", &Options::inputFormat, 0, 0, "FMT: png, pnm, pbm, pgm, ppm or bmp (default: by contents)"},
+    {"line-reversion-threshold", &Options::lineReversionThreshold, 0, 1, "R: curves straighter than R times their length become lines (default 0.01)"},
+    {"line-threshold", &Options::lineThreshold, 0, 1000, "R: points within R pixels of the chord make a line (default 1.0)"},
+    {"list-input-formats", &Options::listInputFormats, 0, 0, "list the input formats"},
+    {"list-output-formats", &Options::listOutputFormats, 0, 0, "list the output formats"},
+    {"log", &Options::log, 0, 0, "write a log of the run to INPUT-NAME.log"},
+    {"noise-removal", &Options::noiseRemoval, 0, 1, "R: centre-line mode; flip pixels that agree with under (1-R) of their neighbours (default 0.99)"},
+    {"output-file", &Options::outputFile, 0, 0, "FILE: write here (default: standard output)"},
+    {"output-format", &Options::outputFormat, 0, 0, "FMT: svg, pdf, eps, ps, dxf or emf (default: by suffix, else eps)"},
+    {"preserve-width", &Options::preserveWidth, 0, 0, "centre-line mode: stroke with the measured line width"},
+    {"remove-adjacent-corners", &Options::removeAdjacentCorners, 0, 0, "drop corners next to sharper corners"},
+    {"report-progress", &Options::reportProgress, 0, 0, "print progress on standard error"},
+    {"tangent-surround", &Options::tangentSurround, 1, 100, "N: points on each side that measure a tangent (default 3)"},
+    {"version", &Options::version, 0, 0, "print the version"},
+    {"width-weight-factor", &Options::widthWeightFactor, 0, 1000, "R: centre-line widths count less within R pixels of a stroke's ends (default 6.0)"},
 };
 
 const OptionDef* FindOption(const std::string& word, std::string& error) {
@@ -78,26 +82,25 @@ bool ParseReal(const std::string& text, double& value) {
 
 bool Store(const OptionDef& def, const std::string& value, Options& o, std::string& error) {
   const std::string name = def.name;
-  if (def.kind == Kind::Color) {
-    if (!ParseColor(value, o.background)) {
+  if (const auto* colour = std::get_if<Rgb Options::*>(&def.target)) {
+    if (!ParseColor(value, o.**colour)) {
       error = "-" + name + ": expected a colour RRGGBB, got \"" + value + "\"";
       return false;
     }
-    o.hasBackground = true;
+    o.hasBackground = true;  // the one colour option
     return true;
   }
-  if (def.kind == Kind::Text) {
-    if (name == "input-format") o.inputFormat = value;
-    else if (name == "output-file") o.outputFile = value;
-    else o.outputFormat = value;
+  if (const auto* text = std::get_if<std::string Options::*>(&def.target)) {
+    o.**text = value;
     if (value.empty()) {
       error = "-" + name + ": empty value";
       return false;
     }
     return true;
   }
+  const auto* whole = std::get_if<int Options::*>(&def.target);
   double number = 0;
-  if (def.kind == Kind::Int) {
+  if (whole) {
     long n = 0;
     if (!ParseInt(value, n)) {
       error = "-" + name + ": expected a whole number, got \"" + value + "\"";
@@ -112,34 +115,9 @@ bool Store(const OptionDef& def, const std::string& value, Options& o, std::stri
     error = "-" + name + ": " + value + " is out of range";
     return false;
   }
-  const int n = static_cast<int>(number);
-  if (name == "color-count") o.colorCount = n;
-  else if (name == "corner-always-threshold") o.cornerAlwaysThreshold = number;
-  else if (name == "corner-surround") o.cornerSurround = n;
-  else if (name == "corner-threshold") o.cornerThreshold = number;
-  else if (name == "despeckle-level") o.despeckleLevel = n;
-  else if (name == "despeckle-tightness") o.despeckleTightness = number;
-  else if (name == "dpi") o.dpi = number;
-  else if (name == "error-threshold") o.errorThreshold = number;
-  else if (name == "filter-iterations") o.filterIterations = n;
-  else if (name == "line-reversion-threshold") o.lineReversionThreshold = number;
-  else if (name == "line-threshold") o.lineThreshold = number;
-  else if (name == "noise-removal") o.noiseRemoval = number;
-  else if (name == "tangent-surround") o.tangentSurround = n;
-  else if (name == "width-weight-factor") o.widthWeightFactor = number;
+  if (whole) o.**whole = static_cast<int>(number);
+  else o.*std::get<double Options::*>(def.target) = number;
   return true;
-}
-
-void SetFlag(const std::string& name, Options& o) {
-  if (name == "centerline") o.centerline = true;
-  else if (name == "help") o.help = true;
-  else if (name == "list-input-formats") o.listInputFormats = true;
-  else if (name == "list-output-formats") o.listOutputFormats = true;
-  else if (name == "log") o.log = true;
-  else if (name == "preserve-width") o.preserveWidth = true;
-  else if (name == "remove-adjacent-corners") o.removeAdjacentCorners = true;
-  else if (name == "report-progress") o.reportProgress = true;
-  else if (name == "version") o.version = true;
 }
 
 int HexDigit(char c) {
@@ -191,12 +169,12 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
     }
     const OptionDef* def = FindOption(word, error);
     if (def == nullptr) return false;
-    if (def->kind == Kind::Flag) {
+    if (const auto* flag = std::get_if<bool Options::*>(&def->target)) {
       if (inlineValue) {
         error = std::string("-") + def->name + " takes no value";
         return false;
       }
-      SetFlag(def->name, options);
+      options.**flag = true;
       continue;
     }
     if (!inlineValue) {

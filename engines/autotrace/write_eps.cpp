@@ -30,26 +30,10 @@ std::string WriteEps(const Drawing& drawing, bool document) {
   }
   out += "gsave\n0 " + Num(h) + " translate " + Num(s, 6) + " " + Num(-s, 6) + " scale\n";
   out += "1 setlinecap 1 setlinejoin\n";
-  const CoordGrid grid(drawing.decimals);
-  PsPathWriter path(out, grid, "cp", true);
-  for (const PaintRun& run : PaintRuns(drawing)) {
-    const Shape& first = drawing.shapes[run.begin];
-    AppendRgb(out, first.color, " rgb\n");
-    if (!first.stroked && HasUnderlay(drawing, run)) {
-      out += "newpath\n";
-      for (size_t i = run.begin; i < run.end; ++i) path.Contours(drawing.shapes[i].underlay);
-      AppendNumber(out, kUnderlayWidth);
-      out += " setlinewidth 0 setlinecap stroke 1 setlinecap\n";
-    }
-    out += "newpath\n";
-    for (size_t i = run.begin; i < run.end; ++i) path.Contours(drawing.shapes[i].contours);
-    if (first.stroked) {
-      AppendNumber(out, first.width);
-      out += " setlinewidth stroke\n";
-    } else {
-      out += "eofill\n";
-    }
-  }
+  const PsDialect eps{.closePath = "cp", .relative = true, .newPath = "newpath\n", .runColour = " rgb\n",
+                      .strokeUnderlay = " setlinewidth 0 setlinecap stroke 1 setlinecap\n",
+                      .stroke = " setlinewidth stroke\n", .fill = "eofill\n"};
+  AppendPaintOperators(out, drawing, eps);
   out += "grestore\n";
   if (document) out += "showpage\n%%Trailer\n";
   out += "%%EOF\n";

@@ -11,25 +11,9 @@ namespace {
 
 std::string Content(const Drawing& drawing, double s) {
   std::string out = "q " + Num(s, 6) + " 0 0 " + Num(-s, 6) + " 0 " + Num(drawing.height * s) + " cm 1 J 1 j\n";
-  const CoordGrid grid(drawing.decimals);
-  PsPathWriter path(out, grid, "h", false);
-  for (const PaintRun& run : PaintRuns(drawing)) {
-    const Shape& first = drawing.shapes[run.begin];
-    if (!first.stroked && HasUnderlay(drawing, run)) {
-      AppendRgb(out, first.color, " RG\n");
-      for (size_t i = run.begin; i < run.end; ++i) path.Contours(drawing.shapes[i].underlay);
-      AppendNumber(out, kUnderlayWidth);
-      out += " w 0 J S 1 J\n";
-    }
-    AppendRgb(out, first.color, first.stroked ? " RG\n" : " rg\n");
-    for (size_t i = run.begin; i < run.end; ++i) path.Contours(drawing.shapes[i].contours);
-    if (first.stroked) {
-      AppendNumber(out, first.width);
-      out += " w S\n";
-    } else {
-      out += "f*\n";
-    }
-  }
+  const PsDialect pdf{.closePath = "h", .strokeColour = " RG\n", .fillColour = " rg\n",
+                      .strokeUnderlay = " w 0 J S 1 J\n", .stroke = " w S\n", .fill = "f*\n"};
+  AppendPaintOperators(out, drawing, pdf);
   out += "Q\n";
   return out;
 }

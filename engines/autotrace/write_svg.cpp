@@ -24,30 +24,27 @@ class SvgPathData {
     Pair(sx - x_, sy - y_);
     x_ = sx;
     y_ = sy;
-    const size_t count = SegmentsToDraw(c, grid_);
-    for (size_t i = 0; i < count; ++i) {
-      const Segment& s = c.segs[i];
-      const int64_t ex = grid_(s.end.x), ey = grid_(s.end.y);
+    ForEachDrawnSegment(c, grid_, [&](const GridSegment& s) {
       if (s.line) {
-        if (ey == y_ && ex != x_) {
+        if (s.y == y_ && s.x != x_) {
           Command('h');
-          Number(ex - x_);
-        } else if (ex == x_) {
+          Number(s.x - x_);
+        } else if (s.x == x_) {
           Command('v');
-          Number(ey - y_);
+          Number(s.y - y_);
         } else {
           Command('l');
-          Pair(ex - x_, ey - y_);
+          Pair(s.x - x_, s.y - y_);
         }
       } else {
         Command('c');
-        Pair(grid_(s.c1.x) - x_, grid_(s.c1.y) - y_);
-        Pair(grid_(s.c2.x) - x_, grid_(s.c2.y) - y_);
-        Pair(ex - x_, ey - y_);
+        Pair(s.x1 - x_, s.y1 - y_);
+        Pair(s.x2 - x_, s.y2 - y_);
+        Pair(s.x - x_, s.y - y_);
       }
-      x_ = ex;
-      y_ = ey;
-    }
+      x_ = s.x;
+      y_ = s.y;
+    });
     if (c.segs.empty()) {  // a dot: a zero-length line still shows its round caps
       Command('h');
       Number(0);

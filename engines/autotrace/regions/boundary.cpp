@@ -257,22 +257,8 @@ class Tracer {
     size_t start = 0;
     for (size_t i = 1; i < n; ++i)
       if (Vertex(verts_[i].x, verts_[i].y) < Vertex(verts_[start].x, verts_[start].y)) start = i;
-    const uint32_t other = rights_[start];
     const uint64_t key = Vertex(verts_[start].x, verts_[start].y) * 4;
-    if (Shared(other)) {
-      uint32_t id = 0;
-      if (keys_.Find(key, id)) {
-        cycle.chains.push_back(ChainRef{id, true});
-        return;
-      }
-    }
-    Chain chain;
-    chain.closed = true;
-    chain.left = r;
-    chain.right = other;
-    chain.points.reserve(n);
-    for (size_t k = 0; k < n; ++k) chain.points.push_back(verts_[(start + k) % n]);
-    Emit(std::move(chain), key, other, cycle);
+    AddChain(r, rights_[start], key, start, n, true, cycle);
   }
 
   void AddPiece(uint32_t r, Cycle& cycle, size_t i, size_t j) {
@@ -280,32 +266,34 @@ class Tracer {
     const LatticePoint a = verts_[i % n], b = verts_[j % n];
     const uint64_t keyA = Vertex(a.x, a.y) * 4 + dirs_[i % n];
     const uint64_t keyB = Vertex(b.x, b.y) * 4 + ((dirs_[(j - 1) % n] + 2) & 3);
-    const uint64_t key = std::min(keyA, keyB);
-    const uint32_t other = rights_[i % n];
-    if (Shared(other)) {
-      uint32_t id = 0;
-      if (keys_.Find(key, id)) {
-        cycle.chains.push_back(ChainRef{id, true});
-        return;
-      }
+    AddChain(r, rights_[i % n], std::min(keyA, keyB), i, j - i + 1, false, cycle);
+  }
+
+  // Adds the chain of `count` cycle vertices from `from` on, region r on its left and
+  // `other` on its right. When the other side has traced it already, under the same key,
+  // the cycle takes that chain walked the other way instead.
+  void AddChain(uint32_t r, uint32_t other, uint64_t key, size_t from, size_t count, bool closed, Cycle& cycle) {
+    const bool shared = Shared(other);
+    uint32_t id = 0;
+    if (shared && keys_.Find(key, id)) {
+      cycle.chains.push_back(ChainRef{id, true});
+      return;
     }
     Chain chain;
+    chain.closed = closed;
     chain.left = r;
     chain.right = other;
-    chain.points.reserve(j - i + 1);
-    for (size_t k = i; k <= j; ++k) chain.points.push_back(verts_[k % n]);
-    Emit(std::move(chain), key, other, cycle);
+    chain.points.reserve(count);
+    const size_t n = verts_.size();
+    for (size_t k = 0; k < count; ++k) chain.points.push_back(verts_[(from + k) % n]);
+    id = static_cast<uint32_t>(map_.chains.size());
+    map_.chains.push_back(std::move(chain));
+    if (shared) keys_.Insert(key, id);
+    cycle.chains.push_back(ChainRef{id, false});
   }
 
   // Only chains whose other side is traced too will be looked up again.
   bool Shared(uint32_t other) const { return other != kOutside && map_.regions[other].traced; }
-
-  void Emit(Chain&& chain, uint64_t key, uint32_t other, Cycle& cycle) {
-    const uint32_t id = static_cast<uint32_t>(map_.chains.size());
-    map_.chains.push_back(std::move(chain));
-    if (Shared(other)) keys_.Insert(key, id);
-    cycle.chains.push_back(ChainRef{id, false});
-  }
 
   DiagonalRule rule_;
   RegionMap& map_;
