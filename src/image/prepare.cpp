@@ -195,22 +195,17 @@ size_t SplitIntoBitonalFrames(const std::string& inputPath, const char* suffix,
 
 namespace {
 
-// A PNG too large to hold whole, read straight to one bit per pixel (the reduction
-// PrepareBitonal makes, row by row) and saved under a fresh temporary name. False, with the
-// reason, when it cannot be read that way either.
-bool PrepareLargePng(const std::string& inputPath, const char* suffix, std::vector<std::string>& list,
-                     int level, std::string* why) {
+// A PNG read straight to one bit per pixel, a row at a time (the reduction SaveBitonal
+// makes of the whole picture), so that it is never held at its own depth, and saved under a
+// fresh temporary name. False when it cannot be read that way (interlaced or 1-bit pictures,
+// anything the decoder finds amiss): the whole picture is then read as any other.
+bool PreparePngBitonal(const std::string& inputPath, const char* suffix, std::vector<std::string>& list,
+                       int level, std::string* why) {
   FILE* f = std::fopen(inputPath.c_str(), "rb");
   if (f == nullptr) return false;
   CxFileStream file(f);
   CxImagePNG image;
-  // Only where the picture itself is beyond the limit: other failures stay as they were.
-  image.SetEscape(-1);
-  const bool probed = image.Decode(&file);
-  const bool tooLarge = probed && !CheckedSize({image.Header().biWidth > 0 ? uint64_t(image.Width()) : 0,
-                                                uint64_t(image.Height()), 3});
-  image.SetEscape(0);
-  const bool read = tooLarge && file.Seek(0, SEEK_SET) && image.DecodeBitonal(&file, ClampLevel(level));
+  const bool read = image.DecodeBitonal(&file, ClampLevel(level));
   std::fclose(f);
   if (!read) return false;
   const char* saveExtension = suffix == nullptr ? "" : suffix;
@@ -234,17 +229,16 @@ int PrepareBitonal(const std::string& inputPath, const char* suffix,
     SetReason(why, "the image to trace is missing");
     return 0;
   }
+  // Only the bitmap is wanted: a PNG (one frame) is reduced as it is read, which also takes
+  // pictures beyond the memory limit.
+  if (DetectFormat(inputPath) == FORMAT_PNG && PreparePngBitonal(inputPath, suffix, list, level, why)) {
+    return list.empty() ? 0 : 1;
+  }
   CxImage image(FORMAT_UNKNOWN);
   image.SetFrameToLoad(0);
   int result = 0;
   for (int32_t frame = 0;;) {
     if (!image.Load(inputPath.c_str(), FORMAT_UNKNOWN) || !image.HasPixels()) {
-      // Only the bitmap is wanted: a picture beyond the memory limit may still go to it.
-      if (frame == 0 && DetectFormat(inputPath) == FORMAT_PNG &&
-          PrepareLargePng(inputPath, suffix, list, level, why)) {
-        result = list.empty() ? 0 : 1;
-        break;
-      }
       SetReason(why, ImageReason(image, "not a picture this program reads"));
       break;
     }

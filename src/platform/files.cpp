@@ -100,11 +100,15 @@ bool IsSameFile(const std::string& a, const std::string& b) {
 bool DeleteFilePath(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 std::string OwnExecutablePath() {
-  std::vector<char> buffer(kPathLimit);
-  const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-  // A result that fills the buffer may have been cut short.
-  if (n <= 0 || static_cast<std::size_t>(n) >= buffer.size()) return "";
-  return std::string(buffer.data(), static_cast<std::size_t>(n));
+  // The executable does not change while the program runs: it is looked up once.
+  static const std::string path = [] {
+    std::vector<char> buffer(kPathLimit);
+    const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+    // A result that fills the buffer may have been cut short.
+    if (n <= 0 || static_cast<std::size_t>(n) >= buffer.size()) return std::string();
+    return std::string(buffer.data(), static_cast<std::size_t>(n));
+  }();
+  return path;
 }
 
 bool CreateUniqueFile(const std::string& folder, const std::string& prefix, const std::string& suffix,

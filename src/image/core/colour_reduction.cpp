@@ -17,7 +17,80 @@ RgbQuad ColourOverWhite(RgbQuad c, uint8_t alpha) {
   return RgbQuad{OverWhite(c.blue, alpha), OverWhite(c.green, alpha), OverWhite(c.red, alpha), 0};
 }
 
+using Bytes16 = uint8_t __attribute__((vector_size(16)));
+
+Bytes16 Load16(const uint8_t* from) {
+  Bytes16 v;
+  std::memcpy(&v, from, 16);
+  return v;
+}
+
+// Eight bytes of a mask (each 0 or 0xFF, the first pixel's first in memory) as one byte with
+// the first pixel in its top bit: each byte keeps its own bit, and the multiplication adds
+// the eight bytes into the top one.
+uint8_t PackMask(const void* eightBytes) {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  constexpr uint64_t kBits = 0x0102040810204080ull;
+#else
+  constexpr uint64_t kBits = 0x8040201008040201ull;
+#endif
+  uint64_t m;
+  std::memcpy(&m, eightBytes, 8);
+  return static_cast<uint8_t>(((m & kBits) * 0x0101010101010101ull) >> 56);
+}
+
+bool WhitePixel(const uint8_t* src, uint32_t x, const RowGreys& map, uint8_t level) {
+  if (map.kind == RowGreys::kBgr) {
+    // grey > level, with grey = (306 r + 601 g + 117 b) >> 10, is the weighted sum reaching
+    // (level + 1) << 10.
+    const uint8_t* p = src + static_cast<size_t>(x) * 3;
+    return 117u * p[0] + 601u * p[1] + 306u * p[2] >= (uint32_t{level} + 1) << 10;
+  }
+  return (map.kind == RowGreys::kIndexed ? map.greys[src[x]] : src[x]) > level;
+}
+
 }  // namespace
+
+// Runs of eight pixels whose bytes are all above the level, or none, are white or black
+// whatever their weights; the others are weighed pixel by pixel.
+void SplitRow(const uint8_t* src, uint32_t width, const RowGreys& map, uint8_t level, uint8_t* bits) {
+  const uint32_t whole = width & ~7u;
+  uint32_t x = 0;
+  if (map.kind == RowGreys::kGrey) {
+    for (; x + 16 <= whole; x += 16) {
+      const Bytes16 white = Load16(src + x) > level;
+      bits[x >> 3] = PackMask(&white);
+      bits[(x >> 3) + 1] = PackMask(reinterpret_cast<const uint8_t*>(&white) + 8);
+    }
+  } else if (map.kind == RowGreys::kBgr) {
+    for (; x < whole; x += 8) {
+      const uint8_t* p = src + static_cast<size_t>(x) * 3;
+      const Bytes16 a = Load16(p) > level;
+      const Bytes16 b = Load16(p + 8) > level;
+      const Bytes16 all = a & b;
+      const Bytes16 any = a | b;
+      uint64_t words[4];
+      std::memcpy(words, &all, 16);
+      std::memcpy(words + 2, &any, 16);
+      if ((words[0] & words[1]) == ~uint64_t{0}) {
+        bits[x >> 3] = 0xFF;
+      } else if ((words[2] | words[3]) == 0) {
+        bits[x >> 3] = 0;
+      } else {
+        unsigned byte = 0;
+        for (uint32_t k = 0; k < 8; ++k) byte = (byte << 1) | WhitePixel(src, x + k, map, level);
+        bits[x >> 3] = static_cast<uint8_t>(byte);
+      }
+    }
+  }
+  for (; x < width; x += 8) {
+    unsigned byte = 0;
+    for (uint32_t at = x; at < x + 8; ++at) byte = (byte << 1) | (at < width && WhitePixel(src, at, map, level));
+    bits[x >> 3] = static_cast<uint8_t>(byte);
+  }
+}
+
+
 
 bool CxImage::CompositeOverWhite() {
   if (dib == nullptr) return false;
@@ -125,8 +198,10 @@ bool CxImage::ConvertToGrey() {
 bool CxImage::ApplyThreshold(uint8_t level) {
   if (dib == nullptr) return false;
   if (Bpp() == 1) return true;
-  // Without the grey image the split below would read colour bytes as grey values.
-  if (!ConvertToGrey() || Bpp() != 8) return false;
+  // Other depths are made grey first; 24-bit and 256-colour rows are split straight from
+  // their colours, with the grey values ConvertToGrey would give.
+  RowGreys map;
+  if (!GreyMap(map) && (!ConvertToGrey() || Bpp() != 8 || !GreyMap(map))) return false;
   const uint32_t w = Width();
   const uint32_t h = Height();
   CxImage bitonal(w, h, 1, 0);
@@ -134,22 +209,33 @@ bool CxImage::ApplyThreshold(uint8_t level) {
   for (uint32_t y = 0; y < h; ++y) {
     info.progress = static_cast<int32_t>(100 * static_cast<uint64_t>(y) / h);
     if (info.escape != 0) break;
-    const uint8_t* src = RowPointer(y);
-    uint8_t* dst = bitonal.RowPointer(y);
-    // Eight pixels to a byte, most significant bit first, without a branch per pixel.
-    const uint32_t whole = w & ~7u;
-    for (uint32_t x = 0; x < whole; x += 8) {
-      unsigned byte = 0;
-      for (uint32_t k = 0; k < 8; ++k) byte = (byte << 1) | (src[x + k] > level ? 1u : 0u);
-      dst[x >> 3] = static_cast<uint8_t>(byte);
-    }
-    for (uint32_t x = whole; x < w; ++x) {
-      if (src[x] > level) dst[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
-    }
+    SplitRow(RowPointer(y), w, map, level, bitonal.RowPointer(y));
   }
   bitonal.SetPaletteEntry(0, 0, 0, 0, 0);
   bitonal.SetPaletteEntry(1, 255, 255, 255, 0);
   return TakeOver(bitonal, true);
+}
+
+bool CxImage::GreyMap(RowGreys& map) const {
+  if (dib == nullptr) return false;
+  if (Bpp() == 24) {
+    map.kind = RowGreys::kBgr;
+    return true;
+  }
+  const RgbQuad* pal = PaletteEntries();
+  if (Bpp() != 8 || pal == nullptr || ColoursUsed() != 256) return false;
+  // A grey ramp keeps its indices, as ConvertToGrey leaves it.
+  map.kind = RowGreys::kGrey;
+  for (uint32_t i = 0; i < 256; ++i) {
+    map.greys[i] = GreyOf(pal[i].red, pal[i].green, pal[i].blue);
+    if (map.greys[i] != i || pal[i].green != i || pal[i].red != i) map.kind = RowGreys::kIndexed;
+  }
+  return true;
+}
+
+bool CxImage::GreysOfRows(RowGreys& map) const {
+  const bool transparent = alphaPlane != nullptr || info.alphaPalette || (head.biClrUsed != 0 && info.transparentIndex >= 0);
+  return !transparent && GreyMap(map);
 }
 
 bool CxImage::DecreaseBpp(uint32_t bpp, bool /*errorDiffusion*/, const RgbQuad* palette,

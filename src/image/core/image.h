@@ -49,6 +49,17 @@ struct SelectionBox {
 
 class CxImage;
 
+// How the bytes of a row become grey values: B, G, R weighed as ConvertToGrey weighs them;
+// indices through a table; or bytes that are grey values themselves.
+struct RowGreys {
+  enum Kind { kBgr, kIndexed, kGrey } kind = kGrey;
+  uint8_t greys[256] = {};  // of each index, for kIndexed
+};
+
+// Splits a row of `width` pixels at level (grey > level is white) into `bits`: one bit a
+// pixel, most significant first, a short last byte padded with 0.
+void SplitRow(const uint8_t* row, uint32_t width, const RowGreys& map, uint8_t level, uint8_t* bits);
+
 // Attributes that travel with the image (copied whole by TakeOver, CopyAttributes, ...).
 struct ImageInfo {
   uint32_t stride = 0;
@@ -247,6 +258,10 @@ class CxImage {
   bool CompositeOverWhite();
   bool ConvertToGrey();
   bool ApplyThreshold(uint8_t level);
+  // How this image's rows become the grey values CompositeOverWhite and ConvertToGrey would
+  // give them, for SplitRow. False for rows that need the whole reduction: transparency, or
+  // a depth other than 24 bits or 256 colours.
+  bool GreysOfRows(RowGreys& map) const;
   bool DecreaseBpp(uint32_t bpp, bool errorDiffusion = false, const RgbQuad* palette = nullptr,
                    uint32_t coloursImportant = 0);
 
@@ -288,6 +303,8 @@ class CxImage {
   int32_t frameSlots = 0;  // allocated entries of frames
 
  private:
+  // GreysOfRows whatever the transparency.
+  bool GreyMap(RowGreys& map) const;
   void InitEmpty(uint32_t formatType);
   bool MakeTurned(bool left, CxImage* destination);
 };

@@ -46,6 +46,51 @@ TEST(Reduce, ThresholdEdgeValues) {
   EXPECT_EQ(level254.IndexAt(1, 0), 0);
 }
 
+// The split straight from colours, and from palette indices through their grey values,
+// agrees with the grey picture split pixel by pixel: every width round the runs of eight
+// and sixteen pixels, pixels near the level, colour, grey ramp and palette pictures.
+TEST(Reduce, ThresholdMatchesTheGreyPicturePixelByPixel) {
+  uint32_t seed = 12345;
+  auto next = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return static_cast<uint8_t>(seed >> 16);
+  };
+  for (const uint32_t bpp : {24u, 8u}) {
+    for (const bool ramp : {true, false}) {
+      if (bpp == 24 && !ramp) continue;
+      for (uint32_t width = 1; width <= 41; ++width) {
+        const uint8_t level = static_cast<uint8_t>(11 + (width * 37) % 244);
+        CxImage picture(width, 3, bpp);
+        if (bpp == 8) {
+          for (uint32_t i = 0; i < 256; ++i) {
+            const uint8_t v = static_cast<uint8_t>(i);
+            if (ramp) picture.SetPaletteEntry(v, v, v, v);
+            else picture.SetPaletteEntry(v, next(), next(), next());
+          }
+        }
+        for (uint32_t y = 0; y < 3; ++y) {
+          uint8_t* row = picture.RowPointer(y);
+          // Row 0 random, row 1 all near the level, row 2 white runs broken by one pixel.
+          for (uint32_t i = 0; i < width * (bpp / 8); ++i) {
+            const uint8_t near = static_cast<uint8_t>(level - 1 + next() % 3);
+            row[i] = y == 0 ? next() : y == 1 ? near : (i % 13 == 5 ? near : 255);
+          }
+        }
+        CxImage grey(picture, true, false, false);
+        ASSERT_TRUE(grey.ConvertToGrey());
+        ASSERT_TRUE(picture.ApplyThreshold(level));
+        ASSERT_EQ(picture.Bpp(), 1u);
+        for (uint32_t y = 0; y < 3; ++y) {
+          for (uint32_t x = 0; x < width; ++x) {
+            ASSERT_EQ(picture.IndexAt(x, y), grey.IndexAt(x, y) > level ? 1 : 0)
+                << bpp << " bits, ramp " << ramp << ", width " << width << ", at " << x << "," << y;
+          }
+        }
+      }
+    }
+  }
+}
+
 TEST(Reduce, ThresholdIgnoresAlphaAndKeepsBitonalImages) {
   CxImage img;
   RowOf(img, {Rgb(255, 255, 255), Rgb(0, 0, 0)});

@@ -37,8 +37,8 @@ class CxImagePNG : public CxImage {
   // Reads the picture straight to one bit per pixel, a row at a time, each row put over white
   // and split at `level` exactly as CompositeOverWhite and ApplyThreshold split the whole
   // picture, which is never held at its own depth: for pictures that go only to the outline
-  // tracer and are too large to hold whole. The result has the bitonal palette and the
-  // file's resolution. Interlaced and 1-bit pictures are not read this way (they fail).
+  // tracer. The result has the bitonal palette and the file's resolution. Interlaced and
+  // 1-bit pictures are not read this way (they fail).
   bool DecodeBitonal(CxStream* stream, uint8_t level);
 
   static PngWriteSettings DefaultWriteSettings();
@@ -51,11 +51,15 @@ class CxImagePNG : public CxImage {
   bool ReadWithLibrary(PngReadContext* ctx);
   bool PrepareImage(PngReadContext* ctx);
   void ReadPixels(PngReadContext* ctx);
-  bool ReadPixelsWhole(PngReadContext* ctx);
+  // With `bitonal`, each row is reduced into it as it is read (the image holds one row).
+  bool ReadPixelsWhole(PngReadContext* ctx, CxImage* bitonal = nullptr);
   bool ReadPixelsBitonal(PngReadContext* ctx, CxImage& bitonal);
+  bool ReduceRow(CxImage& bitonal, uint32_t y);
   bool WriteWithLibrary(PngWriteContext* ctx);
 
   PngWriteSettings writeSettings_;
   bool wholeReads_ = true;
   int bitonalLevel_ = -1;  // 0..255 while DecodeBitonal reads
+  RowGreys split_;         // how its rows are split, when splitState_ is 1
+  int splitState_ = 0;     // 0 not yet known, 1 split_ applies, 2 rows need the whole reduction
 };

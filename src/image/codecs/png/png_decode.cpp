@@ -96,6 +96,7 @@ bool CxImagePNG::Decode(CxStream* stream) {
 
 bool CxImagePNG::DecodeBitonal(CxStream* stream, uint8_t level) {
   bitonalLevel_ = level;
+  splitState_ = 0;
   const bool ok = Decode(stream);
   bitonalLevel_ = -1;
   return ok;
@@ -129,8 +130,13 @@ bool CxImagePNG::ReadWithLibrary(PngReadContext* ctx) {
     if (ctx->passes != 1 || Bpp() == 1) return Fail(kMaxMemoryMessage);
     CxImage bitonal(width, height, 1, 0);
     if (!bitonal.HasPixels()) return Fail(bitonal.LastErrorText());
-    if (!ReadPixelsBitonal(ctx, bitonal)) return false;
-    png_read_end(ctx->png, nullptr);
+    if (!ReadPixelsWhole(ctx, &bitonal) && !ReadPixelsBitonal(ctx, bitonal)) return false;
+    if (Escape() != 0) return Fail("Cancelled");
+    if (!ctx->readToEnd) png_read_end(ctx->png, nullptr);
+    bitonal.SetPaletteEntry(0, 0, 0, 0, 0);
+    bitonal.SetPaletteEntry(1, 255, 255, 255, 0);
+    bitonal.SetResolutionX(ResolutionX());
+    bitonal.SetResolutionY(ResolutionY());
     return TakeOver(bitonal, false);
   }
   if (!ReadPixelsWhole(ctx)) ReadPixels(ctx);
@@ -324,39 +330,106 @@ bool CrcMatches(CxStream* stream, const uint8_t* name, const uint8_t* data, size
   return crc == LoadU32BE(stored);
 }
 
-uint8_t Paeth(int a, int b, int c) {
-  const int p = a + b - c;
-  const int pa = p > a ? p - a : a - p;
-  const int pb = p > b ? p - b : b - p;
-  const int pc = p > c ? p - c : c - p;
-  if (pa <= pb && pa <= pc) return static_cast<uint8_t>(a);
-  return static_cast<uint8_t>(pb <= pc ? b : c);
+// The Paeth predictor of the left, upper and upper-left bytes, without a branch: the
+// distances of p = a + b - c to a, b and c are |b - c|, |a - c| and |a + b - 2c|.
+inline uint8_t Paeth(int a, int b, int c) {
+  const int pa = std::abs(b - c);
+  const int pb = std::abs(a - c);
+  const int pc = std::abs(a + b - 2 * c);
+  const int bc = pb <= pc ? b : c;
+  return static_cast<uint8_t>(pa <= pb && pa <= pc ? a : bc);
+}
+
+// Paeth rows after their first pixel, the left and upper-left bytes of each channel kept
+// at hand rather than read back from the row just written.
+template <size_t kStep>
+void UnfilterPaeth(uint8_t* __restrict row, const uint8_t* __restrict prior, size_t length) {
+  if (length <= kStep) return;
+  int left[kStep], upLeft[kStep];
+  for (size_t k = 0; k < kStep; ++k) {
+    left[k] = row[k];
+    upLeft[k] = prior[k];
+  }
+  size_t i = kStep;
+  for (; i + kStep <= length; i += kStep) {
+    for (size_t k = 0; k < kStep; ++k) {
+      const int up = prior[i + k];
+      left[k] = (row[i + k] + Paeth(left[k], up, upLeft[k])) & 0xFF;
+      row[i + k] = static_cast<uint8_t>(left[k]);
+      upLeft[k] = up;
+    }
+  }
+  for (size_t k = 0; i + k < length; ++k) {
+    row[i + k] = static_cast<uint8_t>(row[i + k] + Paeth(left[k], prior[i + k], upLeft[k]));
+  }
 }
 
 // Undoes a row's filter in place; `prior` is the row above, unfiltered (zeros for the first).
-bool Unfilter(uint8_t filter, uint8_t* row, const uint8_t* prior, size_t length, size_t step) {
+// The first pixel's bytes, which have nothing to their left, are done apart, so that the
+// loops over the rest have no test inside.
+bool Unfilter(uint8_t filter, uint8_t* __restrict row, const uint8_t* __restrict prior, size_t length, size_t step) {
+  const size_t head = step < length ? step : length;
   switch (filter) {
     case 0: return true;
     case 1:
       for (size_t i = step; i < length; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - step]);
       return true;
-    case 2:
-      for (size_t i = 0; i < length; ++i) row[i] = static_cast<uint8_t>(row[i] + prior[i]);
+    case 2: {
+      // Sixteen bytes at a time: the sum of each pair of bytes wraps as one byte's does.
+      using Bytes16 = uint8_t __attribute__((vector_size(16)));
+      size_t i = 0;
+      for (; i + 16 <= length; i += 16) {
+        Bytes16 a, b;
+        std::memcpy(&a, row + i, 16);
+        std::memcpy(&b, prior + i, 16);
+        a += b;
+        std::memcpy(row + i, &a, 16);
+      }
+      for (; i < length; ++i) row[i] = static_cast<uint8_t>(row[i] + prior[i]);
       return true;
+    }
     case 3:
-      for (size_t i = 0; i < length; ++i) {
-        const int left = i >= step ? row[i - step] : 0;
-        row[i] = static_cast<uint8_t>(row[i] + ((left + prior[i]) >> 1));
+      for (size_t i = 0; i < head; ++i) row[i] = static_cast<uint8_t>(row[i] + (prior[i] >> 1));
+      for (size_t i = head; i < length; ++i) {
+        row[i] = static_cast<uint8_t>(row[i] + ((row[i - step] + prior[i]) >> 1));
       }
       return true;
     case 4:
-      for (size_t i = 0; i < length; ++i) {
-        const int left = i >= step ? row[i - step] : 0;
-        const int upLeft = i >= step ? prior[i - step] : 0;
-        row[i] = static_cast<uint8_t>(row[i] + Paeth(left, prior[i], upLeft));
+      // With nothing to the left the predictor is the byte above.
+      for (size_t i = 0; i < head; ++i) row[i] = static_cast<uint8_t>(row[i] + prior[i]);
+      switch (step) {
+        case 1: UnfilterPaeth<1>(row, prior, length); break;
+        case 2: UnfilterPaeth<2>(row, prior, length); break;
+        case 3: UnfilterPaeth<3>(row, prior, length); break;
+        case 4: UnfilterPaeth<4>(row, prior, length); break;
+        default:
+          for (size_t i = head; i < length; ++i) {
+            row[i] = static_cast<uint8_t>(row[i] + Paeth(row[i - step], prior[i], prior[i - step]));
+          }
       }
       return true;
     default: return false;
+  }
+}
+
+// R,G,B(,A) samples copied as B,G,R(,A).
+template <size_t kChannels>
+void CopySwapping(uint8_t* __restrict to, const uint8_t* __restrict from, size_t length) {
+  size_t i = 0;
+  for (; i + kChannels <= length; i += kChannels) {
+    to[i] = from[i + 2];
+    to[i + 1] = from[i + 1];
+    to[i + 2] = from[i];
+    if (kChannels == 4) to[i + 3] = from[i + 3];
+  }
+  for (; i < length; ++i) to[i] = from[i];
+}
+
+void CopySwappingRedAndBlue(uint8_t* to, const uint8_t* from, size_t length, size_t channels) {
+  if (channels == 4) {
+    CopySwapping<4>(to, from, length);
+  } else {
+    CopySwapping<3>(to, from, length);
   }
 }
 
@@ -385,14 +458,14 @@ bool TrailingChunksPlain(CxStream* stream, const uint8_t* firstHeader, uint8_t* 
 // limit. False when it does not apply or anything is out of the ordinary: the stream is then
 // back where the library left it, and the library reads the rows itself (and reports what
 // it finds). The library's row transforms are done here: B,G,R order for colour.
-bool CxImagePNG::ReadPixelsWhole(PngReadContext* ctx) {
+bool CxImagePNG::ReadPixelsWhole(PngReadContext* ctx, CxImage* bitonal) {
   if (!wholeReads_ || ctx->passes != 1 || (ctx->bitDepth != 1 && ctx->bitDepth != 4 && ctx->bitDepth != 8)) return false;
   CxStream* stream = ctx->stream;
   const int64_t start = stream->Tell();
   const int64_t size = stream->Size();
   if (start < 8 || size < start) return false;
   const uint32_t width = Width();
-  const uint32_t height = Height();
+  const uint32_t height = bitonal != nullptr ? bitonal->Height() : Height();
   const int channels = ChannelsOf(ctx->colourType);
   const size_t rowBits = static_cast<size_t>(width) * static_cast<size_t>(channels * ctx->bitDepth);
   const size_t rowBytes = (rowBits + 7) / 8;
@@ -441,20 +514,25 @@ bool CxImagePNG::ReadPixelsWhole(PngReadContext* ctx) {
     whole = Unfilter(row[0], row + 1, prior, rowBytes, step);
     prior = row + 1;
     if (!whole) break;
-    // The unfiltered row stays as the next row's prior; the stored copy is made from a
-    // transformed copy in the library's row buffer.
-    uint8_t* out = ctx->row;
-    std::memcpy(out, row + 1, rowBytes);
-    if (swap) {
-      for (size_t i = 0; i + 2 < rowBytes; i += static_cast<size_t>(channels)) {
-        const uint8_t r = out[i];
-        out[i] = out[i + 2];
-        out[i + 2] = r;
-      }
-    }
-    out[rowBytes - 1] &= lastByteMask;
+    // The unfiltered row stays as the next row's prior; what is stored is a transformed
+    // copy, made straight into its place for colour without alpha, else through the
+    // library's row buffer. Read to one bit, the image holds the one row.
     const uint32_t y = height - 1 - t;
-    StoreRow(layout, out, RowPointer(y), hasAlpha ? AlphaPlane() + static_cast<size_t>(y) * width : nullptr);
+    const uint32_t at = bitonal == nullptr ? y : 0;
+    uint8_t* alpha = hasAlpha ? AlphaPlane() + static_cast<size_t>(at) * width : nullptr;
+    if (swap && alpha == nullptr) {
+      CopySwappingRedAndBlue(RowPointer(at), row + 1, layout.copyBytes, 3);
+    } else {
+      uint8_t* out = ctx->row;
+      if (swap) {
+        CopySwappingRedAndBlue(out, row + 1, rowBytes, static_cast<size_t>(channels));
+      } else {
+        std::memcpy(out, row + 1, rowBytes);
+      }
+      out[rowBytes - 1] &= lastByteMask;
+      StoreRow(layout, out, RowPointer(at), alpha);
+    }
+    if (bitonal != nullptr && !ReduceRow(*bitonal, y)) png_error(ctx->png, LastErrorText());
   }
   if (whole) {
     ctx->readToEnd = true;
@@ -465,29 +543,37 @@ bool CxImagePNG::ReadPixelsWhole(PngReadContext* ctx) {
   return false;
 }
 
-// Each row into the one-row image, then reduced as the whole picture would be, into its row
-// of `bitonal`, which takes the file's resolution.
+// Row 0 of the one-row image reduced as the whole picture would be, into row y of
+// `bitonal`.
+bool CxImagePNG::ReduceRow(CxImage& bitonal, uint32_t y) {
+  const uint8_t level = static_cast<uint8_t>(bitonalLevel_);
+  // The rows' grey values are found once, from the first row's image.
+  if (splitState_ == 0) splitState_ = GreysOfRows(split_) ? 1 : 2;
+  if (splitState_ == 1) {
+    SplitRow(RowPointer(0), Width(), split_, level, bitonal.RowPointer(y));
+    return true;
+  }
+  CxImage row(*this, true, false, true);
+  if (!row.CompositeOverWhite() || !row.ApplyThreshold(level)) return Fail(row.LastErrorText());
+  if (row.Bpp() != 1 && !row.DecreaseBpp(1, false, nullptr, 0)) return Fail(row.LastErrorText());
+  std::memcpy(bitonal.RowPointer(y), row.RowPointer(0), bitonal.Stride());
+  return true;
+}
+
+// Each row through the library into the one-row image, then reduced into its row of
+// `bitonal`.
 bool CxImagePNG::ReadPixelsBitonal(PngReadContext* ctx, CxImage& bitonal) {
-  const uint32_t width = Width();
   const uint32_t height = bitonal.Height();
   RowLayout layout;
-  layout.width = width;
+  layout.width = Width();
   layout.channels = png_get_channels(ctx->png, ctx->info);
   layout.twoBit = ctx->bitDepth == 2;
   layout.copyBytes = ctx->rowBytes < Stride() ? ctx->rowBytes : Stride();
-  const uint8_t level = static_cast<uint8_t>(bitonalLevel_);
   for (uint32_t t = 0; t < height; ++t) {
     if (Escape() != 0) return Fail("Cancelled");
     png_read_row(ctx->png, ctx->row, nullptr);
     StoreRow(layout, ctx->row, RowPointer(0), HasAlpha() ? AlphaPlane() : nullptr);
-    CxImage row(*this, true, false, true);
-    if (!row.CompositeOverWhite() || !row.ApplyThreshold(level)) return Fail(row.LastErrorText());
-    if (row.Bpp() != 1 && !row.DecreaseBpp(1, false, nullptr, 0)) return Fail(row.LastErrorText());
-    std::memcpy(bitonal.RowPointer(height - 1 - t), row.RowPointer(0), bitonal.Stride());
+    if (!ReduceRow(bitonal, height - 1 - t)) return false;
   }
-  bitonal.SetPaletteEntry(0, 0, 0, 0, 0);
-  bitonal.SetPaletteEntry(1, 255, 255, 255, 0);
-  bitonal.SetResolutionX(ResolutionX());
-  bitonal.SetResolutionY(ResolutionY());
   return true;
 }
