@@ -14,8 +14,11 @@
  * repair reads it, and reported either way ("pagerip: warning: page N of M ...").
  * Exit status: 0 when every page of a sound file (or part) was written, 1 otherwise, 2 for
  * a usage error.
+ *
+ * pagerip -merge out.pdf in.pdf... gathers the pages of PDFs into one (see merge.h).
  */
 #include "input.h"
+#include "merge.h"
 #include "names.h"
 #include "outfile.h"
 #include "pngwrite.h"
@@ -292,6 +295,8 @@ static int rip_document(fz_context *ctx, const struct options *options)
 
 int main(int argc, char **argv)
 {
+	if (argc > 1 && strcmp(argv[1], "-merge") == 0)
+		return merge_main(argc, argv);
 	struct options options;
 	if (parse_options(argc, argv, &options) != 0)
 		return usage();
