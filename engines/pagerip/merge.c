@@ -42,7 +42,9 @@ static void append_pages(fz_context *ctx, pdf_document *dst, const char *path)
 	fz_catch(ctx) {
 		if (fz_caught(ctx) == FZ_ERROR_MEMORY)
 			fz_rethrow(ctx);
-		fz_throw(ctx, FZ_ERROR_GENERIC, "%s: %s", path, fz_caught_message(ctx));
+		/* The message lives in the buffer the new one is written into. */
+		snprintf(err, sizeof err, "%s", fz_caught_message(ctx));
+		fz_throw(ctx, FZ_ERROR_GENERIC, "%s: %s", path, err);
 	}
 }
 
@@ -112,7 +114,9 @@ static int merge(fz_context *ctx, const char *output, int count, char **inputs)
 	return result;
 }
 
-static void ignore_error(void *user, const char *message)
+/* Errors are reported once, with the file they concern; the library's warnings about a
+ * damaged input are left out, as the merge fails on it. */
+static void ignore_message(void *user, const char *message)
 {
 	(void)user;
 	(void)message;
@@ -131,7 +135,8 @@ int merge_main(int argc, char **argv)
 		fprintf(stderr, "pagerip: cannot start the PDF library\n");
 		return EXIT_FAILURE;
 	}
-	fz_set_error_callback(ctx, ignore_error, NULL);
+	fz_set_warning_callback(ctx, ignore_message, NULL);
+	fz_set_error_callback(ctx, ignore_message, NULL);
 	int status = merge(ctx, argv[2], argc - 3, argv + 3) == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
 	fz_drop_context(ctx);
 	return status;
