@@ -83,7 +83,7 @@ static int write_file(const char *path, const unsigned char *data, size_t size, 
 	return pending_commit(&pending, path, err, err_size);
 }
 
-static int merge(fz_context *ctx, const char *output, int count, char **inputs)
+int merge_documents(fz_context *ctx, const char *output, int count, char **inputs)
 {
 	pdf_document *doc = NULL;
 	fz_buffer *buffer = NULL;
@@ -111,33 +111,12 @@ static int merge(fz_context *ctx, const char *output, int count, char **inputs)
 	}
 	if (result != 0)
 		fprintf(stderr, "pagerip: cannot merge into %s: %s\n", output, err);
-	return result;
+	return result == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
 }
 
-/* Errors are reported once, with the file they concern; the library's warnings about a
- * damaged input are left out, as the merge fails on it. */
-static void ignore_message(void *user, const char *message)
+int merge_usage(void)
 {
-	(void)user;
-	(void)message;
-}
-
-int merge_main(int argc, char **argv)
-{
-	if (argc < 4 || !*argv[2]) {
-		fprintf(stderr, "usage: pagerip -merge out.pdf in.pdf...\n"
-			"  writes every page of the inputs, in order, into out.pdf\n");
-		return EXIT_USAGE;
-	}
-	remove_pending_on_signals();
-	fz_context *ctx = fz_new_context(NULL, NULL, FZ_STORE_DEFAULT);
-	if (!ctx) {
-		fprintf(stderr, "pagerip: cannot start the PDF library\n");
-		return EXIT_FAILURE;
-	}
-	fz_set_warning_callback(ctx, ignore_message, NULL);
-	fz_set_error_callback(ctx, ignore_message, NULL);
-	int status = merge(ctx, argv[2], argc - 3, argv + 3) == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
-	fz_drop_context(ctx);
-	return status;
+	fprintf(stderr, "usage: pagerip -merge out.pdf in.pdf...\n"
+		"  writes every page of the inputs, in order, into out.pdf\n");
+	return EXIT_USAGE;
 }

@@ -4,9 +4,13 @@
 #ifndef PAGERIP_MERGE_H
 #define PAGERIP_MERGE_H
 
-/* The merge mode's main, given the whole command line (argv[1] is "-merge"). Returns 0 when
- * out.pdf holds every page, 1 after printing "pagerip: cannot merge into <out>: <reason>",
- * 2 for a usage error. */
-int merge_main(int argc, char **argv);
+#include <mupdf/fitz.h>
+
+/* Prints the merge mode's usage; returns the usage-error status, 2. */
+int merge_usage(void);
+
+/* Writes every page of the count inputs, in order, into output. Returns 0 when output holds
+ * them all, else 1 after printing "pagerip: cannot merge into <output>: <reason>". */
+int merge_documents(fz_context *ctx, const char *output, int count, char **inputs);
 
 #endif
