@@ -14,8 +14,11 @@
  * repair reads it, and reported either way ("pagerip: warning: page N of M ...").
  * Exit status: 0 when every page of a sound file (or part) was written, 1 otherwise, 2 for
  * a usage error.
+ *
+ * pagerip -merge out.pdf in.pdf... gathers the pages of PDFs into one (see merge.h).
  */
 #include "input.h"
+#include "merge.h"
 #include "names.h"
 #include "outfile.h"
 #include "pngwrite.h"
@@ -292,8 +295,11 @@ static int rip_document(fz_context *ctx, const struct options *options)
 
 int main(int argc, char **argv)
 {
+	int merging = argc > 1 && strcmp(argv[1], "-merge") == 0;
 	struct options options;
-	if (parse_options(argc, argv, &options) != 0)
+	if (merging && (argc < 4 || !*argv[2]))
+		return merge_usage();
+	if (!merging && parse_options(argc, argv, &options) != 0)
 		return usage();
 	remove_pending_on_signals();
 	fz_context *ctx = fz_new_context(NULL, NULL, FZ_STORE_DEFAULT);
@@ -301,10 +307,17 @@ int main(int argc, char **argv)
 		fprintf(stderr, "pagerip: cannot start the PDF library\n");
 		return EXIT_FAILURE;
 	}
-	fz_set_warning_callback(ctx, print_warning, NULL);
+	/* A failed merge says why in one line; the library's warnings about the damaged input
+	 * would only repeat it. */
+	fz_set_warning_callback(ctx, merging ? ignore_error : print_warning, NULL);
 	fz_set_error_callback(ctx, ignore_error, NULL);
-	install_system_fonts(ctx);
-	int status = rip_document(ctx, &options);
+	int status;
+	if (merging) {
+		status = merge_documents(ctx, argv[2], argc - 3, argv + 3);
+	} else {
+		install_system_fonts(ctx);
+		status = rip_document(ctx, &options);
+	}
 	fz_drop_context(ctx);
 	release_system_fonts();
 	return status;

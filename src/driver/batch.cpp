@@ -312,6 +312,11 @@ void PrepareJob(WorkerPool& pool, const std::shared_ptr<Job>& job) {
   }
 }
 
+// An output name as the user gave it: standard output's word for its private file.
+const std::string& ShownOutput(const BatchOptions& options, const std::string& output) {
+  return options.standardOutput.empty() ? output : options.standardOutput;
+}
+
 struct JobResult {
   int result = 0;
   bool failed = false;
@@ -358,7 +363,7 @@ class Batch {
     ++totals_.jobs;
     ImageRecord record;
     record.input = job.pair.input;
-    record.asked = job.pair.output;
+    record.asked = ShownOutput(options_, job.pair.output);
     record.engine = job.settings->secondMethod ? "autotrace" : "potrace";
     const int count = static_cast<int>(job.traces.size());
     record.images = count;
@@ -462,7 +467,7 @@ class Batch {
 
   void Written(const std::string& name, ImageRecord& record) {
     record.status = "written";
-    record.written = name;
+    record.written = ShownOutput(options_, name);
     record.bytes = FileSize(name) > 0 ? FileSize(name) : 0;
     written_->Add(name);
   }
@@ -561,7 +566,7 @@ BatchOutcome RunBatch(const ConversionSettings& settings, const std::vector<File
   for (std::size_t at = 0; at < jobs.size(); ++at) {
     const FilePair& pair = jobs[at];
     batch.progress().Clear();
-    std::printf("%s ==> %s\n", pair.input.c_str(), pair.output.c_str());
+    std::printf("%s ==> %s\n", pair.input.c_str(), ShownOutput(options, pair.output).c_str());
     std::fflush(stdout);
     while (next < jobs.size() && underWay.size() < batch.lookahead()) {
       underWay.push_back(batch.Start(jobs[next], known[next]));

@@ -6,6 +6,7 @@
 // names and the result are those of a run one job after another, whatever N is; with N = 1
 // the work runs on the calling thread itself, exactly one job after another.
 #include <time.h>
+#include <string>
 #include <vector>
 
 #include "settings/conversion_settings.h"
@@ -25,6 +26,9 @@ struct BatchOptions {
   int reportFd = -1;      // where the report goes, -1 nowhere
   int progress = 0;       // the progress line: 0 never, 1 always, -1 on a terminal
   timespec runStart{};  // private files older than this may be a killed run's
+  // Standard output as the output: the word as typed ("-", "pdf:-"), named on the job line
+  // and in the report in place of the private file the output is traced into.
+  std::string standardOutput;
 };
 
 // TRACEWRIGHT_EXISTING and TRACEWRIGHT_PROGRESS; no report.

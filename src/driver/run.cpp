@@ -143,6 +143,7 @@ int RunTracewright(int argc, char** argv) {
     DeleteTempFiles();
     return FailedStatus(environment);
   }
+  if (toStandardOutput) options.standardOutput = settings.outputPath;
   BatchOutcome outcome = RunBatch(settings, jobs, BatchWorkers(), options);
   if (toStandardOutput) {
     std::fflush(stdout);

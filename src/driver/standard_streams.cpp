@@ -3,13 +3,16 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 
 #include "pipeline/diagnostics.h"
+#include "pipeline/pdf_merge.h"
 #include "platform/files.h"
+#include "platform/folder_search.h"
 #include "platform/path.h"
 #include "platform/temp_files.h"
 
@@ -46,23 +49,33 @@ bool ReadSome(int fd, unsigned char* buffer, std::size_t capacity, std::size_t& 
   return true;
 }
 
-// The numbered names the delivery gives further images of one output, in order.
+// The files delivered for one output, in delivery order: its own name, then its numbered
+// names (stem000, stem001, ...) by number. A number may be missing, when the image that was
+// to take it failed.
 std::vector<std::string> PublishedFiles(const std::string& base) {
-  std::vector<std::string> files;
-  if (!FileExists(base)) return files;
-  files.push_back(base);
   const PathParts parts = SplitPath(base);
-  char number[16];
-  for (int counter = 0; counter <= 999999; ++counter) {
-    std::snprintf(number, sizeof(number), "%03d", counter);
-    const std::string next = MakePath(parts.drive, parts.dir, parts.fname + number, parts.ext);
-    if (!FileExists(next)) break;
-    files.push_back(next);
+  std::vector<std::string> found;
+  CollectMatchingFiles(MakePath(parts.drive, parts.dir, parts.fname + "*", parts.ext), found);
+  std::vector<std::pair<long, std::string>> numbered;
+  for (std::string& path : found) {
+    const std::string stem = SplitPath(path).fname;
+    if (SplitPath(path).ext != parts.ext || stem.compare(0, parts.fname.size(), parts.fname) != 0) continue;
+    const std::string digits = stem.substr(parts.fname.size());
+    if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) continue;
+    if (!digits.empty() && digits.size() < 3) continue;
+    numbered.emplace_back(digits.empty() ? -1 : std::stol(digits), std::move(path));
   }
+  std::sort(numbered.begin(), numbered.end());
+  std::vector<std::string> files;
+  for (auto& [number, path] : numbered) files.push_back(std::move(path));
   return files;
 }
 
+// PostScript pages follow one another in one stream.
 bool HoldsPages(const std::string& format) { return EqualNoCase(format, "ps") || EqualNoCase(format, "postscript"); }
+
+// PDF pages are gathered into one document.
+bool IsPdfFormat(const std::string& format) { return EqualNoCase(format, "pdf") || EqualNoCase(format, "pdfpage"); }
 
 }  // namespace
 
@@ -153,23 +166,38 @@ int WriteStandardOutput(const std::string& input, const std::string& privateOutp
   if (files.empty()) return 0;
   // A reader that has gone away is reported, not a signal that kills the run.
   std::signal(SIGPIPE, SIG_IGN);
-  const std::size_t sent = HoldsPages(format) ? files.size() : 1;
-  int result = 1;
+  const std::string read = input == "-" ? g_staged : input;
+  const std::string what = EqualNoCase(SplitPath(read).ext, ".pdf") ? "page" : "frame";
+  // What goes out, and how many of the traced files it holds.
+  std::vector<std::string> out = {files.front()};
+  std::size_t held = 1;
+  std::string lost = "standard output takes one " + what + " of " + format + " (name an output file to keep them all)";
   std::string why;
-  for (std::size_t i = 0; i < sent && result == 1; ++i) {
-    if (!CopyFileToDescriptor(files[i], fd, why)) {
+  if (files.size() > 1 && HoldsPages(format)) {
+    out = files;
+    held = files.size();
+  } else if (files.size() > 1 && IsPdfFormat(format)) {
+    std::string merged;
+    if (MakeTempPath(".pdf", merged, why) && MergePdfFiles(files, merged, why)) {
+      out = {merged};
+      held = files.size();
+    } else {
+      lost = "the " + what + "s could not be gathered into one PDF: " + why;
+    }
+  }
+  int result = 1;
+  for (std::size_t i = 0; i < out.size() && result == 1; ++i) {
+    if (!CopyFileToDescriptor(out[i], fd, why)) {
       ReportFailure(input, why);
       result = 0;
     }
   }
-  const std::string read = input == "-" ? g_staged : input;
-  const char* what = EqualNoCase(SplitPath(read).ext, ".pdf") ? "page" : "frame";
-  for (std::size_t i = sent; i < files.size(); ++i) {
-    ReportFailure(input, std::string(what) + " " + std::to_string(i + 1) + " of " + std::to_string(files.size()) +
-                             ": not written: standard output takes one " + what + " of " + format +
-                             " (name an output file to keep them all)");
+  for (std::size_t i = held; i < files.size(); ++i) {
+    ReportFailure(input, what + " " + std::to_string(i + 1) + " of " + std::to_string(files.size()) +
+                             ": not written: " + lost);
     result = 0;
   }
   for (const std::string& file : files) DeleteFilePath(file);
+  if (out.front() != files.front()) DeleteFilePath(out.front());
   return result;
 }

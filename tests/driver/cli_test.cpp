@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/standin_fixture.h"
 #include "support/test_support.h"
 
 using testsupport::RunCommand;
@@ -230,8 +231,9 @@ TEST(Cli, EndToEndPipesBothWaysWithBothMethodsAreReadByRealReaders) {
         "cat " + Quoted(logo) + " | " + tw + " " + pipe.options + " - " + pipe.word + " > " + pipe.file;
     const auto r = RunCommand({"/bin/sh", "-c", command}, dir.path());
     EXPECT_EQ(r.status, 1) << command << r.err;
-    // The job and progress lines went to standard error; the file holds the picture alone.
-    EXPECT_NE(r.err.find("- ==> "), std::string::npos) << r.err;
+    // The job and progress lines went to standard error, naming the output as typed; the
+    // file holds the picture alone.
+    EXPECT_EQ(r.err.substr(0, r.err.find('\n')), "- ==> " + pipe.word) << r.err;
     EXPECT_NE(r.err.find("Processing 1 of 1..."), std::string::npos) << r.err;
     const auto read = RunCommand({"/bin/sh", "-c", pipe.reader}, dir.path());
     EXPECT_EQ(read.status, 0) << pipe.reader << read.err;
@@ -240,7 +242,7 @@ TEST(Cli, EndToEndPipesBothWaysWithBothMethodsAreReadByRealReaders) {
   // A file named as input, standard output as output.
   const auto named = RunCommand({"/bin/sh", "-c", tw + " " + Quoted(logo) + " svg:- | rsvg-convert -o f.png"}, dir.path());
   EXPECT_EQ(named.status, 0) << named.err;
-  // Pages: PostScript holds them all; SVG takes the first, and the rest are reported.
+  // Pages: PostScript and PDF hold them all; SVG takes the first, and the rest are reported.
   const std::string doc = Quoted(testsupport::CorpusDir() + "/pdf/good/debian-groff-base/typesetting.pdf");
   const auto pages = RunCommand({"/bin/sh", "-c", "cat " + doc + " | " + tw + " -pdfres 40 - ps:- > p.ps"}, dir.path());
   EXPECT_EQ(pages.status, 1) << pages.err;
@@ -251,6 +253,47 @@ TEST(Cli, EndToEndPipesBothWaysWithBothMethodsAreReadByRealReaders) {
   EXPECT_NE(first.err.find(": page 2 of 2: not written: standard output takes one page of svg"), std::string::npos)
       << first.err;
   EXPECT_EQ(RunCommand({"/bin/sh", "-c", "rsvg-convert p.svg -o p.png"}, dir.path()).status, 0);
+  // PDF: one document of every page in page order, each page drawn as when traced to a file
+  // of its own.
+  for (const std::string method : {"", "-method2"}) {
+    const std::string m = method.empty() ? "m1" : "m2";
+    const std::string run = tw + " " + method + " -pdfres 40 ";
+    const auto merged = RunCommand({"/bin/sh", "-c", "cat " + doc + " | " + run + "- pdf:- > " + m + ".pdf"}, dir.path());
+    EXPECT_EQ(merged.status, 1) << method << merged.err;
+    EXPECT_EQ(merged.err, "- ==> pdf:-\nProcessing 1 of 2...\nProcessing 2 of 2...\n") << method;
+    const auto info = RunCommand({"/bin/sh", "-c", "pdfinfo " + m + ".pdf"}, dir.path());
+    EXPECT_NE(info.out.find("Pages:           2\n"), std::string::npos) << method << info.out << info.err;
+    const std::string drawn = run + doc + " " + m + "-s.pdf; pdftoppm -r 20 -gray " + m + ".pdf " + m +
+                              " && pdftoppm -r 20 -gray " + m + "-s.pdf " + m + "-a && pdftoppm -r 20 -gray " + m +
+                              "-s000.pdf " + m + "-b";
+    ASSERT_EQ(RunCommand({"/bin/sh", "-c", drawn}, dir.path()).status, 0) << drawn;
+    const auto page = [&](const std::string& name) { return testsupport::ReadBytes(dir.file(m + name + ".pgm")); };
+    EXPECT_FALSE(page("-1").empty());
+    EXPECT_EQ(page("-1"), page("-a-1")) << method;
+    EXPECT_EQ(page("-2"), page("-b-1")) << method;
+    EXPECT_NE(page("-1"), page("-2")) << method;
+  }
+  // A frame that fails: the others are still merged, and the failure is reported. Named as in
+  // an empty folder (skip), the failed frame leaves its number free and the next one follows.
+  const std::string pagerip = std::string(TW_BINARY_DIR) + "/pagerip";
+  if (HasPotrace() && testsupport::Exists(pagerip)) {
+    ScratchInstall install;
+    install.AddLink("pagerip", pagerip);
+    const std::string potrace = install.root() + "/bin/potrace";
+    testsupport::WriteText(potrace, "#!/bin/sh\nn=$(ls \"$TW_STANDIN_DIR\" | wc -l); touch \"$TW_STANDIN_DIR/$n\"\n"
+                                    "[ \"$n\" -ne 1 ] || { echo 'potrace: failed on purpose' >&2; exit 1; }\n"
+                                    "exec /usr/bin/potrace \"$@\"\n");
+    ASSERT_EQ(chmod(potrace.c_str(), 0755), 0);
+    const std::string gif = testsupport::CorpusDir() + "/gif/good/pillow/transparent_dispose.gif";
+    const auto r = install.Run({gif, "pdf:-"}, {"TRACEWRIGHT_JOBS=1", "TRACEWRIGHT_EXISTING=skip"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find(": frame 2 of 3: potrace failed with status 1: failed on purpose\n"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("not written"), std::string::npos) << r.err;
+    testsupport::WriteText(install.work("part.pdf"), r.out);
+    const auto info = RunCommand({"/bin/sh", "-c", "pdfinfo part.pdf"}, install.work());
+    EXPECT_NE(info.out.find("Pages:           2\n"), std::string::npos) << info.out << info.err;
+    EXPECT_TRUE(install.TmpEntries().empty());
+  }
   // Not a picture on standard input: a reason, and no file.
   const auto junk = RunCommand({"/bin/sh", "-c", "echo hello | " + tw + " - out.svg"}, dir.path());
   EXPECT_EQ(junk.err, "tracewright: -: standard input is not a picture this program reads\n");

@@ -355,6 +355,37 @@ TEST_F(PageripTest, RefusesBadCommandLines) {
   EXPECT_EQ(tiny.width, 42);
 }
 
+// -merge: every page of the inputs in order, each with its own size, drawing and resources;
+// the result appears whole or not at all.
+TEST_F(PageripTest, MergesDocumentsPageByPageWholeOrNotAtAll) {
+  ScratchDir in, out;
+  std::vector<Page> two = NumberedPages(2);
+  two[1].content = "1 0 0 rg 0 0 5 5 re f BT /F1 8 Tf 8 2 Td (x) Tj ET";
+  const std::string a = WritePdf(in, "a.pdf", MakePdf(two));
+  const std::string b = WritePdf(in, "b.pdf", MakePdf({{23, 10, ""}}));
+  const std::string merged = in.file("m.pdf");
+  RunResult r = RunPagerip({"-merge", merged, a, b}, in);
+  ASSERT_EQ(r.status, 0) << r.messages;
+  EXPECT_EQ(r.messages, "");
+  ASSERT_EQ(Render(72, merged, out.file("p.png"), in).status, 0);
+  ExpectPagesInOrder(out, "p", 3, 4);
+  Image second;
+  ASSERT_TRUE(DecodePng(out.file("p-0002.png"), &second));
+  EXPECT_TRUE(IsColour(second.At(1, 8), 255, 0, 0));
+
+  // A damaged input: one line that names it once, and no output.
+  testsupport::WriteText(in.file("not.pdf"), "%PDF-1.4\nstand-in output\n%%EOF\n");
+  const std::string failed = in.file("f.pdf");
+  r = RunPagerip({"-merge", failed, a, in.file("not.pdf"), b}, in);
+  EXPECT_EQ(r.status, 1);
+  const std::string said = "pagerip: cannot merge into " + failed + ": " + in.file("not.pdf") + ": ";
+  EXPECT_EQ(r.messages.compare(0, said.size(), said), 0) << r.messages;
+  EXPECT_EQ(r.messages.find(in.file("not.pdf"), said.size()), std::string::npos) << r.messages;
+  EXPECT_EQ(std::count(r.messages.begin(), r.messages.end(), '\n'), 1) << r.messages;
+  EXPECT_EQ(ListFolder(in.path()), (std::vector<std::string>{"a.pdf", "b.pdf", "m.pdf", "not.pdf"}));
+  EXPECT_EQ(RunPagerip({"-merge", failed}, in).status, 2);
+}
+
 // The input fails as a whole: a message, a failure status, and no file at all in the folder.
 void ExpectRefused(const std::string& pdf, const std::string& what) {
   ScratchDir out;
