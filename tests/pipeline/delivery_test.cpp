@@ -113,6 +113,22 @@ TEST(Diagnostics, EveryFailureSaysWhyInOneLineAndStandardOutputStaysAsDesigned) 
   testsupport::WriteBytes(install.work("odd.bmp"), bmp(2, 7));
   r = install.Run({"-method2", "huge.bmp", "x.svg"});
   EXPECT_EQ(r.err, line("huge.bmp", "CXIMAGE_MAX_MEMORY exceeded"));
+  // A PNG or PBM beyond the limit says so with its size, on either route, even where the
+  // format is found by trying every decoder (.pbm).
+  const std::vector<uint8_t> hugePng = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13, 'I', 'H', 'D', 'R',
+                                        0, 0x0F, 0x42, 0x40, 0, 0x0F, 0x42, 0x40, 8, 0, 0, 0, 0, 0x79, 0x06, 0x67, 0xA1,
+                                        0, 0, 0, 2, 'I', 'D', 'A', 'T', 0x78, 0x9C, 0x62, 0xA4, 0x91, 0x2B};
+  testsupport::WriteBytes(install.work("huge.png"), hugePng);
+  testsupport::WriteText(install.work("huge.pbm"), "P4\n1000000 1000000\n" + std::string(1000, '\0'));
+  const std::string tooLarge =
+      "the picture is too large: 1000000 x 1000000 pixels, more than the 256 MiB limit (CXIMAGE_MAX_MEMORY exceeded)";
+  for (const std::vector<std::string>& words : {std::vector<std::string>{"huge.png", "x.svg"},
+                                                std::vector<std::string>{"huge.pbm", "x.svg"},
+                                                std::vector<std::string>{"-method2", "huge.pbm", "x.svg"}}) {
+    r = install.Run(words);
+    EXPECT_EQ(r.err, line(words[words.size() - 2], tooLarge));
+  }
+  unlink(install.work("huge.png").c_str());
   r = install.Run({"odd.bmp", "x.svg"});
   EXPECT_EQ(r.err, line("odd.bmp", "unknown compression"));
   // A format the engine cannot write.

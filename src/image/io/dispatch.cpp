@@ -90,12 +90,16 @@ bool CxImage::Decode(CxStream* stream, uint32_t formatType) {
   if (stream == nullptr) return Fail("null file handler");
   char error[256] = {};
   if (formatType == FORMAT_UNKNOWN) {
+    // A decoder that knew the picture but found it beyond the memory limit says so; that is
+    // no unknown format.
+    char tooLarge[256] = {};
     const int64_t start = stream->Tell();
     for (ImageFormat type : kChain) {
       if (DecodeChainEntry(*this, stream, type, error)) return true;
+      if (tooLarge[0] == '\0' && std::strstr(error, kMaxMemoryMessage) != nullptr) std::memcpy(tooLarge, error, sizeof tooLarge);
       stream->Seek(start, SEEK_SET);
     }
-    return Fail(kUnknownDecode);
+    return Fail(tooLarge[0] != '\0' ? tooLarge : kUnknownDecode);
   }
   if (DecodeTyped(*this, stream, formatType, error)) return true;
   return Fail(error);
