@@ -115,7 +115,7 @@ bool TraceOutline(const ConversionSettings& settings, const std::string& imagePa
   // The bitmap has served; a long batch should not keep every one of them until its end.
   DeleteFilePath(bitmaps.front());
   if (ok && !pending.inPlace) {
-    ok = OutputLooksWhole(pending.target, backend, why) && (!png || RewritePnmAsPng(pending.target, pending.target, &why));
+    ok = OutputLooksWhole(pending, backend, why) && (!png || RewritePnmAsPng(pending.target, pending.target, &why));
   }
   if (!ok) AbandonOutput(pending);
   return ok;
