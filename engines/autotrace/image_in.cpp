@@ -115,7 +115,8 @@ bool DecodeAs(const std::vector<uint8_t>& bytes, ImageFormat format, Image& imag
   if (!picture.Decode(&stream, format) || !picture.HasPixels()) {
     const std::string why = picture.LastErrorText() != nullptr ? picture.LastErrorText() : "";
     if (why.find("MAX_MEMORY") != std::string::npos) {
-      error = "the image is too large to trace (" + why + ")";
+      // The decoder's reason may already say so, with the picture's size.
+      error = why.find("too large") != std::string::npos ? why : "the image is too large to trace (" + why + ")";
     } else if (format == FORMAT_UNKNOWN) {
       error = why.empty() ? "not a picture this tracer reads" : why;
     } else {

@@ -115,10 +115,15 @@ int pending_commit(struct pending_file *pending, const char *final_path, char *e
 		return commit_unnamed(pending, final_path, err, err_size);
 	FILE *file = pending->file;
 	pending->file = NULL;
-	int write_failed = ferror(file);
-	if (fclose(file) != 0 || write_failed) {
-		snprintf(err, err_size, "cannot write %s: %s", pending->temp_path,
-			write_failed ? "write error" : strerror(errno));
+	errno = 0;
+	int write_failed = fflush(file) != 0 || ferror(file);
+	int error = errno;
+	if (fclose(file) != 0 && !write_failed) {
+		write_failed = 1;
+		error = errno;
+	}
+	if (write_failed) {
+		snprintf(err, err_size, "cannot write %s: %s", pending->temp_path, error ? strerror(error) : "write error");
 		pending_abandon(pending);
 		return -1;
 	}

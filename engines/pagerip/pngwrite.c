@@ -1,13 +1,16 @@
 #include "pngwrite.h"
 
+#include <errno.h>
 #include <png.h>
 #include <setjmp.h>
 #include <stdio.h>
+#include <string.h>
 #include <zlib.h>
 
 struct png_failure {
 	char *err;
 	size_t err_size;
+	FILE *file;
 };
 
 /* Measured on rendered text and photo pages, counting the write and one later libpng
@@ -23,7 +26,13 @@ struct png_settings default_png_settings(void)
 static void on_png_error(png_structp png, png_const_charp message)
 {
 	struct png_failure *failure = png_get_error_ptr(png);
-	snprintf(failure->err, failure->err_size, "%s", message);
+	int error = errno;
+	/* A write the system refused says the system's reason (a full disk), not the library's
+	 * "Write Error". */
+	if (ferror(failure->file) && error != 0)
+		snprintf(failure->err, failure->err_size, "cannot write the page image: %s", strerror(error));
+	else
+		snprintf(failure->err, failure->err_size, "%s", message);
 	png_longjmp(png, 1);
 }
 
@@ -36,7 +45,7 @@ static void on_png_warning(png_structp png, png_const_charp message)
 int encode_png(FILE *file, const struct page_image *image, const struct png_settings *settings,
 	char *err, size_t err_size)
 {
-	struct png_failure failure = {err, err_size};
+	struct png_failure failure = {err, err_size, file};
 	if (image->components != 1 && image->components != 3) {
 		snprintf(err, err_size, "cannot write a page of %d components", image->components);
 		return -1;

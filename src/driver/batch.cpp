@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <set>
 #include <string>
 #include <system_error>
@@ -169,6 +170,12 @@ struct ImageTrace {
   std::string why;
   PendingOutput pending;
   std::atomic<bool> done{false};
+
+  ImageTrace() = default;
+  ImageTrace(const ImageTrace&) = delete;
+  ImageTrace& operator=(const ImageTrace&) = delete;
+  // A traced image never delivered (a fault ended the run between) leaves no private file.
+  ~ImageTrace() { AbandonOutput(pending); }
 };
 
 // One job and all its work items need: shared by them and the coordinating thread, which
@@ -236,35 +243,90 @@ bool OutputTaken(const std::string& path) {
          !S_ISSOCK(info.st_mode) && !S_ISBLK(info.st_mode);
 }
 
+// Puts the reason of the exception being handled into `why` ("out of memory" for a failed
+// allocation). A work item that an exception cuts short fails its image or job with it, and
+// the run goes on. Never throws; `why` is left empty when even the reason cannot be kept.
+void NoteFault(std::string& why) noexcept {
+  const char* text = "an unexpected fault";
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    text = "out of memory";
+  } catch (const std::exception& e) {
+    text = e.what();
+  } catch (...) {
+  }
+  try {
+    why = text;
+  } catch (...) {
+    why.clear();
+  }
+}
+
 // The job's images are known: one trace for each is queued.
 void QueueTraces(WorkerPool& pool, const std::shared_ptr<Job>& job) {
   const int count = static_cast<int>(job->images.paths.size());
   job->traces.resize(static_cast<std::size_t>(count));
-  job->ready = true;
   for (int i = 0; i < count; ++i) {
-    pool.Submit([job, i](WorkerPool&) {
-      ImageTrace& trace = job->traces[static_cast<std::size_t>(i)];
-      if (job->ownOutput) {
-        // Not traced; the job is finished as one of the run's own outputs.
-      } else if (job->skipKnown && OutputTaken(NumberedName(job->pair.output, i))) {
-        trace.skipped = true;
-      } else {
-        const auto start = std::chrono::steady_clock::now();
-        trace.traced = TraceImage(*job->settings, job->images, i, job->pair.output, trace.pending, trace.why);
-        trace.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    try {
+      pool.Submit([job, i](WorkerPool&) {
+        ImageTrace& trace = job->traces[static_cast<std::size_t>(i)];
+        try {
+          if (job->ownOutput) {
+            // Not traced; the job is finished as one of the run's own outputs.
+          } else if (job->skipKnown && OutputTaken(NumberedName(job->pair.output, i))) {
+            trace.skipped = true;
+          } else {
+            const auto start = std::chrono::steady_clock::now();
+            trace.traced = TraceImage(*job->settings, job->images, i, job->pair.output, trace.pending, trace.why);
+            trace.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+          }
+        } catch (...) {
+          AbandonOutput(trace.pending);
+          trace.traced = false;
+          NoteFault(trace.why);
+        }
+        trace.done = true;
+      });
+    } catch (...) {
+      // The images that could not be queued fail with the reason, each on its line.
+      for (int k = i; k < count; ++k) {
+        ImageTrace& trace = job->traces[static_cast<std::size_t>(k)];
+        NoteFault(trace.why);
+        trace.done = true;
       }
-      trace.done = true;
-    });
+      break;
+    }
   }
+  job->ready = true;
+}
+
+// An exception cut the job short before its images were known: the job fails with the
+// reason, on one line, and has no image.
+void FailJob(Job& job) noexcept {
+  if (job.ready) return;
+  std::string why;
+  NoteFault(why);
+  job.images.paths.clear();
+  job.traces.clear();
+  try {
+    job.failures.push_back(why);
+  } catch (...) {
+  }
+  job.ready = true;
 }
 
 // After the last of a PDF's renderers: its pages become the job's images.
 void TakePages(WorkerPool& pool, const std::shared_ptr<Job>& job) {
-  const RenderedPages pages = CollectRenderedPages(job->render);
-  job->failures.insert(job->failures.end(), pages.skippedPages.begin(), pages.skippedPages.end());
-  std::string why;
-  if (!TakeRenderedPages(pages, job->images, why)) job->failures.push_back(why);
-  QueueTraces(pool, job);
+  try {
+    const RenderedPages pages = CollectRenderedPages(job->render);
+    job->failures.insert(job->failures.end(), pages.skippedPages.begin(), pages.skippedPages.end());
+    std::string why;
+    if (!TakeRenderedPages(pages, job->images, why)) job->failures.push_back(why);
+    QueueTraces(pool, job);
+  } catch (...) {
+    FailJob(*job);
+  }
 }
 
 // Documents and the formats with pages or frames.
@@ -277,7 +339,7 @@ bool MayHoldSeveralImages(const std::string& path) {
 }
 
 // The first work item of a job: its input is checked, and its images are made, or its
-// page renderers queued.
+// page renderers queued. An exception fails the job (FailJob).
 void PrepareJob(WorkerPool& pool, const std::shared_ptr<Job>& job) {
   std::string why;
   job->ownOutput = job->written->Holds(job->pair.input);
@@ -305,10 +367,23 @@ void PrepareJob(WorkerPool& pool, const std::shared_ptr<Job>& job) {
   const std::size_t parts = job->render.commands.size();
   job->rendersLeft = static_cast<int>(parts);
   for (std::size_t part = 0; part < parts; ++part) {
-    pool.Submit([job, part](WorkerPool& pool) {
-      RenderPagePart(job->render, part);
-      if (job->rendersLeft.fetch_sub(1) == 1) TakePages(pool, job);
-    });
+    try {
+      pool.Submit([job, part](WorkerPool& pool) {
+        try {
+          RenderPagePart(job->render, part);
+        } catch (...) {
+          // Its pages are reported lost with the reason.
+          NoteFault(job->render.reports[part].failure);
+        }
+        if (job->rendersLeft.fetch_sub(1) == 1) TakePages(pool, job);
+      });
+    } catch (...) {
+      // The shares that could not be queued are renderers that failed.
+      const int unqueued = static_cast<int>(parts - part);
+      for (std::size_t k = part; k < parts; ++k) NoteFault(job->render.reports[k].failure);
+      if (job->rendersLeft.fetch_sub(unqueued) == unqueued) TakePages(pool, job);
+      return;
+    }
   }
 }
 
@@ -351,7 +426,13 @@ class Batch {
 
   std::shared_ptr<Job> Start(const FilePair& pair, bool skipKnown) {
     auto job = std::make_shared<Job>(pair, settings_, renderers_, skipKnown, written_);
-    pool_.Submit([job](WorkerPool& pool) { PrepareJob(pool, job); });
+    pool_.Submit([job](WorkerPool& pool) {
+      try {
+        PrepareJob(pool, job);
+      } catch (...) {
+        FailJob(*job);
+      }
+    });
     return job;
   }
 

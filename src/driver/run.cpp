@@ -1,6 +1,7 @@
 #include "driver/run.h"
 
 #include <cstdio>
+#include <new>
 #include <time.h>
 #include <string>
 #include <vector>
@@ -73,18 +74,22 @@ void ReportRefusal(const std::string& line) {
   std::fflush(stderr);
 }
 
-}  // namespace
+// The run's settings: large, so kept off the stack; zero-filled by static storage.
+ConversionSettings& RunSettings() {
+  static ConversionSettings settings;
+  return settings;
+}
 
-int RunTracewright(int argc, char** argv) {
+// The run's steps, from the environment to the last job (see RunTracewright).
+int RunSteps(int argc, char** argv, EnvironmentSettings& environment) {
   timespec runStart{};
   clock_gettime(CLOCK_REALTIME, &runStart);
-  EnvironmentSettings environment;
   std::string why;
   if (!ReadEnvironment(environment, why)) {
     ReportRefusal(why);
     return RefusedStatus(environment);
   }
-  static ConversionSettings settings;  // large; kept off the stack, zero-filled by static storage
+  ConversionSettings& settings = RunSettings();
   settings = ConversionSettings{};
   if (ParseCommandLine(settings, argc, argv) == 0) return RefusedStatus(environment);
 
@@ -158,4 +163,28 @@ int RunTracewright(int argc, char** argv) {
     std::fflush(stderr);
   }
   return FinishedStatus(environment, outcome);
+}
+
+}  // namespace
+
+int RunTracewright(int argc, char** argv) {
+  EnvironmentSettings environment;
+  try {
+    return RunSteps(argc, argv, environment);
+  } catch (...) {
+    // Work items fail their own image or job; this is for a fault between them. The line is
+    // written without allocating: memory may be what ran out.
+    const char* reason = "an unexpected fault";
+    try {
+      throw;
+    } catch (const std::bad_alloc&) {
+      reason = "out of memory";
+    } catch (...) {
+    }
+    std::fprintf(stderr, "tracewright: %s: %s\n", RunSettings().inputPath[0] != '\0' ? RunSettings().inputPath : "-",
+                 reason);
+    std::fflush(stderr);
+    DeleteTempFiles();
+    return FailedStatus(environment);
+  }
 }

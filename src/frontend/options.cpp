@@ -178,14 +178,15 @@ int ParseCommandLine(ConversionSettings& settings, int& argc, char** argv) {
     return 0;
   }
 
-  // A positional word that does not fit its buffer, or a path beyond the platform limit,
-  // is refused rather than cut: a shortened path could name some other file.
+  // A path beyond the system's limit is refused rather than cut: a shortened path could
+  // name some other file. The settings record holds any path the system takes.
+  static_assert(sizeof(settings.inputPath) == kPathLimit && sizeof(settings.outputPath) == kPathLimit);
   std::string input = argv[1];
   std::string output = argc == 3 ? argv[2] : "";
-  if (input.size() >= sizeof(settings.inputPath) || output.size() >= sizeof(settings.outputPath) ||
-      input.size() >= kPathLimit || output.size() >= kPathLimit) {
-    PrintRefusal((input.size() >= output.size() ? input.substr(0, 60) : output.substr(0, 60)) +
-                 "...: the path is too long");
+  if (input.size() >= kPathLimit || output.size() >= kPathLimit) {
+    const std::string& word = input.size() >= kPathLimit ? input : output;
+    PrintRefusal(word.substr(0, 60) + "...: the path is " + std::to_string(word.size()) +
+                 " bytes long; the system takes at most " + std::to_string(kPathLimit - 1));
     PrintHelp(table, programDisplayName);
     return 0;
   }
@@ -223,8 +224,10 @@ int ParseCommandLine(ConversionSettings& settings, int& argc, char** argv) {
     }
     output = full;
   }
+  // Made full, both fit; only an output name made from the input's may not.
   if (!StoreText(settings.inputPath, input) || !StoreText(settings.outputPath, output)) {
-    PrintRefusal(input + ": the path is too long");
+    PrintRefusal(input + ": the output's name would be " + std::to_string(output.size()) +
+                 " bytes long; the system takes at most " + std::to_string(kPathLimit - 1));
     PrintHelp(table, programDisplayName);
     return 0;
   }

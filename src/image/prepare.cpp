@@ -15,13 +15,6 @@ namespace {
 // Outside this range a stated resolution is taken as missing or wrong.
 bool ResolutionPlausible(int dpi) { return dpi > 10 && dpi < 2000; }
 
-// A fresh temporary name with the suffix, "" when none could be made.
-std::string NewTempName(const char* suffix) {
-  char name[kPathLimit];
-  if (MakeTempFileName(sizeof(name), name, suffix) == 0) return "";
-  return name;
-}
-
 uint8_t ClampLevel(int level) {
   if (level < 0) return 0;
   if (level > 255) return 255;
@@ -40,6 +33,16 @@ namespace {
 
 void SetReason(std::string* why, const std::string& text) {
   if (why != nullptr && why->empty()) *why = text;
+}
+
+// A fresh temporary name with the suffix; "" with the reason (the system's, such as why the
+// temporary folder cannot be made) when none can be had.
+std::string NewTempName(const char* suffix, std::string* why) {
+  std::string path;
+  std::string reason;
+  if (MakeTempPath(suffix, path, reason)) return path;
+  SetReason(why, reason);
+  return "";
 }
 
 // The image's own reason, or a plain one when it kept none.
@@ -65,15 +68,14 @@ namespace {
 
 using FrameSink = std::function<bool(CxImage& frame)>;
 
-// Saves frame images in order; false when no temporary name could be made.
+// Saves frame images in order; false when no temporary name could be made. A frame that
+// cannot be written is listed all the same, without a file (none half written is left), so
+// that the frames keep their numbers and its tracing fails with the reason kept in `why`.
 bool SaveFrame(CxImage& frame, const char* suffix, std::vector<std::string>& list,
                std::string* why) {
-  const std::string name = NewTempName(suffix);
-  if (name.empty()) {
-    SetReason(why, "cannot make a temporary file");
-    return false;
-  }
-  SaveByExtension(name, frame, why);
+  const std::string name = NewTempName(suffix, why);
+  if (name.empty()) return false;
+  if (!SaveByExtension(name, frame, why)) DeleteFilePath(name);
   list.push_back(name);
   return true;
 }
@@ -128,8 +130,8 @@ void ForEachFrame(const std::string& inputPath, std::string* why, const FrameSin
 }
 
 // Reduces a loaded image to one bit per pixel at level (grey > level is white) and saves it
-// under a fresh temporary name with the suffix, which is appended to the list even when the
-// saving fails (its tracing then reports the file as missing).
+// under a fresh temporary name with the suffix, which is appended to the list once saved; a
+// file that could not be written whole is deleted.
 void SaveBitonal(CxImage& image, const char* suffix, int level, std::vector<std::string>& list,
                  std::string* why) {
   const char* saveExtension = suffix == nullptr ? "" : suffix;
@@ -152,13 +154,13 @@ void SaveBitonal(CxImage& image, const char* suffix, int level, std::vector<std:
     image.SetResolutionX(dpiX);
     image.SetResolutionY(dpiY);
   }
-  const std::string name = NewTempName(suffix);
-  if (name.empty()) {
-    SetReason(why, "cannot make a temporary file");
-  } else if (image.Save(name.c_str(), saveFormat)) {
+  const std::string name = NewTempName(suffix, why);
+  if (name.empty()) return;
+  if (image.Save(name.c_str(), saveFormat)) {
     list.push_back(name);
   } else {
     SetReason(why, ImageReason(image, "error saving") + " (saving " + name + ")");
+    DeleteFilePath(name);
   }
 }
 
@@ -184,7 +186,7 @@ size_t SplitIntoBitonalFrames(const std::string& inputPath, const char* suffix,
     }
     if (list.size() == before) {
       // Counted all the same, as the frame's file would have been: its tracing then fails.
-      const std::string name = NewTempName(suffix);
+      const std::string name = NewTempName(suffix, why);
       if (name.empty()) return false;
       list.push_back(name);
     }
@@ -210,13 +212,13 @@ bool PreparePngBitonal(const std::string& inputPath, const char* suffix, std::ve
   if (!read) return false;
   const char* saveExtension = suffix == nullptr ? "" : suffix;
   if (*saveExtension == '.') ++saveExtension;
-  const std::string name = NewTempName(suffix);
-  if (name.empty()) {
-    SetReason(why, "cannot make a temporary file");
-  } else if (image.Save(name.c_str(), FormatFromExtension(saveExtension))) {
+  const std::string name = NewTempName(suffix, why);
+  if (name.empty()) return true;
+  if (image.Save(name.c_str(), FormatFromExtension(saveExtension))) {
     list.push_back(name);
   } else {
     SetReason(why, ImageReason(image, "error saving") + " (saving " + name + ")");
+    DeleteFilePath(name);
   }
   return true;
 }

@@ -17,13 +17,16 @@ bool SaveByExtension(const std::string& path, CxImage& image, std::string* why =
 
 // Writes every frame of the input as a temporary file with the suffix (".png") and appends
 // the names in frame order. Returns the number of entries the list holds afterwards.
-// `why`, when given, receives the reason a frame could not be read or written.
+// `why`, when given, receives the reason a frame could not be read or written (the system's,
+// such as "No space left on device"); a frame that could not be written keeps its entry, with
+// no file under the name.
 size_t SplitIntoFrames(const std::string& inputPath, const char* suffix,
                        std::vector<std::string>& list, std::string* why = nullptr);
 
 // Every frame of the input reduced as PrepareBitonal reduces the PNG that SplitIntoFrames
 // writes for it, without writing or reading that PNG: for the outline tracer, which reads
-// nothing else. One entry per frame, as SplitIntoFrames gives; returns the list's size.
+// nothing else. One entry per frame, as SplitIntoFrames gives (a bitmap that could not be
+// written has its entry, without a file, and the reason in `why`); returns the list's size.
 size_t SplitIntoBitonalFrames(const std::string& inputPath, const char* suffix,
                               std::vector<std::string>& list, int level, std::string* why = nullptr);
 

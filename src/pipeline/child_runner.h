@@ -4,7 +4,14 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/path.h"
 #include "platform/process.h"
+
+// Most bytes a tracer's options take on its command line.
+inline constexpr std::size_t kTracerOptionsCapacity = 4096;
+// Room for a tracer's whole command line: its options and three paths (the tool, its output,
+// its input), each as long as the system takes and quoted, which at most doubles it.
+inline constexpr std::size_t kTracerCommandCapacity = kTracerOptionsCapacity + 3 * (2 * kPathLimit + 3) + 64;
 
 // Runs a complete command line (tool path first, in double quotes), appending what the tool
 // prints on standard output and error to `captured`. Returns 0 when the tool could not be

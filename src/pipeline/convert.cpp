@@ -50,7 +50,10 @@ bool MakeImages(const ConversionSettings& settings, const std::string& input, Pa
   } else {
     SplitIntoFrames(input, ".png", images.paths, &reason);
   }
-  if (!images.paths.empty()) return true;
+  if (!images.paths.empty()) {
+    images.unwritten = reason;
+    return true;
+  }
   why = reason.empty() ? "not a picture this program reads" : reason;
   return false;
 }
@@ -80,6 +83,10 @@ std::string ImageLabel(const PageImages& images, int index) {
 bool TraceImage(const ConversionSettings& settings, const PageImages& images, int index,
                 const std::string& outputPath, PendingOutput& pending, std::string& why) {
   const std::string& image = images.paths[static_cast<std::size_t>(index)];
+  if (!images.unwritten.empty() && !FileExists(image)) {
+    why = images.unwritten;
+    return false;
+  }
   return settings.secondMethod ? TraceSecondMethod(settings, image, outputPath, pending, why)
                                : TraceOutline(settings, image, images.bitonal, outputPath, pending, why);
 }

@@ -17,6 +17,9 @@ struct PageImages {
   bool bitonal = false;  // frames already reduced to the outline tracer's bitmaps
   int pageCount = 0;     // the document's own count, when the renderer said it
   bool skippedAny = false;  // the renderer skipped pages (reported on their own lines)
+  // Why a frame's temporary image could not be written ("No space left on device ..."):
+  // its entry has no file, and its tracing fails with this reason.
+  std::string unwritten;
 };
 
 // True when the input is a PDF, whose pages a renderer makes (RenderedPages); every other
@@ -29,7 +32,8 @@ bool InputReadable(const std::string& input, std::string& why);
 
 // The images of an input other than a PDF: a PNG is traced as it is; the frames of any other
 // picture are written as temporary images (reduced to potrace's bitmaps already when potrace
-// traces them). False, with the reason, when there is no image at all.
+// traces them). False, with the reason, when there is no image at all; a frame whose image
+// could not be written fails on its own with `unwritten`.
 bool MakeImages(const ConversionSettings& settings, const std::string& input, PageImages& images,
                 std::string& why);
 

@@ -101,7 +101,7 @@ bool PublishInPlace(PendingOutput& pending, std::string& why) {
 }  // namespace
 
 bool BeginOutput(const std::string& outputPath, PendingOutput& pending, std::string& why) {
-  pending = PendingOutput{outputPath, outputPath, outputPath, false, -1};
+  pending = PendingOutput{outputPath, outputPath, outputPath, false, -1, std::chrono::steady_clock::now()};
   if (ClassifyOutputName(outputPath) == OutputNameUse::kInPlace) return BeginInPlaceOutput(outputPath, pending, why);
   const std::string folder = FolderOf(outputPath);
   // Made and listed in one step, so that an interrupt deletes it or finds nothing made.
@@ -129,7 +129,7 @@ void AbandonOutput(PendingOutput& pending) {
 
 bool PublishOutput(PendingOutput& pending, std::string& why) {
   if (FileSize(pending.target) <= 0) {
-    why = FileSystemFull(pending.target) ? SystemError(ENOSPC) : "the engine wrote an empty file";
+    why = FileSystemFull(pending.target, pending.began) ? SystemError(ENOSPC) : "the engine wrote an empty file";
     AbandonOutput(pending);
     return false;
   }
@@ -161,7 +161,7 @@ bool PublishOutputAs(PendingOutput& pending, const std::string& name, bool repla
   taken = false;
   if (pending.inPlace) return true;
   if (FileSize(pending.target) <= 0) {
-    why = FileSystemFull(pending.target) ? SystemError(ENOSPC) : "the engine wrote an empty file";
+    why = FileSystemFull(pending.target, pending.began) ? SystemError(ENOSPC) : "the engine wrote an empty file";
     AbandonOutput(pending);
     return false;
   }
@@ -184,7 +184,8 @@ bool PublishOutputAs(PendingOutput& pending, const std::string& name, bool repla
   return true;
 }
 
-bool OutputLooksWhole(const std::string& path, const std::string& extension, std::string& why) {
+bool OutputLooksWhole(const PendingOutput& pending, const std::string& extension, std::string& why) {
+  const std::string& path = pending.target;
   const bool xfig = EqualNoCase(extension, "xfig");
   bool whole = true;
   if (EqualNoCase(extension, "svg") || EqualNoCase(extension, "gimppath")) {
@@ -198,9 +199,9 @@ bool OutputLooksWhole(const std::string& path, const std::string& extension, std
     whole = EndsWithToken(path, "%%EOF");
   }
   // A backend whose ending is not known is trusted unless the disk filled up under it.
-  if (whole && xfig && FileSystemFull(path)) whole = false;
+  if (whole && xfig && FileSystemFull(path, pending.began)) whole = false;
   if (!whole) {
-    why = FileSystemFull(path) ? SystemError(ENOSPC) : "the engine left an incomplete file";
+    why = FileSystemFull(path, pending.began) ? SystemError(ENOSPC) : "the engine left an incomplete file";
   }
   return whole;
 }

@@ -3,6 +3,7 @@
 // own folder; only a whole result is renamed, without replacing anything, under the name that
 // was chosen for it, or under the next free numbered name when another run took that name in
 // the meantime. A device or pipe named as the output gets a copy of the whole result.
+#include <chrono>
 #include <string>
 
 struct PendingOutput {
@@ -11,6 +12,7 @@ struct PendingOutput {
   std::string target;  // where the engine writes
   bool inPlace = false;  // chosen is a device or pipe that receives a copy of target
   int slot = -1;       // its place among the files an interrupt deletes
+  std::chrono::steady_clock::time_point began{};  // when target was made, before the engine ran
 };
 
 // Makes the private file in the folder of `outputPath` and lists it for deletion should the
@@ -32,6 +34,7 @@ bool PublishOutputAs(PendingOutput& pending, const std::string& name, bool repla
 // Deletes the private file of a failed run.
 void AbandonOutput(PendingOutput& pending);
 
-// True when the file ends the way a complete file of potrace's backend for this extension
-// ends (or nothing is known of that backend's ending). Sets `why` otherwise.
-bool OutputLooksWhole(const std::string& path, const std::string& extension, std::string& why);
+// True when the engine's file ends the way a complete file of potrace's backend for this
+// extension ends (or nothing is known of that backend's ending). Sets `why` otherwise: "No
+// space left on device" when its disk was found full since the file was made.
+bool OutputLooksWhole(const PendingOutput& pending, const std::string& extension, std::string& why);

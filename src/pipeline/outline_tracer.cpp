@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr std::size_t kCommandCapacity = 4096;
-
 struct BackendSwitch {
   const char* extension;
   const char* text;
@@ -60,7 +58,7 @@ bool BuildOutlineOptions(const ConversionSettings& s, const std::string& extensi
   if (s.svgFlat) text += " --flat";
   if (s.invert) text += " --invert";
   if (s.extraEngineArgs[0] != '\0') text += std::string(" ") + s.extraEngineArgs;
-  if (text.size() >= kCommandCapacity) return false;
+  if (text.size() >= kTracerOptionsCapacity) return false;
   options = std::move(text);
   return true;
 }
@@ -113,11 +111,11 @@ bool TraceOutline(const ConversionSettings& settings, const std::string& imagePa
   bool ok = RunTracer("potrace",
                       QuoteArgument(tool) + " " + options + " -o " + QuoteArgument(pending.target) + " " +
                           QuoteArgument(bitmaps.front()),
-                      kCommandCapacity, why);
+                      kTracerCommandCapacity, why);
   // The bitmap has served; a long batch should not keep every one of them until its end.
   DeleteFilePath(bitmaps.front());
   if (ok && !pending.inPlace) {
-    ok = OutputLooksWhole(pending.target, backend, why) && (!png || RewritePnmAsPng(pending.target, pending.target, &why));
+    ok = OutputLooksWhole(pending, backend, why) && (!png || RewritePnmAsPng(pending.target, pending.target, &why));
   }
   if (!ok) AbandonOutput(pending);
   return ok;

@@ -4,12 +4,6 @@
 #include "pipeline/child_runner.h"
 #include "platform/process.h"
 
-namespace {
-
-constexpr std::size_t kTracerCommandCapacity = 4096;
-
-}  // namespace
-
 bool BuildSecondMethodOptions(const ConversionSettings& s, std::string& options) {
   std::string text;
   if (s.fillColor[0] != '\0') {
@@ -18,7 +12,7 @@ bool BuildSecondMethodOptions(const ConversionSettings& s, std::string& options)
   }
   if (s.centerline) text += " -centerline";
   if (s.extraEngineArgs[0] != '\0') text += std::string(" ") + s.extraEngineArgs;
-  if (text.size() >= kTracerCommandCapacity) return false;
+  if (text.size() >= kTracerOptionsCapacity) return false;
   options = std::move(text);
   return true;
 }

@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
+#include <mutex>
 #include <vector>
 
 #include "platform/memfile_registry.h"
@@ -275,10 +277,22 @@ bool WriteInPlace(const std::string& from, const std::string& path, std::string&
   return ok;
 }
 
-bool FileSystemFull(const std::string& path) {
+bool FileSystemFull(const std::string& path, std::chrono::steady_clock::time_point since) {
+  // When each file system (by device) was last found full.
+  static std::mutex mutex;
+  static std::map<dev_t, std::chrono::steady_clock::time_point> lastFull;
+  struct stat st;
+  const bool known = ::stat(path.c_str(), &st) == 0;
   struct statvfs fs;
-  if (::statvfs(path.c_str(), &fs) != 0) return false;
-  return fs.f_bavail == 0;
+  const bool full = ::statvfs(path.c_str(), &fs) == 0 && fs.f_bavail == 0;
+  if (!known) return full;
+  std::lock_guard<std::mutex> lock(mutex);
+  if (full) {
+    lastFull[st.st_dev] = std::chrono::steady_clock::now();
+    return true;
+  }
+  const auto seen = lastFull.find(st.st_dev);
+  return seen != lastFull.end() && seen->second >= since;
 }
 
 long long FileSize(const std::string& path) {

@@ -1,5 +1,6 @@
 #pragma once
 // File queries and simple file operations.
+#include <chrono>
 #include <cstddef>
 #include <string>
 
@@ -54,8 +55,12 @@ OutputNameUse ClassifyOutputName(const std::string& path);
 // (a full device, a reader that went away, a name that is no longer a device).
 bool WriteInPlace(const std::string& from, const std::string& path, std::string& why);
 
-// True when the file system holding the path has no free block left for us.
-bool FileSystemFull(const std::string& path);
+// True when the file system holding the path has no free block left for us, or was found
+// so by this run at or after `since` (by default: now only). A write an engine lost for want
+// of room leaves no mark of its own, and the room may be back by the time its file is looked
+// at, given up by another job of the run that failed the same way.
+bool FileSystemFull(const std::string& path,
+                    std::chrono::steady_clock::time_point since = std::chrono::steady_clock::time_point::max());
 
 // Writes every byte, resuming after interrupted or partial writes; false on an error.
 bool WriteAll(int fd, const void* data, std::size_t size);

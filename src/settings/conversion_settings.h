@@ -4,9 +4,12 @@
 // handed unchanged to the engines; defaults are applied where the values are used.
 #include <cstdint>
 
+#include "platform/path.h"
+
 struct ConversionSettings {
-  char inputPath[2048];
-  char outputPath[2048];
+  // As long as the system takes a path (kPathLimit, its terminating zero included).
+  char inputPath[kPathLimit];
+  char outputPath[kPathLimit];
   int32_t showVersion;
   int32_t showHelp;
   int32_t speckleSize;

@@ -123,9 +123,15 @@ TEST(ParseCommandLine, DerivesAndCompletesPaths) {
   }
 }
 
-TEST(ParseCommandLine, RefusesPathsThatDoNotFit) {
+TEST(ParseCommandLine, TakesPathsAsLongAsTheSystemDoesAndRefusesLonger) {
   ConversionSettings& s = Settings();
-  EXPECT_EQ(Parse(s, {"tw", std::string(2048, 'a')}), 0);
-  EXPECT_EQ(Parse(Settings(), {"tw", "in.png", "/" + std::string(2047, 'b')}), 0);
-  EXPECT_EQ(Parse(Settings(), {"tw", "/" + std::string(1000, 'a')}), 1);
+  EXPECT_EQ(Parse(s, {"tw", "/" + std::string(4095, 'a')}), 0);
+  EXPECT_EQ(Parse(Settings(), {"tw", "in.png", "/" + std::string(4095, 'b')}), 0);
+  const std::string longest = "/" + std::string(4094, 'a');
+  EXPECT_EQ(Parse(Settings(), {"tw", longest}), 0);  // its output's name, longest + ".png", would not fit
+  ASSERT_EQ(Parse(Settings(), {"tw", longest, "/o.svg"}), 1);
+  EXPECT_EQ(s.inputPath, longest);
+  const std::string output = longest.substr(0, 4091) + ".svg";
+  ASSERT_EQ(Parse(Settings(), {"tw", "in.png", output}), 1);
+  EXPECT_EQ(s.outputPath, output);
 }

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -113,6 +114,31 @@ TEST(Diagnostics, EveryFailureSaysWhyInOneLineAndStandardOutputStaysAsDesigned) 
   testsupport::WriteBytes(install.work("odd.bmp"), bmp(2, 7));
   r = install.Run({"-method2", "huge.bmp", "x.svg"});
   EXPECT_EQ(r.err, line("huge.bmp", "CXIMAGE_MAX_MEMORY exceeded"));
+  // A PNG or PBM beyond the limit says so with its size, on either route, even where the
+  // format is found by trying every decoder (.pbm).
+  const std::vector<uint8_t> hugePng = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13, 'I', 'H', 'D', 'R',
+                                        0, 0x0F, 0x42, 0x40, 0, 0x0F, 0x42, 0x40, 8, 0, 0, 0, 0, 0x79, 0x06, 0x67, 0xA1,
+                                        0, 0, 0, 2, 'I', 'D', 'A', 'T', 0x78, 0x9C, 0x62, 0xA4, 0x91, 0x2B};
+  testsupport::WriteBytes(install.work("huge.png"), hugePng);
+  testsupport::WriteText(install.work("huge.pbm"), "P4\n1000000 1000000\n" + std::string(1000, '\0'));
+  const std::string tooLarge =
+      "the picture is too large: 1000000 x 1000000 pixels, more than the 256 MiB limit (CXIMAGE_MAX_MEMORY exceeded)";
+  for (const std::vector<std::string>& words : {std::vector<std::string>{"huge.png", "x.svg"},
+                                                std::vector<std::string>{"huge.pbm", "x.svg"},
+                                                std::vector<std::string>{"-method2", "huge.pbm", "x.svg"}}) {
+    r = install.Run(words);
+    EXPECT_EQ(r.err, line(words[words.size() - 2], tooLarge));
+  }
+  unlink(install.work("huge.png").c_str());
+  // A temporary folder that cannot be made says why, on the job's one line.
+  ASSERT_TRUE(WriteGreyImage(install.work("pic.bmp"), FORMAT_BMP, 60, 40, Disc));
+  for (const std::vector<std::string>& words : {std::vector<std::string>{"pic.bmp", "x.svg"},
+                                                std::vector<std::string>{"-method2", "pic.bmp", "x.svg"}}) {
+    r = install.Run(words, {}, {"/usr/bin/env", "TMPDIR=" + install.work("none")});
+    EXPECT_EQ(r.err, line("pic.bmp", "cannot create a temporary folder in " + install.work("none") +
+                                         ": No such file or directory"));
+  }
+  unlink(install.work("pic.bmp").c_str());
   r = install.Run({"odd.bmp", "x.svg"});
   EXPECT_EQ(r.err, line("odd.bmp", "unknown compression"));
   // A format the engine cannot write.
@@ -233,6 +259,41 @@ TEST(Delivery, FullDiskLeavesNothingAndSaysWhy) {
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
     EXPECT_EQ(FolderEntries(disk), std::vector<std::string>{"fill"});
+  }
+  // Jobs side by side: a job whose engine lost its writes says why even when another job's
+  // failed file has given the room back by the time it looks.
+  ASSERT_EQ(mkdir(install.work("many").c_str(), 0755), 0);
+  for (int i = 0; i < 12; ++i) {
+    ASSERT_TRUE(WriteGreyImage(install.work("many/p" + std::to_string(i) + ".png"), FORMAT_PNG, 100 + 30 * i, 150,
+                               [](int x, int y) -> unsigned char { return (x * 7 + y * 13) % 11 == 0 ? 0 : 255; }));
+  }
+  for (const char* extension : {"dxf", "pgm"}) {
+    const auto r = install.Run({"many", std::string("disk/*.") + extension}, {"TRACEWRIGHT_JOBS=4"});
+    std::istringstream lines(r.err);
+    int failures = 0;
+    for (std::string line; std::getline(lines, line);) {
+      if (line.find(" jobs failed") != std::string::npos) continue;
+      ++failures;
+      EXPECT_TRUE(EndsWith(line, ": No space left on device")) << line;
+    }
+    EXPECT_GT(failures, 0) << extension;
+    for (const std::string& name : FolderEntries(disk)) {
+      if (name != "fill") unlink((disk + "/" + name).c_str());
+    }
+  }
+  // The temporary folder on the full disk: one line for the job, with the system's reason,
+  // whichever method writes its picture's frames there.
+  ASSERT_TRUE(WriteGreyImage(install.work("big.bmp"), FORMAT_BMP, 400, 300, [](int x, int y) -> unsigned char {
+    return ((x / 3 + y / 2) % 3 == 0 || (x * 7 + y * 13) % 11 == 0) ? 0 : 255;
+  }));
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"big.bmp", "x.svg"},
+                                               std::vector<std::string>{"-method2", "big.bmp", "x.svg"}}) {
+    const auto r = install.Run(args, {}, {"/usr/bin/env", "TMPDIR=" + disk});
+    EXPECT_EQ(r.status, 0);
+    const std::string start = "tracewright: " + install.work("big.bmp") + ": No space left on device";
+    EXPECT_EQ(r.err.substr(0, start.size()), start) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_FALSE(testsupport::Exists(install.work("x.svg")));
   }
   umount(disk.c_str());
   EXPECT_TRUE(install.TmpEntries().empty());

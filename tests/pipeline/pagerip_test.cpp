@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <csignal>
 #include <png.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -600,6 +601,29 @@ TEST_F(PageripTest, ReplacesOldPagesAndLeavesNoTemporaryFiles) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.messages.find("pagerip: page 1 of 2 skipped: "), std::string::npos) << r.messages;
   EXPECT_NE(r.messages.find("pagerip: page 2 of 2 skipped: "), std::string::npos) << r.messages;
+
+  // On a full disk (a small file system, where one may be made) each page says the system's
+  // reason, not the PNG library's "Write Error", and no part of a page stays.
+  const std::string disk = out.file("disk");
+  ASSERT_EQ(mkdir(disk.c_str(), 0755), 0);
+  if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") == 0) {
+    testsupport::WriteText(disk + "/fill", std::string(48 * 1024, 'x'));
+    // Scattered dots: each page's image is larger than the room left and the write buffer.
+    std::string dots;
+    for (int i = 0; i < 3000; ++i) dots += std::to_string(i * 37 % 200) + " " + std::to_string(i * 91 % 199) + " 1 1 re ";
+    const std::string dotted = WritePdf(in, "dots.pdf", MakePdf({{200, 200, dots + "f"}, {200, 200, dots + "f"}}));
+    r = Render(300, dotted, disk + "/p.png", in);
+    EXPECT_EQ(r.status, 1);
+    for (const char* page : {"1", "2"}) {
+      const std::string start = std::string("pagerip: page ") + page + " of 2 skipped: ";
+      const std::size_t at = r.messages.find(start);
+      ASSERT_NE(at, std::string::npos) << r.messages;
+      const std::string line = r.messages.substr(at, r.messages.find('\n', at) - at);
+      EXPECT_TRUE(EndsWith(line, ": No space left on device")) << line;
+    }
+    EXPECT_EQ(ListFolder(disk), std::vector<std::string>{"fill"});
+    umount(disk.c_str());
+  }
 }
 
 // Whether the 36-point character cell whose origin is at (x, 60) points on a 100-point page

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
+#include <string>
 
 // Largest block (bytes) the image layer allocates from sizes a file states; also the most
 // that the stored frames of one animation may take together.
@@ -11,6 +12,14 @@ constexpr uint64_t CXIMAGE_MAX_MEMORY = 268435456;
 
 // The reason an image keeps when a file asks for more than CXIMAGE_MAX_MEMORY.
 inline constexpr char kMaxMemoryMessage[] = "CXIMAGE_MAX_MEMORY exceeded";
+
+// The same for a picture whose pixels pass the limit, with its size and the limit:
+// "the picture is too large: 20000 x 20000 pixels, more than the 256 MiB limit
+// (CXIMAGE_MAX_MEMORY exceeded)".
+inline std::string TooLargeReason(uint64_t width, uint64_t height) {
+  return "the picture is too large: " + std::to_string(width) + " x " + std::to_string(height) +
+         " pixels, more than the " + std::to_string(CXIMAGE_MAX_MEMORY >> 20) + " MiB limit (" + kMaxMemoryMessage + ")";
+}
 
 // The product of `factors` (bytes), or nothing when it would pass `limit`. Every partial
 // product stays within the limit, so no factor from a file can make it wrap around.

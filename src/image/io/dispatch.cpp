@@ -1,4 +1,5 @@
 // Load, Save and the stream-level dispatch to the codecs.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -90,12 +91,16 @@ bool CxImage::Decode(CxStream* stream, uint32_t formatType) {
   if (stream == nullptr) return Fail("null file handler");
   char error[256] = {};
   if (formatType == FORMAT_UNKNOWN) {
+    // A decoder that knew the picture but found it beyond the memory limit says so; that is
+    // no unknown format.
+    char tooLarge[256] = {};
     const int64_t start = stream->Tell();
     for (ImageFormat type : kChain) {
       if (DecodeChainEntry(*this, stream, type, error)) return true;
+      if (tooLarge[0] == '\0' && std::strstr(error, kMaxMemoryMessage) != nullptr) std::memcpy(tooLarge, error, sizeof tooLarge);
       stream->Seek(start, SEEK_SET);
     }
-    return Fail(kUnknownDecode);
+    return Fail(tooLarge[0] != '\0' ? tooLarge : kUnknownDecode);
   }
   if (DecodeTyped(*this, stream, formatType, error)) return true;
   return Fail(error);
@@ -154,10 +159,17 @@ bool CxImage::Load(const char* path, uint32_t formatType) {
 bool CxImage::Save(const char* path, uint32_t formatType) {
   if (path == nullptr) return false;
   FILE* f = std::fopen(path, "wb");
-  if (f == nullptr) return false;
+  if (f == nullptr) return Fail(std::strerror(errno));
+  errno = 0;
   bool ok = Encode(f, formatType);
-  // A file the system could not finish writing is not a saved image.
-  if (std::fclose(f) != 0 && ok) {
+  // A file the system could not finish writing is not a saved image, and the system's
+  // reason (a full disk) is the one kept, whatever the encoder made of the failed write.
+  const int encodeError = std::ferror(f) != 0 ? errno : 0;
+  errno = 0;
+  const bool closed = std::fclose(f) == 0;
+  const int error = encodeError != 0 ? encodeError : closed ? 0 : errno;
+  if (error != 0) return Fail(std::strerror(error));
+  if (!closed && ok) {
     SetLastError("Write Error");
     ok = false;
   }

@@ -204,9 +204,20 @@ TEST(ImageDispatch, LoadSaveAndEncodeMessages) {
   ASSERT_TRUE(img.Save(saved.c_str(), FORMAT_BMP));
   EXPECT_EQ(testsupport::ReadBytes(saved).size(), 14u + 40u + 1024u + 8u);
   EXPECT_FALSE(img.Save(dir.file("no/such/folder.bmp").c_str(), FORMAT_BMP));
-  // A full device is a failed save, not a silently truncated file.
+  EXPECT_STREQ(img.LastErrorText(), "No such file or directory");
+  // A full device is a failed save, not a silently truncated file, and says why the system
+  // refused it: at the end, or in the middle of a picture larger than the write buffer.
   if (testsupport::Exists("/dev/full")) {
     EXPECT_FALSE(img.Save("/dev/full", FORMAT_BMP));
+    EXPECT_STREQ(img.LastErrorText(), "No space left on device");
+    CxImage large(640, 480, 24, FORMAT_BMP);
+    for (uint32_t y = 0; y < 480; ++y) {
+      for (uint32_t x = 0; x < 640; ++x) large.PutColour(x, y, RgbQuad{static_cast<uint8_t>(x * y), 0, 0, 0});
+    }
+    for (ImageFormat format : {FORMAT_BMP, FORMAT_PNG}) {
+      EXPECT_FALSE(large.Save("/dev/full", format));
+      EXPECT_STREQ(large.LastErrorText(), "No space left on device") << format;
+    }
   }
 }
 

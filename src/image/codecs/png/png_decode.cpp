@@ -69,6 +69,12 @@ int32_t ClampToInt32(png_uint_32 v) {
   return v > 0x7FFFFFFFu ? 0 : static_cast<int32_t>(v);
 }
 
+// The image keeps the reason for a picture beyond the memory limit, with its size; false.
+// Out of line, so that no string lives in a frame the library may jump out of.
+bool FailTooLarge(CxImage& image, uint32_t width, uint32_t height) {
+  return image.Fail(TooLargeReason(width, height).c_str());
+}
+
 void ReleaseRead(PngReadContext* ctx) {
   if (ctx->png != nullptr) png_destroy_read_struct(&ctx->png, &ctx->info, nullptr);
   std::free(ctx->row);
@@ -127,9 +133,12 @@ bool CxImagePNG::ReadWithLibrary(PngReadContext* ctx) {
   if (!PrepareImage(ctx)) return false;
   if (Escape() != 0) return Fail("Cancelled");
   if (bitonalLevel_ >= 0) {
-    if (ctx->passes != 1 || Bpp() == 1) return Fail(kMaxMemoryMessage);
+    if (ctx->passes != 1 || Bpp() == 1) return Fail("interlaced and one-bit pictures are not read a row at a time");
     CxImage bitonal(width, height, 1, 0);
-    if (!bitonal.HasPixels()) return Fail(bitonal.LastErrorText());
+    if (!bitonal.HasPixels()) {
+      if (std::strcmp(bitonal.LastErrorText(), kMaxMemoryMessage) == 0) return FailTooLarge(*this, width, height);
+      return Fail(bitonal.LastErrorText());
+    }
     if (!ReadPixelsWhole(ctx, &bitonal) && !ReadPixelsBitonal(ctx, bitonal)) return false;
     if (Escape() != 0) return Fail("Cancelled");
     if (!ctx->readToEnd) png_read_end(ctx->png, nullptr);
@@ -158,7 +167,10 @@ bool CxImagePNG::PrepareImage(PngReadContext* ctx) {
   const uint32_t width = png_get_image_width(png, pinfo);
   const uint32_t height = png_get_image_height(png, pinfo);
   // Read to one bit, only one row is held at the picture's own depth.
-  if (Create(width, bitonalLevel_ >= 0 ? 1 : height, bpp, FORMAT_PNG) == nullptr) return false;
+  if (Create(width, bitonalLevel_ >= 0 ? 1 : height, bpp, FORMAT_PNG) == nullptr) {
+    if (std::strcmp(LastErrorText(), kMaxMemoryMessage) == 0) FailTooLarge(*this, width, height);
+    return false;
+  }
 
   png_uint_32 resX = 0, resY = 0;
   int unit = PNG_RESOLUTION_UNKNOWN;

@@ -147,7 +147,7 @@ bool ReadPnm(CxStream* stream, bool headerOnly, JasRaster& raster, std::string& 
   if (raw && !IsSpace(in.Get())) return false;
   const uint64_t samples = static_cast<uint64_t>(h.width) * h.height * h.channels;
   if (!CheckedSize({samples, sizeof(uint16_t)})) {
-    error = kMaxMemoryMessage;
+    error = TooLargeReason(h.width, h.height);
     return false;
   }
   // Every sample takes at least one byte of ASCII, or its share of the raw rows.

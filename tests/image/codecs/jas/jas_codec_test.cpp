@@ -113,7 +113,8 @@ TEST(JasCodec, StrictReadersRefuseBadFiles) {
       {Bytes("P5 2 2 70000\n"), kLoad},                    // maxval too large
       {Bytes("P1 2 1 0 2\n"), kLoad},                      // not a bit
       {Bytes("P5 99999999999 2 255\n"), kLoad},            // side overflows
-      {Bytes("P5 100000 100000 255\n"), "CXIMAGE_MAX_MEMORY exceeded"},
+      {Bytes("P5 100000 100000 255\n"),
+       "the picture is too large: 100000 x 100000 pixels, more than the 256 MiB limit (CXIMAGE_MAX_MEMORY exceeded)"},
       {Bytes("P7\nWIDTH 1\n"), "error: unknowm format"},
       {Bytes("hello"), "error: unknowm format"},
       {Bytes("PG ML +17 2 2\n"), kLoad},                   // PGX depth above 16

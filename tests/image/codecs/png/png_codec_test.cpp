@@ -224,10 +224,24 @@ TEST(PngDecode, ProbeCancelAndFailures) {
   CxImagePNG nothing;
   EXPECT_FALSE(nothing.Decode(static_cast<CxStream*>(nullptr)));
 
-  // A header above the memory limit fails in Create, before any pixel data is looked at.
+  // A header above the memory limit fails in Create, before any pixel data is looked at, and
+  // says how large the picture is. So does a read to one bit per pixel that cannot hold it
+  // either, and the chain of decoders that tries every format: no "unknown format".
   CxImagePNG huge;
   EXPECT_FALSE(DecodeBytes(HeaderOnlyPng(20000, 20000, 8, 2), huge));
-  EXPECT_STREQ(huge.LastErrorText(), "CXIMAGE_MAX_MEMORY exceeded");
+  EXPECT_STREQ(huge.LastErrorText(), "the picture is too large: 20000 x 20000 pixels, more than the 256 MiB limit "
+                                     "(CXIMAGE_MAX_MEMORY exceeded)");
+  const std::vector<uint8_t> vast = HeaderOnlyPng(1000000, 1000000, 8, 0);
+  const char* vastReason =
+      "the picture is too large: 1000000 x 1000000 pixels, more than the 256 MiB limit (CXIMAGE_MAX_MEMORY exceeded)";
+  CxImagePNG bitonal;
+  CxMemStream vastStream(vast.data(), vast.size());
+  EXPECT_FALSE(bitonal.DecodeBitonal(&vastStream, 128));
+  EXPECT_STREQ(bitonal.LastErrorText(), vastReason);
+  CxImage untyped(FORMAT_UNKNOWN);
+  CxMemStream untypedStream(vast.data(), vast.size());
+  EXPECT_FALSE(untyped.Decode(&untypedStream, FORMAT_UNKNOWN));
+  EXPECT_STREQ(untyped.LastErrorText(), vastReason);
   // Past the width guard libpng refuses the header itself.
   CxImagePNG wide;
   EXPECT_FALSE(DecodeBytes(HeaderOnlyPng(kPngMaxDimension + 1, 1, 1, 0), wide));
