@@ -119,12 +119,7 @@ bool CxImageBMP::ReadBitmapInfo(CxStream* s, BitmapInfoHeader* h) {
   return true;
 }
 
-bool CxImageBMP::Decode(CxStream* s) {
-  if (s == nullptr) return false;
-  if (DecodeBody(s)) return true;
-  // A dimensions-only read stops with its message once the size is known.
-  return Escape() == -1 && FormatType() == FORMAT_BMP;
-}
+bool CxImageBMP::Decode(CxStream* s) { return s != nullptr && DecodeBody(s); }
 
 bool CxImageBMP::DecodeBody(CxStream* s) {
   const int64_t start = s->Tell();
