@@ -13,6 +13,13 @@ void RemoveWords(int index, int count, int& argc, char** argv) {
   argc -= count;
 }
 
+// Removes an option word, with its value when the value was taken; returns 1 when it was,
+// 0 when the option went without its value.
+int RemoveOptionWords(bool valueTaken, int index, int& argc, char** argv) {
+  RemoveWords(index, valueTaken ? 2 : 1, argc, argv);
+  return valueTaken ? 1 : 0;
+}
+
 const char* KindSuffix(int32_t kind) {
   switch (kind) {
     case kOptionInt:
@@ -69,33 +76,26 @@ int ConsumeOption(const OptionDescriptor* row, int index, int& argc, char** argv
       *static_cast<int32_t*>(row->target) = 1;
       RemoveWords(index, 1, argc, argv);
       return 1;
-    case kOptionInt:
-      if (hasValue && IsIntegerText(value)) {
-        *static_cast<int32_t*>(row->target) = std::atoi(value);
-        RemoveWords(index, 2, argc, argv);
-        return 1;
-      }
-      RemoveWords(index, 1, argc, argv);
-      return 0;
-    case kOptionReal:
-      if (hasValue && IsRealText(value)) {
-        *static_cast<double*>(row->target) = std::atof(value);
-        RemoveWords(index, 2, argc, argv);
-        return 1;
-      }
-      RemoveWords(index, 1, argc, argv);
-      return 0;
-    case kOptionString:
-      if (hasValue && row->capacity > 0) {
+    case kOptionInt: {
+      const bool taken = hasValue && IsIntegerText(value);
+      if (taken) *static_cast<int32_t*>(row->target) = std::atoi(value);
+      return RemoveOptionWords(taken, index, argc, argv);
+    }
+    case kOptionReal: {
+      const bool taken = hasValue && IsRealText(value);
+      if (taken) *static_cast<double*>(row->target) = std::atof(value);
+      return RemoveOptionWords(taken, index, argc, argv);
+    }
+    case kOptionString: {
+      const bool taken = hasValue && row->capacity > 0;
+      if (taken) {
         char* target = static_cast<char*>(row->target);
         const size_t capacity = static_cast<size_t>(row->capacity);
         std::strncpy(target, value, capacity - 1);
         target[capacity - 1] = '\0';
-        RemoveWords(index, 2, argc, argv);
-        return 1;
       }
-      RemoveWords(index, 1, argc, argv);
-      return 0;
+      return RemoveOptionWords(taken, index, argc, argv);
+    }
     default:
       std::printf("Internal error in arg table\n");
       RemoveWords(index, 1, argc, argv);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "frontend/refusals.h"
@@ -102,6 +103,15 @@ bool StoreText(char (&buffer)[N], const std::string& text) {
   return true;
 }
 
+// Replaces a relative path by the full one; false, the path untouched, when that cannot be
+// made or is too long.
+bool MakeFullPath(std::string& path) {
+  std::string full;
+  if (!FullPath(path, full)) return false;
+  path = std::move(full);
+  return true;
+}
+
 // A pattern or a folder as the input: its outputs are named by the batch rule.
 bool NamesSeveralInputs(const std::string& input) {
   return FolderExists(input) || SplitPath(input).fname.find('*') != std::string::npos;
@@ -171,11 +181,15 @@ int ParseCommandLine(ConversionSettings& settings, int& argc, char** argv) {
     PrintHelp(table, programDisplayName);
     return 0;
   }
-  if (!wordsAllowed || parsed != 1 || argc < 2 || argc > 3) {
-    if (reason.empty()) reason = FileCountReason(std::vector<std::string>(argv + 1, argv + argc));
-    PrintRefusal(reason);
+  // A refused command line: the reason on standard error, then the help screen.
+  auto refuse = [&](const std::string& why) {
+    PrintRefusal(why);
     PrintHelp(table, programDisplayName);
     return 0;
+  };
+  if (!wordsAllowed || parsed != 1 || argc < 2 || argc > 3) {
+    if (reason.empty()) reason = FileCountReason(std::vector<std::string>(argv + 1, argv + argc));
+    return refuse(reason);
   }
 
   // A path beyond the system's limit is refused rather than cut: a shortened path could
@@ -185,10 +199,8 @@ int ParseCommandLine(ConversionSettings& settings, int& argc, char** argv) {
   std::string output = argc == 3 ? argv[2] : "";
   if (input.size() >= kPathLimit || output.size() >= kPathLimit) {
     const std::string& word = input.size() >= kPathLimit ? input : output;
-    PrintRefusal(word.substr(0, 60) + "...: the path is " + std::to_string(word.size()) +
-                 " bytes long; the system takes at most " + std::to_string(kPathLimit - 1));
-    PrintHelp(table, programDisplayName);
-    return 0;
+    return refuse(word.substr(0, 60) + "...: the path is " + std::to_string(word.size()) +
+                  " bytes long; the system takes at most " + std::to_string(kPathLimit - 1));
   }
   // An empty word would name the current folder's parent or the root: refused, not guessed.
   if (input.empty() || (argc == 3 && output.empty())) {
@@ -201,35 +213,16 @@ int ParseCommandLine(ConversionSettings& settings, int& argc, char** argv) {
   // Read from a pipe, there is no name to put an output beside: it goes to standard output.
   if (argc != 3) output = standardInput ? "-" : DefaultOutputName(input);
   const std::string problem = OutputWordProblem(input, output);
-  if (!problem.empty()) {
-    PrintRefusal(problem);
-    PrintHelp(table, programDisplayName);
-    return 0;
-  }
-  if (!standardInput && !IsAbsolutePath(input) && FileExists(input)) {
-    std::string full;
-    if (!FullPath(input, full)) {
-      PrintRefusal(input + ": the full path cannot be made or is too long");
-      PrintHelp(table, programDisplayName);
-      return 0;
-    }
-    input = full;
-  }
-  if (!output.empty() && !IsAbsolutePath(output) && !IsStandardOutputWord(output)) {
-    std::string full;
-    if (!FullPath(output, full)) {
-      PrintRefusal(output + ": the full path cannot be made or is too long");
-      PrintHelp(table, programDisplayName);
-      return 0;
-    }
-    output = full;
-  }
+  if (!problem.empty()) return refuse(problem);
+  if (!standardInput && !IsAbsolutePath(input) && FileExists(input) && !MakeFullPath(input))
+    return refuse(input + ": the full path cannot be made or is too long");
+  if (!output.empty() && !IsAbsolutePath(output) && !IsStandardOutputWord(output) &&
+      !MakeFullPath(output))
+    return refuse(output + ": the full path cannot be made or is too long");
   // Made full, both fit; only an output name made from the input's may not.
   if (!StoreText(settings.inputPath, input) || !StoreText(settings.outputPath, output)) {
-    PrintRefusal(input + ": the output's name would be " + std::to_string(output.size()) +
-                 " bytes long; the system takes at most " + std::to_string(kPathLimit - 1));
-    PrintHelp(table, programDisplayName);
-    return 0;
+    return refuse(input + ": the output's name would be " + std::to_string(output.size()) +
+                  " bytes long; the system takes at most " + std::to_string(kPathLimit - 1));
   }
   ReportIgnoredOptions(settings);
   return 1;

@@ -150,36 +150,25 @@ bool CxImage::ConvertToGrey() {
   if (dib == nullptr) return false;
   const uint32_t w = Width();
   const uint32_t h = Height();
-  if (Bpp() == 24) {
-    CxImage grey;
-    grey.CopyAttributes(*this);
-    if (grey.Create(w, h, 8, FormatType()) == nullptr) return false;
-    grey.SetGreyPalette();
-    if (selectionPlane != nullptr) grey.SelectionCopy(*this);
-    if (alphaPlane != nullptr) grey.AlphaCopy(*this);
-    for (uint32_t y = 0; y < h; ++y) {
-      const uint8_t* src = RowPointer(y);
-      uint8_t* dst = grey.RowPointer(y);
-      for (uint32_t x = 0; x < w; ++x, src += 3) dst[x] = GreyOf(src[2], src[1], src[0]);
+  const bool rgb = Bpp() == 24;
+  RgbQuad* pal = nullptr;
+  if (!rgb) {
+    // Palette images go through their palette: each entry's grey value, kept in its blue byte.
+    pal = PaletteEntries();
+    if (pal == nullptr) return false;
+    for (uint32_t i = 0; i < ColoursUsed(); ++i) pal[i].blue = GreyOf(pal[i].red, pal[i].green, pal[i].blue);
+    info.cacheValid = false;
+    if (info.transparentIndex >= 0 && static_cast<uint32_t>(info.transparentIndex) < ColoursUsed())
+      info.transparentIndex = pal[info.transparentIndex].blue;
+
+    if (Bpp() == 8) {
+      // A grey ramp maps every index onto itself: nothing to rewrite.
+      if (IsGreyRamp()) return true;
+      uint8_t* p = info.pixels;
+      for (uint32_t i = 0; i < ImageSize(); ++i) p[i] = pal[p[i]].blue;
+      SetGreyPalette();
+      return true;
     }
-    return TakeOver(grey, true);
-  }
-
-  // Palette images go through their palette: each entry's grey value, kept in its blue byte.
-  RgbQuad* pal = PaletteEntries();
-  if (pal == nullptr) return false;
-  for (uint32_t i = 0; i < ColoursUsed(); ++i) pal[i].blue = GreyOf(pal[i].red, pal[i].green, pal[i].blue);
-  info.cacheValid = false;
-  if (info.transparentIndex >= 0 && static_cast<uint32_t>(info.transparentIndex) < ColoursUsed())
-    info.transparentIndex = pal[info.transparentIndex].blue;
-
-  if (Bpp() == 8) {
-    // A grey ramp maps every index onto itself: nothing to rewrite.
-    if (IsGreyRamp()) return true;
-    uint8_t* p = info.pixels;
-    for (uint32_t i = 0; i < ImageSize(); ++i) p[i] = pal[p[i]].blue;
-    SetGreyPalette();
-    return true;
   }
 
   CxImage grey;
@@ -190,7 +179,12 @@ bool CxImage::ConvertToGrey() {
   if (alphaPlane != nullptr) grey.AlphaCopy(*this);
   for (uint32_t y = 0; y < h; ++y) {
     uint8_t* dst = grey.RowPointer(y);
-    for (uint32_t x = 0; x < w; ++x) dst[x] = pal[IndexAtUnchecked(x, y)].blue;
+    if (rgb) {
+      const uint8_t* src = RowPointer(y);
+      for (uint32_t x = 0; x < w; ++x, src += 3) dst[x] = GreyOf(src[2], src[1], src[0]);
+    } else {
+      for (uint32_t x = 0; x < w; ++x) dst[x] = pal[IndexAtUnchecked(x, y)].blue;
+    }
   }
   return TakeOver(grey, true);
 }

@@ -133,12 +133,7 @@ bool CxImage::FreeFrames() {
 bool CxImage::TakeOver(CxImage& source, bool withFrames) {
   if (&source == this) return true;
   if (!FreeStorage()) return false;
-  head = source.head;
-  info = source.info;
-  dib = source.dib;
-  selectionPlane = source.selectionPlane;
-  alphaPlane = source.alphaPlane;
-  layers = source.layers;
+  ShareStorage(source);
   source.dib = nullptr;
   source.selectionPlane = nullptr;
   source.alphaPlane = nullptr;
@@ -155,6 +150,15 @@ bool CxImage::TakeOver(CxImage& source, bool withFrames) {
   source.head = BitmapInfoHeader{};
   std::memset(static_cast<void*>(&source.info), 0, sizeof(source.info));
   return true;
+}
+
+void CxImage::ShareStorage(const CxImage& source) {
+  head = source.head;
+  info = source.info;
+  dib = source.dib;
+  selectionPlane = source.selectionPlane;
+  alphaPlane = source.alphaPlane;
+  layers = source.layers;
 }
 
 void CxImage::CopyInfoForDecode(const CxImage& source) {
@@ -174,12 +178,7 @@ void CxImage::BorrowView(const CxImage& source) {
   if (&source == this) return;
   FreeFrames();
   FreeStorage();
-  head = source.head;
-  info = source.info;
-  dib = source.dib;
-  selectionPlane = source.selectionPlane;
-  alphaPlane = source.alphaPlane;
-  layers = source.layers;
+  ShareStorage(source);
   frames = source.frames;
   frameSlots = source.frameSlots;
   info.viewOwner = const_cast<CxImage*>(&source);
@@ -192,11 +191,7 @@ bool CxImage::CopyImage(const CxImage& source, bool pixels, bool selection, bool
     return true;
   }
   if (!FreeStorage()) return false;
-  info = source.info;
-  info.pixels = nullptr;
-  info.viewOwner = nullptr;
-  info.parent = nullptr;
-  info.layerCount = 0;
+  CopyInfoForDecode(source);
   head = source.head;
   if (source.dib == nullptr) return true;
   if (Create(source.Width(), source.Height(), source.Bpp(), source.FormatType()) == nullptr)
@@ -236,6 +231,14 @@ bool CxImage::IsInside(int64_t x, int64_t y) const {
 bool CxImage::Fail(const char* reason) {
   if (reason != nullptr) SetLastError(reason);
   return false;
+}
+
+bool CxImage::ReturnDimensions(uint32_t width, uint32_t height, uint32_t formatType) {
+  head.biWidth = static_cast<int32_t>(width);
+  head.biHeight = static_cast<int32_t>(height);
+  info.formatType = formatType;
+  SetLastError("output dimensions returned");
+  return true;
 }
 
 void CxImage::SetLastError(const char* text) {

@@ -290,6 +290,9 @@ class CxImage {
  protected:
   // Encoder precondition: a stream and pixel storage; sets the message and returns false.
   bool CheckEncodable(CxStream* stream);
+  // How a decoder ends a dimensions-only read (Escape() == -1): keeps the size and the format,
+  // with the message "output dimensions returned", and returns true.
+  bool ReturnDimensions(uint32_t width, uint32_t height, uint32_t formatType);
   // Copies the member header into the block's header.
   void SyncHeader();
 
@@ -306,5 +309,8 @@ class CxImage {
   // GreysOfRows whatever the transparency.
   bool GreyMap(RowGreys& map) const;
   void InitEmpty(uint32_t formatType);
+  // Points the header, the attributes and the storage (rows, planes, layers) at the
+  // source's, without freeing what this image held or taking anything from the source.
+  void ShareStorage(const CxImage& source);
   bool MakeTurned(bool left, CxImage* destination);
 };

@@ -116,6 +116,18 @@ void MirrorPlane(uint8_t* plane, uint32_t w, uint32_t h) {
   }
 }
 
+// Copies the source image's plane `from` into `plane` of an image of the same size, allocating
+// it when there is none; false when the source has no such plane or another size.
+bool CopyPlane(uint8_t*& plane, const CxImage& image, const uint8_t* from, const CxImage& source) {
+  if (from == nullptr || source.Width() != image.Width() || source.Height() != image.Height())
+    return false;
+  const size_t size = PlaneSize(image.Width(), image.Height());
+  if (plane == nullptr) plane = static_cast<uint8_t*>(std::malloc(size));
+  if (plane == nullptr) return false;
+  std::memcpy(plane, from, size);
+  return true;
+}
+
 }  // namespace
 
 bool CxImage::AlphaCreate() {
@@ -143,13 +155,7 @@ uint8_t CxImage::AlphaGet(int64_t x, int64_t y) const {
 }
 
 bool CxImage::AlphaCopy(const CxImage& source) {
-  if (source.alphaPlane == nullptr || source.Width() != Width() || source.Height() != Height())
-    return false;
-  if (alphaPlane == nullptr) {
-    alphaPlane = static_cast<uint8_t*>(std::malloc(PlaneSize(Width(), Height())));
-    if (alphaPlane == nullptr) return false;
-  }
-  std::memcpy(alphaPlane, source.alphaPlane, PlaneSize(Width(), Height()));
+  if (!CopyPlane(alphaPlane, *this, source.alphaPlane, source)) return false;
   info.alphaMax = source.info.alphaMax;
   return true;
 }
@@ -203,14 +209,7 @@ void CxImage::SelectionDelete() {
 }
 
 bool CxImage::SelectionCopy(const CxImage& source) {
-  if (source.selectionPlane == nullptr || source.Width() != Width() ||
-      source.Height() != Height())
-    return false;
-  if (selectionPlane == nullptr) {
-    selectionPlane = static_cast<uint8_t*>(std::malloc(PlaneSize(Width(), Height())));
-    if (selectionPlane == nullptr) return false;
-  }
-  std::memcpy(selectionPlane, source.selectionPlane, PlaneSize(Width(), Height()));
+  if (!CopyPlane(selectionPlane, *this, source.selectionPlane, source)) return false;
   info.selectionBox = source.info.selectionBox;
   return true;
 }

@@ -83,12 +83,20 @@ bool ReadI32LE(CxStream* s, int32_t& value);
 // Little-endian field writes; false when the stream took fewer bytes.
 bool WriteU16LE(CxStream* s, uint16_t value);
 bool WriteU32LE(CxStream* s, uint32_t value);
-// Decoding from bytes already in memory.
+// Decoding from bytes already in memory, in either byte order.
 inline uint16_t LoadU16LE(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline uint32_t LoadU32LE(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
+inline uint16_t LoadU16BigEndian(const uint8_t* p) {
+  return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
+inline uint32_t LoadU32BigEndian(const uint8_t* p) {
+  return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
+         (static_cast<uint32_t>(p[2]) << 8) | p[3];
+}
+// Encoding into memory, little-endian.
 inline void StoreU16LE(uint8_t* p, uint16_t v) {
   p[0] = static_cast<uint8_t>(v);
   p[1] = static_cast<uint8_t>(v >> 8);

@@ -159,6 +159,10 @@ TEST(ImageDispatch, ProbeAndCancel) {
   EXPECT_FALSE(probe.HasPixels());
   EXPECT_EQ(probe.FormatType(), FORMAT_BMP);
   EXPECT_STREQ(probe.LastErrorText(), "output dimensions returned");
+  // Bytes no decoder reads fail a probe too, also in an image that last held a BMP.
+  const std::string text = "just text, nothing else here";
+  CxMemStream junk(text.data(), text.size());
+  EXPECT_FALSE(probe.Decode(&junk, FORMAT_UNKNOWN));
 
   CxImage cancelled;
   cancelled.SetEscape(1);

@@ -31,8 +31,11 @@ class CxImageBMP : public CxImage {
  protected:
   void BitfieldsToRgb(const uint8_t* source, uint64_t sourceSize, uint32_t redMask,
                       uint32_t greenMask, uint32_t blueMask, uint32_t bits);
-  void DecodeRle8(CxStream* stream);
-  void DecodeRle4(CxStream* stream);
+  // Run-length data of `bits` 8 (RLE8) or 4 (RLE4): a count byte and a value byte make a run;
+  // a zero count and a code byte an escape: 0 ends the row, 1 the picture, 2 moves right
+  // and up by the next two bytes, and a larger code n is followed by n pixels, their bytes
+  // padded to an even count.
+  void DecodeRle(CxStream* stream, uint32_t bits);
   void ReadPalette(CxStream* stream, uint32_t count, bool coreHeader);
   bool DecodeBody(CxStream* stream);
   static void SerializeInfoHeader(const BitmapInfoHeader& header, uint8_t out[40]);

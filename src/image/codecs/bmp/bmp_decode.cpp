@@ -119,12 +119,7 @@ bool CxImageBMP::ReadBitmapInfo(CxStream* s, BitmapInfoHeader* h) {
   return true;
 }
 
-bool CxImageBMP::Decode(CxStream* s) {
-  if (s == nullptr) return false;
-  if (DecodeBody(s)) return true;
-  // A dimensions-only read stops with its message once the size is known.
-  return Escape() == -1 && FormatType() == FORMAT_BMP;
-}
+bool CxImageBMP::Decode(CxStream* s) { return s != nullptr && DecodeBody(s); }
 
 bool CxImageBMP::DecodeBody(CxStream* s) {
   const int64_t start = s->Tell();
@@ -146,12 +141,7 @@ bool CxImageBMP::DecodeBody(CxStream* s) {
   const uint32_t height = topDown ? static_cast<uint32_t>(-static_cast<int64_t>(bih.biHeight))
                                   : static_cast<uint32_t>(bih.biHeight);
 
-  if (Escape() == -1) {
-    head.biWidth = static_cast<int32_t>(width);
-    head.biHeight = static_cast<int32_t>(height);
-    info.formatType = FORMAT_BMP;
-    return Fail("output dimensions returned");
-  }
+  if (Escape() == -1) return ReturnDimensions(width, height, FORMAT_BMP);
 
   if (Create(width, height, bitCount, FORMAT_BMP) == nullptr) return false;
   SetResolutionX(DpiFromPixelsPerMetre(bih.biXPelsPerMeter));
@@ -213,8 +203,8 @@ bool CxImageBMP::DecodeBody(CxStream* s) {
       seekToData();
       switch (compression) {
         case kRgb: s->Read(info.pixels, 1, ImageSize()); break;
-        case kRle8: DecodeRle8(s); break;
-        case kRle4: DecodeRle4(s); break;
+        case kRle8: DecodeRle(s, 8); break;
+        case kRle4: DecodeRle(s, 4); break;
         default: return Fail("compression type not supported");
       }
       break;
@@ -240,56 +230,8 @@ void CxImageBMP::ReadPalette(CxStream* s, uint32_t count, bool coreHeader) {
   info.cacheValid = false;
 }
 
-void CxImageBMP::DecodeRle8(CxStream* s) {
-  const uint32_t stride = Stride();
-  const int64_t height = Height();
-  int64_t row = 0;
-  uint64_t column = 0;
-  uint8_t* rowPtr = info.pixels;
-  auto pointAtRow = [&] {
-    if (row >= 0 && row < height) rowPtr = info.pixels + static_cast<size_t>(row) * stride;
-  };
-  uint8_t status;
-  while (ReadU8(s, status)) {
-    if (status > 0) {
-      pointAtRow();
-      uint8_t value;
-      if (!ReadU8(s, value)) break;
-      for (uint32_t i = 0; i < status; ++i, ++column) {
-        if (column < stride) rowPtr[column] = value;
-      }
-      continue;
-    }
-    uint8_t command;
-    if (!ReadU8(s, command)) break;
-    if (command == 0) {
-      ++row;
-      column = 0;
-    } else if (command == 1) {
-      break;
-    } else if (command == 2) {
-      uint8_t dx = 0, dy = 0;
-      ReadU8(s, dx);
-      ReadU8(s, dy);
-      column += dx;
-      row += dy;
-    } else {
-      pointAtRow();
-      uint8_t data[256];
-      const size_t got = s->Read(data, 1, command);
-      for (size_t i = 0; i < got; ++i) {
-        if (column + i < stride) rowPtr[column + i] = data[i];
-      }
-      if (command & 1) {
-        uint8_t pad;
-        ReadU8(s, pad);
-      }
-      column += command;
-    }
-  }
-}
-
-void CxImageBMP::DecodeRle4(CxStream* s) {
+void CxImageBMP::DecodeRle(CxStream* s, uint32_t bits) {
+  const bool nibbles = bits == 4;
   const uint32_t stride = Stride();
   const int64_t height = Height();
   uint8_t* const end = info.pixels + ImageSize();
@@ -300,13 +242,24 @@ void CxImageBMP::DecodeRle4(CxStream* s) {
   auto pointAtRow = [&] {
     if (row >= 0 && row < height) rowPtr = info.pixels + static_cast<size_t>(row) * stride;
   };
-  // A run may spill over the row end into later rows, never past the pixel storage.
-  auto writeNibble = [&](uint8_t nibble) {
+  // Pixel k of a run or of a literal from the byte that holds it.
+  auto pixelOf = [&](uint8_t byte, uint32_t k) -> uint8_t {
+    if (!nibbles) return byte;
+    return (k & 1) ? (byte & 0x0F) : static_cast<uint8_t>(byte >> 4);
+  };
+  // An 8-bit row stops at its end; a 4-bit run may spill over the row end into later rows,
+  // never past the pixel storage.
+  auto write = [&](uint8_t pixel) {
+    if (!nibbles) {
+      if (column < stride) rowPtr[column] = pixel;
+      ++column;
+      return;
+    }
     if (column < static_cast<uint64_t>(end - rowPtr)) {
       if (!lowNibble) {
-        rowPtr[column] = static_cast<uint8_t>(nibble << 4);
+        rowPtr[column] = static_cast<uint8_t>(pixel << 4);
       } else {
-        rowPtr[column] |= nibble;
+        rowPtr[column] |= pixel;
         ++column;
       }
     }
@@ -318,8 +271,7 @@ void CxImageBMP::DecodeRle4(CxStream* s) {
       pointAtRow();
       uint8_t value;
       if (!ReadU8(s, value)) break;
-      for (uint32_t k = 0; k < status; ++k)
-        writeNibble((k & 1) ? (value & 0x0F) : static_cast<uint8_t>(value >> 4));
+      for (uint32_t k = 0; k < status; ++k) write(pixelOf(value, k));
       continue;
     }
     uint8_t command;
@@ -334,23 +286,21 @@ void CxImageBMP::DecodeRle4(CxStream* s) {
       uint8_t dx = 0, dy = 0;
       ReadU8(s, dx);
       ReadU8(s, dy);
-      column += dx / 2;
+      column += nibbles ? dx / 2 : dx;
       row += dy;
     } else {
-      uint8_t data = 0;
-      ReadU8(s, data);
-      pointAtRow();
-      for (uint32_t k = 0; k < command; ++k) {
-        writeNibble((k & 1) ? (data & 0x0F) : static_cast<uint8_t>(data >> 4));
-        if ((k & 1) && k + 1 != command) {
-          data = 0;
-          ReadU8(s, data);
-        }
-      }
-      if (((command + 1u) / 2) & 1) {
+      uint8_t data[256] = {};
+      const uint32_t bytes = nibbles ? (command + 1u) / 2 : command;
+      const size_t got = s->Read(data, 1, bytes);
+      if (bytes & 1) {
         uint8_t pad;
         ReadU8(s, pad);
       }
+      pointAtRow();
+      // Where the data ends early, 4-bit pixels are written as 0 and 8-bit ones skipped.
+      const uint32_t written = nibbles ? command : static_cast<uint32_t>(got);
+      for (uint32_t k = 0; k < written; ++k) write(pixelOf(data[nibbles ? k / 2 : k], k));
+      column += command - written;
     }
   }
 }

@@ -33,6 +33,19 @@ bool ReadDescriptor(CxStream* s, GifDescriptor& d) {
 
 uint32_t TableEntries(uint8_t flags) { return 2u << (flags & 7); }
 
+// The introducer of the next block, an extension or an image; -1 at the trailer or the end
+// of the data. A stray byte other than 0 is passed over together with all that follows it
+// up to and including the next 0 byte.
+long NextBlock(CxStream* s) {
+  bool armed = true;
+  for (;;) {
+    const long b = s->GetC();
+    if (b < 0 || (armed && b == kTrailer)) return -1;
+    if (armed && (b == kExtensionIntroducer || b == kImageIntroducer)) return b;
+    armed = b == 0;
+  }
+}
+
 // Moves forward n bytes, stopping at the end of the data.
 bool SkipBytes(CxStream* s, int64_t n) {
   const int64_t pos = s->Tell();
@@ -226,23 +239,11 @@ bool CxImageGIF::ReadExtension(CxStream* s) {
 int32_t CxImageGIF::CountFrames(CxStream* stream, GifByteReader& reader) {
   const int64_t start = stream->Tell();
   int32_t count = 0;
-  bool armed = true;
-  for (;;) {
-    const long b = stream->GetC();
-    if (b < 0) break;
-    if (!armed) {
-      armed = b == 0;
-      continue;
-    }
+  for (long b; (b = NextBlock(stream)) >= 0;) {
     if (b == kExtensionIntroducer) {
       // Decoding stops at a broken extension, so nothing behind it is a frame.
       if (!ReadExtension(stream)) break;
       if (control_.disposal == 3) restorePreviousSeen_ = true;
-      continue;
-    }
-    if (b == kTrailer) break;
-    if (b != kImageIntroducer) {
-      armed = b == 0;
       continue;
     }
     GifDescriptor d;
@@ -265,10 +266,7 @@ int32_t CxImageGIF::CountFrames(CxStream* stream, GifByteReader& reader) {
 }
 
 bool GifDecodeRun::ReportDimensions() {
-  target.head.biWidth = static_cast<int32_t>(target.screenWidth_);
-  target.head.biHeight = static_cast<int32_t>(target.screenHeight_);
-  target.info.formatType = FORMAT_GIF;
-  return true;
+  return target.ReturnDimensions(target.screenWidth_, target.screenHeight_, FORMAT_GIF);
 }
 
 bool GifDecodeRun::Run() {
@@ -295,22 +293,12 @@ bool GifDecodeRun::Run() {
   if (target.FrameToLoad() < 0 || target.FrameToLoad() >= frameCount) return false;
   if (frameCount == 1) trueColourCounter = 0;
 
-  bool armed = true;
   for (;;) {
     if (target.Escape() > 0) return false;
-    const long b = stream->GetC();
+    const long b = NextBlock(stream);
     if (b < 0) break;
-    if (!armed) {
-      armed = b == 0;
-      continue;
-    }
     if (b == kExtensionIntroducer) {
       if (!target.ReadExtension(stream)) break;
-      continue;
-    }
-    if (b == kTrailer) break;
-    if (b != kImageIntroducer) {
-      armed = b == 0;
       continue;
     }
     const Next next = HandleImage();

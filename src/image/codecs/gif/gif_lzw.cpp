@@ -224,37 +224,52 @@ struct CodeWidth {
   int nextSlot = 0;
 };
 
-// Restarts the table after a clear code and returns the first code that is not another
-// clear (negative or the end code when the data ends there).
-int FirstCodeAfterClear(CodeReader& codes, CodeWidth& width, int clearCode) {
-  width.Reset();
-  int c;
-  do {
-    c = codes.Next(width.codeSize);
-  } while (c == clearCode);
-  return c;
-}
+// The codes of one image with the clear codes taken out. A code either starts afresh, with
+// no previous code to extend (the first of the data, which need not open with a clear code,
+// or the first after a clear, which restarts the table), or follows the code before it.
+class CodeSequence {
+ public:
+  enum class Kind { kEnd, kFirst, kFollowing };
+
+  CodeSequence(GifByteReader& reader, int minimumSize)
+      : width(minimumSize), clearCode_(1 << minimumSize), endCode_(clearCode_ + 1),
+        codes_(reader, endCode_) {}
+
+  // The next code into c; kEnd at the end code, where the data ends or on a read error.
+  Kind Next(int& c) {
+    c = codes_.Next(width.codeSize);
+    if (c < 0 || c == endCode_) return Kind::kEnd;
+    if (c != clearCode_ && havePrevious_) return Kind::kFollowing;
+    if (c == clearCode_) {
+      width.Reset();
+      do {
+        c = codes_.Next(width.codeSize);
+      } while (c == clearCode_);
+      if (c < 0 || c == endCode_) return Kind::kEnd;
+    }
+    havePrevious_ = true;
+    return Kind::kFirst;
+  }
+
+  CodeWidth width;
+
+ private:
+  const int clearCode_;
+  const int endCode_;
+  CodeReader codes_;
+  bool havePrevious_ = false;
+};
 
 // Reads the codes of an image without building pixels: the code width only depends on how
 // many codes came since the last clear, so no table is needed to find the data's end.
 GifLzwOutcome SkimCodes(GifByteReader& reader, int size) {
   GifLzwOutcome out;
-  const int clearCode = 1 << size;
-  const int endCode = clearCode + 1;
-  CodeWidth width(size);
-  bool havePrevious = false;
-  CodeReader codes(reader, endCode);
-  for (;;) {
-    int c = codes.Next(width.codeSize);
-    if (c < 0 || c == endCode) break;
-    if (c == clearCode || !havePrevious) {
-      if (c == clearCode) {
-        c = FirstCodeAfterClear(codes, width, clearCode);
-        if (c < 0 || c == endCode) break;
-      }
-      havePrevious = true;
-      continue;
-    }
+  CodeSequence codes(reader, size);
+  CodeWidth& width = codes.width;
+  int c = 0;
+  CodeSequence::Kind kind;
+  while ((kind = codes.Next(c)) != CodeSequence::Kind::kEnd) {
+    if (kind == CodeSequence::Kind::kFirst) continue;
     if (c > width.nextSlot) ++out.badCodes;
     if (width.nextSlot < width.topSlot) ++width.nextSlot;
     width.Widen();
@@ -286,29 +301,20 @@ GifLzwOutcome GifDecodeLzw(GifByteReader& reader, uint32_t lineWidth, GifLineWri
   uint16_t* const prefix = tables->prefix;
   uint8_t* const stack = tables->stack;
 
-  const int clearCode = 1 << size;
-  const int endCode = clearCode + 1;
-  CodeWidth width(size);
+  CodeSequence codes(reader, size);
+  CodeWidth& width = codes.width;
   const int firstFree = width.firstFree;
   int oldCode = 0;
   uint8_t firstChar = 0;
-  // A stream that does not open with a clear code starts like one that does.
-  bool havePrevious = false;
 
-  CodeReader codes(reader, endCode);
   LineAssembler lines(writer, line.get(), lineWidth);
-  for (;;) {
-    int c = codes.Next(width.codeSize);
-    if (c < 0 || c == endCode) break;
-    if (c == clearCode || !havePrevious) {
-      if (c == clearCode) {
-        c = FirstCodeAfterClear(codes, width, clearCode);
-        if (c < 0 || c == endCode) break;
-      }
+  int c = 0;
+  CodeSequence::Kind kind;
+  while ((kind = codes.Next(c)) != CodeSequence::Kind::kEnd) {
+    if (kind == CodeSequence::Kind::kFirst) {
       if (c >= width.nextSlot) c = 0;
       oldCode = c;
       firstChar = static_cast<uint8_t>(c);
-      havePrevious = true;
       lines.Emit(&firstChar, 1);
       continue;
     }

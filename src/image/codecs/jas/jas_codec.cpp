@@ -123,13 +123,7 @@ bool CxImageJAS::Decode(CxStream* stream, uint32_t formatType) {
       raster.height > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) {
     return Fail(error.empty() ? "error: cannot load image data" : error.c_str());
   }
-  if (probe) {
-    head.biWidth = static_cast<int32_t>(raster.width);
-    head.biHeight = static_cast<int32_t>(raster.height);
-    info.formatType = recognised;
-    SetLastError("output dimensions returned");
-    return true;
-  }
+  if (probe) return ReturnDimensions(raster.width, raster.height, recognised);
   if (Escape() != 0) return Fail("Cancelled");
   if (raster.componentCount > 64) return Fail("error: too many components");
   if (raster.components.empty()) return Fail("error: cannot load image data");

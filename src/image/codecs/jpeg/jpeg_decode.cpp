@@ -10,6 +10,7 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
+#include "image/codecs/jpeg/jpeg_errors.h"
 #include "image/io/format.h"
 #include "image/io/stream.h"
 
@@ -18,21 +19,6 @@ namespace {
 constexpr size_t kSourceBufferSize = 4096;
 // Progressive files with thousands of tiny scans cost minutes while adding nothing.
 constexpr int kMaxScans = 500;
-
-struct JpegErrorManager {
-  jpeg_error_mgr pub;
-  jmp_buf jump;
-  char message[JMSG_LENGTH_MAX];
-};
-
-[[noreturn]] void JpegErrorExit(j_common_ptr cinfo) {
-  auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
-  (*cinfo->err->format_message)(cinfo, err->message);
-  longjmp(err->jump, 1);
-}
-
-// Warnings are counted by the library; nothing is printed.
-void JpegOutputMessage(j_common_ptr) {}
 
 void LimitScans(j_common_ptr cinfo) {
   if (!cinfo->is_decompressor) return;
@@ -181,10 +167,7 @@ bool CxImageJPG::DecodeWithLibrary(CxStream* stream) {
   jpeg_progress_mgr progress;
   JpegStreamSource source;
 
-  cinfo.err = jpeg_std_error(&jerr.pub);
-  jerr.pub.error_exit = JpegErrorExit;
-  jerr.pub.output_message = JpegOutputMessage;
-  jerr.message[0] = '\0';
+  cinfo.err = UseJpegErrorManager(jerr);
   if (setjmp(jerr.jump)) {
     SetLastError(jerr.message);
     jpeg_destroy_decompress(&cinfo);
@@ -204,10 +187,7 @@ bool CxImageJPG::DecodeWithLibrary(CxStream* stream) {
 
   if (Escape() == -1) {
     jpeg_calc_output_dimensions(&cinfo);
-    head.biWidth = static_cast<int32_t>(cinfo.output_width);
-    head.biHeight = static_cast<int32_t>(cinfo.output_height);
-    info.formatType = FORMAT_JPG;
-    SetLastError("output dimensions returned");
+    ReturnDimensions(cinfo.output_width, cinfo.output_height, FORMAT_JPG);
     jpeg_destroy_decompress(&cinfo);
     return true;
   }

@@ -7,26 +7,13 @@
 #include <jerror.h>
 
 #include "image/codecs/jpeg/jpeg_codec.h"
+#include "image/codecs/jpeg/jpeg_errors.h"
 #include "image/io/format.h"
 #include "image/io/stream.h"
 
 namespace {
 
 constexpr size_t kDestinationBufferSize = 4096;
-
-struct JpegWriteErrorManager {
-  jpeg_error_mgr pub;
-  jmp_buf jump;
-  char message[JMSG_LENGTH_MAX];
-};
-
-[[noreturn]] void WriteErrorExit(j_common_ptr cinfo) {
-  auto* err = reinterpret_cast<JpegWriteErrorManager*>(cinfo->err);
-  (*cinfo->err->format_message)(cinfo, err->message);
-  longjmp(err->jump, 1);
-}
-
-void WriteOutputMessage(j_common_ptr) {}
 
 struct JpegStreamDestination {
   jpeg_destination_mgr pub;
@@ -72,12 +59,9 @@ bool CxImageJPG::Encode(CxStream* stream) {
   if (Bpp() != 24 && !grey) return Fail("JPEG can save only RGB or GreyScale images");
 
   jpeg_compress_struct cinfo;
-  JpegWriteErrorManager jerr;
+  JpegErrorManager jerr;
   JpegStreamDestination dest;
-  cinfo.err = jpeg_std_error(&jerr.pub);
-  jerr.pub.error_exit = WriteErrorExit;
-  jerr.pub.output_message = WriteOutputMessage;
-  jerr.message[0] = '\0';
+  cinfo.err = UseJpegErrorManager(jerr);
   if (setjmp(jerr.jump)) {
     SetLastError(jerr.message);
     jpeg_destroy_compress(&cinfo);

@@ -40,17 +40,8 @@ struct ExifReader {
   bool motorola;
   JpegExifInfo* exif;
 
-  uint16_t U16(const uint8_t* p) const {
-    return motorola ? static_cast<uint16_t>((p[0] << 8) | p[1])
-                    : static_cast<uint16_t>(p[0] | (p[1] << 8));
-  }
-  uint32_t U32(const uint8_t* p) const {
-    if (motorola) {
-      return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
-             (static_cast<uint32_t>(p[2]) << 8) | p[3];
-    }
-    return LoadU32LE(p);
-  }
+  uint16_t U16(const uint8_t* p) const { return motorola ? LoadU16BigEndian(p) : LoadU16LE(p); }
+  uint32_t U32(const uint8_t* p) const { return motorola ? LoadU32BigEndian(p) : LoadU32LE(p); }
 };
 
 // One component of a field as a number, whatever its TIFF type.

@@ -4,6 +4,7 @@
 #include "image/codecs/jas/jas_raster.h"
 #include "image/core/checked_size.h"
 #include "image/io/format.h"
+#include "image/io/stream.h"
 
 namespace {
 
@@ -83,7 +84,7 @@ bool ReadPgx(CxStream* stream, bool headerOnly, JasRaster& raster, std::string& 
     uint16_t* out = c.data16.data() + static_cast<size_t>(y) * h.width;
     for (uint32_t x = 0; x < h.width; ++x) {
       const uint8_t* p = row.data() + static_cast<size_t>(x) * bytes;
-      uint32_t v = bytes == 1 ? p[0] : h.bigEndian ? (p[0] << 8) | p[1] : (p[1] << 8) | p[0];
+      uint32_t v = bytes == 1 ? p[0] : h.bigEndian ? LoadU16BigEndian(p) : LoadU16LE(p);
       v &= mask;
       // Signed samples are moved to the unsigned range: -2^(d-1) becomes 0.
       if (h.isSigned) v = (v ^ half) & mask;

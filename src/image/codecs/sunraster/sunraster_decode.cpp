@@ -16,11 +16,6 @@ constexpr uint32_t kMapNone = 0;
 constexpr uint32_t kMapRgb = 1;
 constexpr uint32_t kMapRaw = 2;
 
-uint32_t LoadU32BE(const uint8_t* p) {
-  return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
-         (static_cast<uint32_t>(p[2]) << 8) | p[3];
-}
-
 struct RasHeader {
   uint32_t width = 0;
   uint32_t height = 0;
@@ -32,13 +27,13 @@ struct RasHeader {
 
 bool ReadHeader(JasByteReader& in, RasHeader& h) {
   uint8_t raw[32];
-  if (in.Read(raw, 32) != 32 || LoadU32BE(raw) != 0x59A66A95u) return false;
-  h.width = LoadU32BE(raw + 4);
-  h.height = LoadU32BE(raw + 8);
-  h.depth = LoadU32BE(raw + 12);
-  h.type = LoadU32BE(raw + 20);
-  h.mapType = LoadU32BE(raw + 24);
-  h.mapLength = LoadU32BE(raw + 28);
+  if (in.Read(raw, 32) != 32 || LoadU32BigEndian(raw) != 0x59A66A95u) return false;
+  h.width = LoadU32BigEndian(raw + 4);
+  h.height = LoadU32BigEndian(raw + 8);
+  h.depth = LoadU32BigEndian(raw + 12);
+  h.type = LoadU32BigEndian(raw + 20);
+  h.mapType = LoadU32BigEndian(raw + 24);
+  h.mapLength = LoadU32BigEndian(raw + 28);
   constexpr uint32_t kMaxSide = std::numeric_limits<int32_t>::max();
   if (h.width == 0 || h.height == 0 || h.width > kMaxSide || h.height > kMaxSide) return false;
   if (h.depth != 1 && h.depth != 8 && h.depth != 24 && h.depth != 32) return false;

@@ -122,13 +122,7 @@ bool CxImageTIF::DecodeDirectory(TIFF* tif) {
   }
 
   const TiffLayout layout = ReadLayout(tif);
-  if (Escape() == -1) {
-    head.biWidth = static_cast<int32_t>(layout.width);
-    head.biHeight = static_cast<int32_t>(layout.height);
-    info.formatType = FORMAT_TIF;
-    SetLastError("output dimensions returned");
-    return true;
-  }
+  if (Escape() == -1) return ReturnDimensions(layout.width, layout.height, FORMAT_TIF);
 
   uint16_t unit = RESUNIT_INCH;
   float xres = 0.0f;

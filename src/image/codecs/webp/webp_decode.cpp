@@ -18,10 +18,6 @@ namespace {
 // "RIFF", the chunk size, "WEBP".
 constexpr size_t kHeaderSize = 12;
 
-uint32_t LoadU32LE(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-
 // The rest of the stream, when it is a WebP file within the memory limit; false with the
 // reason otherwise.
 bool ReadFile(CxStream* stream, std::vector<uint8_t>& file, const char** why) {
@@ -80,13 +76,7 @@ bool CxImageWEBP::Decode(CxStream* stream) {
   }
   const uint32_t width = static_cast<uint32_t>(features.width);
   const uint32_t height = static_cast<uint32_t>(features.height);
-  if (Escape() == -1) {
-    head.biWidth = static_cast<int32_t>(width);
-    head.biHeight = static_cast<int32_t>(height);
-    info.formatType = FORMAT_WEBP;
-    SetLastError("output dimensions returned");
-    return true;
-  }
+  if (Escape() == -1) return ReturnDimensions(width, height, FORMAT_WEBP);
   if (Escape() != 0) return Fail("Cancelled");
   // The canvas as the library holds it, four bytes a pixel.
   if (!CheckedSize({width, height, 4})) return Fail(kMaxMemoryMessage);

@@ -344,6 +344,12 @@ TEST(BmpDecode, Rle8RunsDeltasAndAbsolute) {
   // Data that ends without an end-of-bitmap marker is not an error.
   ASSERT_TRUE(DecodeBytes(RleFile(3, 1, 8, {3, 8}), img).ok);
   EXPECT_EQ(img.IndexAt(2, 0), 8);
+
+  // Data that ends inside an absolute run (here over the row a run already filled, past the
+  // last row): the pixels it lacks are left as they were.
+  ASSERT_TRUE(DecodeBytes(RleFile(4, 1, 8, {4, 5, 0, 0, 0, 3, 7}), img).ok);
+  EXPECT_EQ(std::vector<uint8_t>(img.RowPointer(0), img.RowPointer(0) + 4),
+            (std::vector<uint8_t>{7, 5, 5, 5}));
 }
 
 TEST(BmpDecode, Rle4Nibbles) {
@@ -367,6 +373,12 @@ TEST(BmpDecode, Rle4Nibbles) {
   const auto longRun = RleFile(2, 1, 4, {255, 0x99, 255, 0x99, 0, 1});
   ASSERT_TRUE(DecodeBytes(longRun, img).ok);
   EXPECT_EQ(img.RowPointer(0)[3], 0x99);
+
+  // Data that ends inside an absolute run: unlike 8-bit pixels, the nibbles it lacks are
+  // written as 0 (here over the row a run already filled, past the last row).
+  ASSERT_TRUE(DecodeBytes(RleFile(6, 1, 4, {6, 0x55, 0, 0, 0, 3, 0x78}), img).ok);
+  const int truncated[] = {7, 8, 0, 0, 5, 5};
+  for (int x = 0; x < 6; ++x) EXPECT_EQ(img.IndexAt(x, 0), truncated[x]) << x;
 }
 
 TEST(BmpEncode, BitonalFileBytes) {
