@@ -320,10 +320,6 @@ namespace {
 // not held twice.
 constexpr size_t kWholeInflateLimit = size_t{24} << 20;
 
-uint32_t LoadU32BE(const uint8_t* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-
 bool ChunkNameValid(const uint8_t* name) {
   for (int i = 0; i < 4; ++i) {
     const uint8_t c = name[i] | 0x20;
@@ -339,7 +335,7 @@ bool CrcMatches(CxStream* stream, const uint8_t* name, const uint8_t* data, size
   uint8_t stored[4];
   if (!ReadExactly(stream, stored, 4)) return false;
   const uint32_t crc = libdeflate_crc32(libdeflate_crc32(0, name, 4), data, length);
-  return crc == LoadU32BE(stored);
+  return crc == LoadU32BigEndian(stored);
 }
 
 // The Paeth predictor of the left, upper and upper-left bytes, without a branch: the
@@ -451,7 +447,7 @@ bool TrailingChunksPlain(CxStream* stream, const uint8_t* firstHeader, uint8_t* 
   uint8_t header[8];
   std::memcpy(header, firstHeader, 8);
   for (;;) {
-    const uint32_t length = LoadU32BE(header);
+    const uint32_t length = LoadU32BigEndian(header);
     const uint8_t* name = header + 4;
     if (length > 0x7FFFFFFFu || length > scratchSize || !ChunkNameValid(name)) return false;
     const bool end = std::memcmp(name, "IEND", 4) == 0;
@@ -496,7 +492,7 @@ bool CxImagePNG::ReadPixelsWhole(PngReadContext* ctx, CxImage* bitonal) {
       stream->Seek(start - 8, SEEK_SET) && ReadExactly(stream, header, 8)) {
     whole = true;
     while (whole && std::memcmp(header + 4, "IDAT", 4) == 0) {
-      const uint32_t length = LoadU32BE(header);
+      const uint32_t length = LoadU32BigEndian(header);
       whole = length <= remaining - gathered && ReadExactly(stream, ctx->compressed + gathered, length) &&
               CrcMatches(stream, header + 4, ctx->compressed + gathered, length) && ReadExactly(stream, header, 8);
       gathered += length;
