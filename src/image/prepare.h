@@ -32,8 +32,9 @@ size_t SplitIntoBitonalFrames(const std::string& inputPath, const char* suffix,
 
 // Reduces every frame of the input to 1 bit per pixel at level (grey > level is white) and
 // writes it as a temporary file with the suffix (".bmp"); appends the names. Returns 1 when
-// every frame was handled, 0 otherwise. A PNG too large to hold whole is read straight to one
-// bit per pixel, a row at a time, into the same bitmap.
+// every frame was handled, 0 otherwise. A PNG is read straight to one bit per pixel, a row at
+// a time, into the same bitmap, so that it is never held at its own depth (pictures beyond
+// the memory limit go through too); one that cannot be read so is read whole.
 // `why`, when given, receives the reason of a failure.
 int PrepareBitonal(const std::string& inputPath, const char* suffix,
                    std::vector<std::string>& list, int level, std::string* why = nullptr);
