@@ -129,14 +129,23 @@ void ForEachFrame(const std::string& inputPath, std::string* why, const FrameSin
   image.FreeStorage();
 }
 
+// Saves the image under a fresh temporary name with the suffix, in the format the suffix
+// names, and lists the name once saved; a file that could not be written whole is deleted.
+void SaveAsTemporary(CxImage& image, const char* suffix, std::vector<std::string>& list, std::string* why) {
+  const std::string name = NewTempName(suffix, why);
+  if (name.empty()) return;
+  if (SaveByExtension(name, image, why)) {
+    list.push_back(name);
+  } else {
+    DeleteFilePath(name);
+  }
+}
+
 // Reduces a loaded image to one bit per pixel at level (grey > level is white) and saves it
 // under a fresh temporary name with the suffix, which is appended to the list once saved; a
 // file that could not be written whole is deleted.
 void SaveBitonal(CxImage& image, const char* suffix, int level, std::vector<std::string>& list,
                  std::string* why) {
-  const char* saveExtension = suffix == nullptr ? "" : suffix;
-  if (*saveExtension == '.') ++saveExtension;
-  const ImageFormat saveFormat = FormatFromExtension(saveExtension);
   const int32_t dpiX = image.ResolutionX();
   const int32_t dpiY = image.ResolutionY();
   if (!ResolutionPlausible(dpiX)) image.SetResolutionX(300);
@@ -154,14 +163,7 @@ void SaveBitonal(CxImage& image, const char* suffix, int level, std::vector<std:
     image.SetResolutionX(dpiX);
     image.SetResolutionY(dpiY);
   }
-  const std::string name = NewTempName(suffix, why);
-  if (name.empty()) return;
-  if (image.Save(name.c_str(), saveFormat)) {
-    list.push_back(name);
-  } else {
-    SetReason(why, ImageReason(image, "error saving") + " (saving " + name + ")");
-    DeleteFilePath(name);
-  }
+  SaveAsTemporary(image, suffix, list, why);
 }
 
 }  // namespace
@@ -210,16 +212,7 @@ bool PreparePngBitonal(const std::string& inputPath, const char* suffix, std::ve
   const bool read = image.DecodeBitonal(&file, ClampLevel(level));
   std::fclose(f);
   if (!read) return false;
-  const char* saveExtension = suffix == nullptr ? "" : suffix;
-  if (*saveExtension == '.') ++saveExtension;
-  const std::string name = NewTempName(suffix, why);
-  if (name.empty()) return true;
-  if (image.Save(name.c_str(), FormatFromExtension(saveExtension))) {
-    list.push_back(name);
-  } else {
-    SetReason(why, ImageReason(image, "error saving") + " (saving " + name + ")");
-    DeleteFilePath(name);
-  }
+  SaveAsTemporary(image, suffix, list, why);
   return true;
 }
 
