@@ -21,8 +21,9 @@ int ProvisionEngines();
 // place for the rest of the run.
 int ProvisionEnginesFrom(const StoredToolSet& stored, const std::string& programPath);
 
-// True when the tool has pieces that hold what they claim and begin with a zlib header:
-// what can be checked without rebuilding it.
+// True when the tool's first piece holds what it claims and begins with a zlib header: what
+// can be checked without touching the rest of the store, which is large and mostly never
+// read in a run. The other pieces are checked when the tool is rebuilt.
 bool StoredToolLooksSound(const StoredToolPieces& tool);
 
 // Takes the rebuilt executable a stretch at a time; false stops the rebuilding.

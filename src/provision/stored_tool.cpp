@@ -3,16 +3,18 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <memory>
 
 #include "provision/provision.h"
 
 namespace {
 
 constexpr std::size_t kInflateWindow = 1024;
-// Stretches for rebuilding straight into a file: large enough that the engines' stored
-// (uncompressed) stretches pass through as a few big copies and few writes.
-constexpr std::size_t kStreamIn = 64 * 1024;
-constexpr std::size_t kStreamOut = 256 * 1024;
+// Stretches for rebuilding straight into a file. Every fresh page of memory a run touches
+// costs about as much as copying it many times over, so these stay small: the engine a run
+// starts (potrace, about 100 KB) passes through in two writes.
+constexpr std::size_t kStreamIn = 16 * 1024;
+constexpr std::size_t kStreamOut = 64 * 1024;
 
 std::uint32_t ReadLe32(const std::uint8_t* p) {
   return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
@@ -85,11 +87,10 @@ std::size_t InflateToolImage(const std::vector<std::uint8_t>& stream,
 }
 
 bool StoredToolLooksSound(const StoredToolPieces& tool) {
-  if (tool.count == 0 || !AllPiecesSound(tool)) return false;
+  if (tool.count == 0 || tool.pieces == nullptr) return false;
   const std::uint8_t* data;
   std::size_t length;
-  PieceData(tool.pieces[0], data, length);
-  if (length < 2) return false;
+  if (!PieceData(tool.pieces[0], data, length) || length < 2) return false;
   // The zlib header: deflate method, and the check bits that make it a multiple of 31.
   return IsZlibHeader(data[0] ^ kStoredToolKey, data[1] ^ kStoredToolKey);
 }
@@ -102,34 +103,37 @@ std::size_t StreamStoredTool(const StoredToolPieces& tool, const ToolSink& sink)
   // checked the stream once).
   z_stream z{};
   if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return 0;
-  std::vector<std::uint8_t> in(kStreamIn);
-  std::vector<std::uint8_t> out(kStreamOut);
+  // Left uninitialised: inflate writes what is read back.
+  const std::unique_ptr<std::uint8_t[]> inBuffer(new std::uint8_t[kStreamIn]);
+  const std::unique_ptr<std::uint8_t[]> outBuffer(new std::uint8_t[kStreamOut]);
+  std::uint8_t* const in = inBuffer.get();
+  std::uint8_t* const out = outBuffer.get();
   std::uint8_t header[2];
   std::size_t headerBytes = 0;
   std::size_t total = 0;
   int status = Z_OK;
   bool kept = true;
   for (std::size_t i = 0; kept && status == Z_OK && i < tool.count; ++i) {
-    const std::uint8_t* data;
-    std::size_t length;
+    const std::uint8_t* data = nullptr;
+    std::size_t length = 0;
     PieceData(tool.pieces[i], data, length);
     for (std::size_t at = 0; kept && status == Z_OK && at < length; at += kStreamIn) {
       const std::size_t chunk = std::min(kStreamIn, length - at);
-      Unscramble(data + at, chunk, in.data());
+      Unscramble(data + at, chunk, in);
       std::size_t skip = 0;
       while (headerBytes < 2 && skip < chunk) header[headerBytes++] = in[skip++];
       if (headerBytes == 2 && skip > 0 && !IsZlibHeader(header[0], header[1])) status = Z_DATA_ERROR;
-      z.next_in = in.data() + skip;
+      z.next_in = in + skip;
       z.avail_in = static_cast<uInt>(chunk - skip);
       // A stream that breaks off or goes bad keeps what came out before that point.
       bool more = z.avail_in > 0;
       while (kept && status == Z_OK && more) {
-        z.next_out = out.data();
-        z.avail_out = static_cast<uInt>(out.size());
+        z.next_out = out;
+        z.avail_out = static_cast<uInt>(kStreamOut);
         status = inflate(&z, Z_NO_FLUSH);
-        const std::size_t produced = out.size() - z.avail_out;
+        const std::size_t produced = kStreamOut - z.avail_out;
         if (produced > 0) {
-          kept = sink(out.data(), produced);
+          kept = sink(out, produced);
           total += produced;
         }
         more = z.avail_in > 0 || z.avail_out == 0;

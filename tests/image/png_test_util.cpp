@@ -74,6 +74,7 @@ std::vector<uint8_t> MakePng(const PngSpec& layout,
   }
   if (layout.hasPhys) png_set_pHYs(png, info, layout.physX, layout.physY, layout.physUnit);
   png_write_info(png, info);
+  if (layout.filters != 0) png_set_filter(png, PNG_FILTER_TYPE_BASE, layout.filters);
   const int passes = png_set_interlace_handling(png);
   for (int pass = 0; pass < passes; ++pass) {
     for (const auto& row : rows) png_write_row(png, row.data());

@@ -38,6 +38,7 @@ struct PngSpec {
   bool hasPhys = false;
   uint32_t physX = 0, physY = 0;
   int physUnit = 0;
+  int filters = 0;  // PNG_FILTER_* the writer may choose from; 0 leaves it to libpng
 };
 
 // rows: top row first, each in PNG's packed sample layout (16-bit samples big-endian).

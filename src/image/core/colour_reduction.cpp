@@ -40,11 +40,13 @@ uint8_t PackMask(const void* eightBytes) {
 }
 
 bool WhitePixel(const uint8_t* src, uint32_t x, const RowGreys& map, uint8_t level) {
-  if (map.kind == RowGreys::kBgr) {
+  if (map.kind == RowGreys::kBgr || map.kind == RowGreys::kRgb) {
     // grey > level, with grey = (306 r + 601 g + 117 b) >> 10, is the weighted sum reaching
     // (level + 1) << 10.
     const uint8_t* p = src + static_cast<size_t>(x) * 3;
-    return 117u * p[0] + 601u * p[1] + 306u * p[2] >= (uint32_t{level} + 1) << 10;
+    const uint32_t blue = map.kind == RowGreys::kBgr ? p[0] : p[2];
+    const uint32_t red = map.kind == RowGreys::kBgr ? p[2] : p[0];
+    return 117u * blue + 601u * p[1] + 306u * red >= (uint32_t{level} + 1) << 10;
   }
   return (map.kind == RowGreys::kIndexed ? map.greys[src[x]] : src[x]) > level;
 }
@@ -62,7 +64,7 @@ void SplitRow(const uint8_t* src, uint32_t width, const RowGreys& map, uint8_t l
       bits[x >> 3] = PackMask(&white);
       bits[(x >> 3) + 1] = PackMask(reinterpret_cast<const uint8_t*>(&white) + 8);
     }
-  } else if (map.kind == RowGreys::kBgr) {
+  } else if (map.kind == RowGreys::kBgr || map.kind == RowGreys::kRgb) {
     for (; x < whole; x += 8) {
       const uint8_t* p = src + static_cast<size_t>(x) * 3;
       const Bytes16 a = Load16(p) > level;

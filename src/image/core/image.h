@@ -49,10 +49,10 @@ struct SelectionBox {
 
 class CxImage;
 
-// How the bytes of a row become grey values: B, G, R weighed as ConvertToGrey weighs them;
-// indices through a table; or bytes that are grey values themselves.
+// How the bytes of a row become grey values: B, G, R (or R, G, B) weighed as ConvertToGrey
+// weighs them; indices through a table; or bytes that are grey values themselves.
 struct RowGreys {
-  enum Kind { kBgr, kIndexed, kGrey } kind = kGrey;
+  enum Kind { kBgr, kRgb, kIndexed, kGrey } kind = kGrey;
   uint8_t greys[256] = {};  // of each index, for kIndexed
 };
 

@@ -348,27 +348,80 @@ inline uint8_t Paeth(int a, int b, int c) {
   return static_cast<uint8_t>(pa <= pb && pa <= pc ? a : bc);
 }
 
-// Paeth rows after their first pixel, the left and upper-left bytes of each channel kept
-// at hand rather than read back from the row just written.
+// The filters that add a left neighbour keep each channel's left byte at hand rather than
+// read it back from the row just written (a store and a load on every byte's chain).
 template <size_t kStep>
-void UnfilterPaeth(uint8_t* __restrict row, const uint8_t* __restrict prior, size_t length) {
+void UnfilterSub(uint8_t* row, size_t length) {
   if (length <= kStep) return;
-  int left[kStep], upLeft[kStep];
-  for (size_t k = 0; k < kStep; ++k) {
-    left[k] = row[k];
-    upLeft[k] = prior[k];
-  }
+  uint8_t left[kStep];
+#pragma GCC unroll 4
+  for (size_t k = 0; k < kStep; ++k) left[k] = row[k];
   size_t i = kStep;
   for (; i + kStep <= length; i += kStep) {
+#pragma GCC unroll 4
     for (size_t k = 0; k < kStep; ++k) {
-      const int up = prior[i + k];
-      left[k] = (row[i + k] + Paeth(left[k], up, upLeft[k])) & 0xFF;
+      left[k] = static_cast<uint8_t>(row[i + k] + left[k]);
+      row[i + k] = left[k];
+    }
+  }
+  for (size_t k = 0; i + k < length; ++k) row[i + k] = static_cast<uint8_t>(row[i + k] + left[k]);
+}
+
+template <size_t kStep>
+void UnfilterAverage(uint8_t* __restrict row, const uint8_t* __restrict prior, size_t length) {
+  if (length <= kStep) return;
+  unsigned left[kStep];
+#pragma GCC unroll 4
+  for (size_t k = 0; k < kStep; ++k) left[k] = row[k];
+  size_t i = kStep;
+  for (; i + kStep <= length; i += kStep) {
+#pragma GCC unroll 4
+    for (size_t k = 0; k < kStep; ++k) {
+      left[k] = (row[i + k] + ((left[k] + prior[i + k]) >> 1)) & 0xFF;
       row[i + k] = static_cast<uint8_t>(left[k]);
-      upLeft[k] = up;
     }
   }
   for (size_t k = 0; i + k < length; ++k) {
-    row[i + k] = static_cast<uint8_t>(row[i + k] + Paeth(left[k], prior[i + k], upLeft[k]));
+    row[i + k] = static_cast<uint8_t>(row[i + k] + ((left[k] + prior[i + k]) >> 1));
+  }
+}
+
+// kRows consecutive Paeth rows unfiltered together, each a pixel's time behind the one
+// above: the byte above and the byte above-left of each are the row above's results of
+// this step and the last, so the rows' chains of left neighbours run side by side instead
+// of one after the other. `rows` are the rows' bytes (after the filter byte), `prior` the
+// unfiltered row above the first; the length is a whole number of pixels.
+template <size_t kStep, size_t kRows>
+void UnfilterPaethRows(uint8_t* const* rows, const uint8_t* prior, size_t length) {
+  int left[kRows][kStep];
+  int upLeft[kStep];
+  // The first pixel: with nothing to the left, the predictor is the byte above.
+#pragma GCC unroll 4
+  for (size_t k = 0; k < kStep; ++k) {
+    int up = prior[k];
+    upLeft[k] = up;
+#pragma GCC unroll 4
+    for (size_t r = 0; r < kRows; ++r) {
+      up = (rows[r][k] + up) & 0xFF;
+      rows[r][k] = static_cast<uint8_t>(up);
+      left[r][k] = up;
+    }
+  }
+  for (size_t i = kStep; i < length; i += kStep) {
+#pragma GCC unroll 4
+    for (size_t k = 0; k < kStep; ++k) {
+      int up = prior[i + k];
+      int aboveLeft = upLeft[k];
+      upLeft[k] = up;
+#pragma GCC unroll 4
+      for (size_t r = 0; r < kRows; ++r) {
+        const int made = (rows[r][i + k] + Paeth(left[r][k], up, aboveLeft)) & 0xFF;
+        rows[r][i + k] = static_cast<uint8_t>(made);
+        aboveLeft = left[r][k];
+        left[r][k] = made;
+        up = made;
+      }
+    }
   }
 }
 
@@ -380,7 +433,14 @@ bool Unfilter(uint8_t filter, uint8_t* __restrict row, const uint8_t* __restrict
   switch (filter) {
     case 0: return true;
     case 1:
-      for (size_t i = step; i < length; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - step]);
+      switch (step) {
+        case 1: UnfilterSub<1>(row, length); break;
+        case 2: UnfilterSub<2>(row, length); break;
+        case 3: UnfilterSub<3>(row, length); break;
+        case 4: UnfilterSub<4>(row, length); break;
+        default:
+          for (size_t i = step; i < length; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - step]);
+      }
       return true;
     case 2: {
       // Sixteen bytes at a time: the sum of each pair of bytes wraps as one byte's does.
@@ -398,24 +458,60 @@ bool Unfilter(uint8_t filter, uint8_t* __restrict row, const uint8_t* __restrict
     }
     case 3:
       for (size_t i = 0; i < head; ++i) row[i] = static_cast<uint8_t>(row[i] + (prior[i] >> 1));
-      for (size_t i = head; i < length; ++i) {
-        row[i] = static_cast<uint8_t>(row[i] + ((row[i - step] + prior[i]) >> 1));
+      switch (step) {
+        case 1: UnfilterAverage<1>(row, prior, length); break;
+        case 2: UnfilterAverage<2>(row, prior, length); break;
+        case 3: UnfilterAverage<3>(row, prior, length); break;
+        case 4: UnfilterAverage<4>(row, prior, length); break;
+        default:
+          for (size_t i = head; i < length; ++i) {
+            row[i] = static_cast<uint8_t>(row[i] + ((row[i - step] + prior[i]) >> 1));
+          }
       }
       return true;
-    case 4:
-      // With nothing to the left the predictor is the byte above.
-      for (size_t i = 0; i < head; ++i) row[i] = static_cast<uint8_t>(row[i] + prior[i]);
-      switch (step) {
-        case 1: UnfilterPaeth<1>(row, prior, length); break;
-        case 2: UnfilterPaeth<2>(row, prior, length); break;
-        case 3: UnfilterPaeth<3>(row, prior, length); break;
-        case 4: UnfilterPaeth<4>(row, prior, length); break;
+    case 4: {
+      uint8_t* one[1] = {row};
+      switch (length % step == 0 ? step : 0) {
+        case 1: UnfilterPaethRows<1, 1>(one, prior, length); break;
+        case 2: UnfilterPaethRows<2, 1>(one, prior, length); break;
+        case 3: UnfilterPaethRows<3, 1>(one, prior, length); break;
+        case 4: UnfilterPaethRows<4, 1>(one, prior, length); break;
         default:
+          // With nothing to the left the predictor is the byte above.
+          for (size_t i = 0; i < head; ++i) row[i] = static_cast<uint8_t>(row[i] + prior[i]);
           for (size_t i = head; i < length; ++i) {
             row[i] = static_cast<uint8_t>(row[i] + Paeth(row[i - step], prior[i], prior[i - step]));
           }
       }
       return true;
+    }
+    default: return false;
+  }
+}
+
+// How many Paeth rows are unfiltered together: enough side-by-side chains to keep the
+// processor busy.
+constexpr uint32_t kPaethGroup = 4;
+
+template <size_t kStep>
+bool UnfilterPaethGroupOf(uint8_t* const* rows, uint32_t count, const uint8_t* prior, size_t length) {
+  switch (count) {
+    case 2: UnfilterPaethRows<kStep, 2>(rows, prior, length); return true;
+    case 3: UnfilterPaethRows<kStep, 3>(rows, prior, length); return true;
+    case 4: UnfilterPaethRows<kStep, 4>(rows, prior, length); return true;
+    default: return false;
+  }
+}
+
+// Unfilters rows[0..count) (2 to kPaethGroup Paeth rows) together; false, with nothing
+// done, for a pixel size that is not done this way.
+bool UnfilterPaethGroup(uint8_t* const* rows, uint32_t count, const uint8_t* prior, size_t length, size_t step) {
+  if (length % step != 0) return false;
+  switch (step) {
+    case 1: return UnfilterPaethGroupOf<1>(rows, count, prior, length);
+    case 2: return UnfilterPaethGroupOf<2>(rows, count, prior, length);
+    case 3: return UnfilterPaethGroupOf<3>(rows, count, prior, length);
+    case 4: return UnfilterPaethGroupOf<4>(rows, count, prior, length);
     default: return false;
   }
 }
@@ -514,33 +610,63 @@ bool CxImagePNG::ReadPixelsWhole(PngReadContext* ctx, CxImage* bitonal) {
   const uint8_t lastByteMask = static_cast<uint8_t>(0xFF << ((8 - rowBits % 8) % 8));
   const bool swap = ctx->colourType == PNG_COLOR_TYPE_RGB || ctx->colourType == PNG_COLOR_TYPE_RGB_ALPHA;
   const bool hasAlpha = HasAlpha();
+  // Read to one bit, rows whose split needs nothing but their own bytes are split straight
+  // from the unfiltered bytes, in the file's own channel order.
+  RowGreys directSplit;
+  bool direct = false;
+  if (bitonal != nullptr && ctx->bitDepth == 8 && !hasAlpha) {
+    if (splitState_ == 0) splitState_ = GreysOfRows(split_) ? 1 : 2;
+    direct = splitState_ == 1;
+    directSplit = split_;
+    if (swap) directSplit.kind = RowGreys::kRgb;
+  }
   std::memset(ctx->row, 0, rowBytes);
   const uint8_t* prior = ctx->row;  // zeros above the first row
-  for (uint32_t t = 0; whole && t < height; ++t) {
-    if (Escape() != 0) return true;
-    uint8_t* row = ctx->inflated + t * (rowBytes + 1);
-    whole = Unfilter(row[0], row + 1, prior, rowBytes, step);
-    prior = row + 1;
-    if (!whole) break;
-    // The unfiltered row stays as the next row's prior; what is stored is a transformed
-    // copy, made straight into its place for colour without alpha, else through the
-    // library's row buffer. Read to one bit, the image holds the one row.
-    const uint32_t y = height - 1 - t;
-    const uint32_t at = bitonal == nullptr ? y : 0;
-    uint8_t* alpha = hasAlpha ? AlphaPlane() + static_cast<size_t>(at) * width : nullptr;
-    if (swap && alpha == nullptr) {
-      CopySwappingRedAndBlue(RowPointer(at), row + 1, layout.copyBytes, 3);
-    } else {
-      uint8_t* out = ctx->row;
-      if (swap) {
-        CopySwappingRedAndBlue(out, row + 1, rowBytes, static_cast<size_t>(channels));
-      } else {
-        std::memcpy(out, row + 1, rowBytes);
-      }
-      out[rowBytes - 1] &= lastByteMask;
-      StoreRow(layout, out, RowPointer(at), alpha);
+  for (uint32_t t = 0; whole && t < height;) {
+    // A run of Paeth rows is unfiltered a few rows at a time.
+    uint8_t* rows[kPaethGroup];
+    uint8_t* bytes[kPaethGroup];
+    uint32_t count = 1;
+    rows[0] = ctx->inflated + t * (rowBytes + 1);
+    bytes[0] = rows[0] + 1;
+    while (rows[0][0] == 4 && count < kPaethGroup && t + count < height) {
+      uint8_t* next = ctx->inflated + (t + count) * (rowBytes + 1);
+      if (next[0] != 4) break;
+      rows[count] = next;
+      bytes[count++] = next + 1;
     }
-    if (bitonal != nullptr && !ReduceRow(*bitonal, y)) png_error(ctx->png, LastErrorText());
+    if (count == 1 || !UnfilterPaethGroup(bytes, count, prior, rowBytes, step)) {
+      count = 1;
+      whole = Unfilter(rows[0][0], bytes[0], prior, rowBytes, step);
+    }
+    for (uint32_t i = 0; whole && i < count; ++i, ++t) {
+      if (Escape() != 0) return true;
+      uint8_t* row = rows[i];
+      prior = row + 1;
+      const uint32_t y = height - 1 - t;
+      if (direct) {
+        SplitRow(row + 1, width, directSplit, static_cast<uint8_t>(bitonalLevel_), bitonal->RowPointer(y));
+        continue;
+      }
+      // The unfiltered row stays as the next row's prior; what is stored is a transformed
+      // copy, made straight into its place for colour without alpha, else through the
+      // library's row buffer. Read to one bit, the image holds the one row.
+      const uint32_t at = bitonal == nullptr ? y : 0;
+      uint8_t* alpha = hasAlpha ? AlphaPlane() + static_cast<size_t>(at) * width : nullptr;
+      if (swap && alpha == nullptr) {
+        CopySwappingRedAndBlue(RowPointer(at), row + 1, layout.copyBytes, 3);
+      } else {
+        uint8_t* out = ctx->row;
+        if (swap) {
+          CopySwappingRedAndBlue(out, row + 1, rowBytes, static_cast<size_t>(channels));
+        } else {
+          std::memcpy(out, row + 1, rowBytes);
+        }
+        out[rowBytes - 1] &= lastByteMask;
+        StoreRow(layout, out, RowPointer(at), alpha);
+      }
+      if (bitonal != nullptr && !ReduceRow(*bitonal, y)) png_error(ctx->png, LastErrorText());
+    }
   }
   if (whole) {
     ctx->readToEnd = true;
