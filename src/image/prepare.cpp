@@ -134,6 +134,8 @@ void ForEachFrame(const std::string& inputPath, std::string* why, const FrameSin
 void SaveAsTemporary(CxImage& image, const char* suffix, std::vector<std::string>& list, std::string* why) {
   const std::string name = NewTempName(suffix, why);
   if (name.empty()) return;
+  // Written over whole, or deleted.
+  TakeSpareTempFile(name);
   if (SaveByExtension(name, image, why)) {
     list.push_back(name);
   } else {

@@ -10,6 +10,7 @@
 #include "pipeline/delivery.h"
 #include "platform/files.h"
 #include "platform/path.h"
+#include "platform/temp_files.h"
 #include "platform/process.h"
 
 namespace {
@@ -112,8 +113,9 @@ bool TraceOutline(const ConversionSettings& settings, const std::string& imagePa
                       QuoteArgument(tool) + " " + options + " -o " + QuoteArgument(pending.target) + " " +
                           QuoteArgument(bitmaps.front()),
                       kTracerCommandCapacity, why);
-  // The bitmap has served; a long batch should not keep every one of them until its end.
-  DeleteFilePath(bitmaps.front());
+  // The bitmap has served; a long batch should not keep every one of them until its end. Its
+  // file is kept for this worker's next bitmap.
+  RecycleTempFile(bitmaps.front());
   if (ok && !pending.inPlace) {
     ok = OutputLooksWhole(pending, backend, why) && (!png || RewritePnmAsPng(pending.target, pending.target, &why));
   }

@@ -1,7 +1,11 @@
 #include "platform/memory_limit.h"
 
 #include <malloc.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdint>
 
 namespace {
 
@@ -20,4 +24,19 @@ int WorkersWithinMemoryLimit(int wanted) {
   const unsigned long long room = bytes > kBaseBytes ? (bytes - kBaseBytes) / kBytesPerWorker : 0;
   if (room < 1) return 1;
   return room < static_cast<unsigned long long>(wanted) ? static_cast<int>(room) : wanted;
+}
+
+void PrepareForWriting(void* block, std::size_t size) {
+#ifdef MADV_POPULATE_WRITE
+  // Small blocks gain little.
+  constexpr std::size_t kWorthIt = std::size_t{256} << 10;
+  if (block == nullptr || size < kWorthIt) return;
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const auto begin = (reinterpret_cast<std::uintptr_t>(block) + page - 1) & ~(page - 1);
+  const auto end = (reinterpret_cast<std::uintptr_t>(block) + size) & ~(page - 1);
+  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+#else
+  (void)block;
+  (void)size;
+#endif
 }

@@ -81,6 +81,15 @@ bool EnsureFolder(std::string& why) {
   return true;
 }
 
+// This thread's served file waiting to be taken over, "" when there is none.
+thread_local std::string t_spare;
+
+// What follows the number in a temporary name: ".tmp" and the suffix.
+std::string NameTail(const std::string& path) {
+  const std::size_t at = path.rfind(".tmp");
+  return at == std::string::npos ? std::string() : path.substr(at);
+}
+
 std::string NumberedName(std::uint32_t number, const char* suffix) {
   char name[24];
   std::snprintf(name, sizeof name, "/trw%04X.tmp", static_cast<unsigned>(number));
@@ -131,6 +140,20 @@ int MakeTempFileName(std::size_t capacity, char* buffer, const char* suffix) {
   }
   std::memcpy(buffer, path.c_str(), path.size() + 1);
   return static_cast<int>(path.size());
+}
+
+void RecycleTempFile(const std::string& path) {
+  if (!t_spare.empty()) ::unlink(t_spare.c_str());
+  t_spare = path;
+}
+
+void TakeSpareTempFile(const std::string& fresh) {
+  if (t_spare.empty()) return;
+  const std::string tail = NameTail(t_spare);
+  if (tail.empty() || tail != NameTail(fresh) || ::rename(t_spare.c_str(), fresh.c_str()) != 0) {
+    ::unlink(t_spare.c_str());
+  }
+  t_spare.clear();
 }
 
 void RegisterTempFile(const char* path) {

@@ -10,6 +10,17 @@
 // reason, when no private folder can be made or no name is left.
 bool MakeTempPath(const char* suffix, std::string& path, std::string& why);
 
+// Keeps a listed temporary file that has served, for its storage, instead of deleting it, for
+// this thread's next TakeSpareTempFile. Names stay unique; a long batch just does not make
+// and delete a file per job (on a file system that has just freed many files, making one can
+// cost more than the rest of a small job). A spare never taken is deleted with the rest.
+void RecycleTempFile(const std::string& path);
+
+// Gives this thread's spare file, when it has one whose name ends as `fresh` does after its
+// number, the name `fresh`: a name just made by MakeTempPath that the caller is about to
+// write over, or to delete should the writing fail.
+void TakeSpareTempFile(const std::string& fresh);
+
 // MakeTempPath into buffer (capacity bytes, terminating zero included); returns the name's
 // length. Returns 0 and leaves buffer untouched when capacity is 0; returns 0 with an empty
 // buffer when MakeTempPath fails or the name does not fit.

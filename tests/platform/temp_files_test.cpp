@@ -102,11 +102,34 @@ TEST(TempFiles, NamesAreFreshPrivateAndDeletedWithTheirFolder) {
   EXPECT_STREQ(small, "");
   EXPECT_EQ(TempFileListSnapshot().size(), listed + 300);
 
+  // A served file is taken over under the next fresh name with its suffix, and only so: a
+  // name with another suffix gets no file, and the spare is gone either way.
+  std::string why, next, other;
+  ASSERT_TRUE(testsupport::WriteText(made[2], "served"));
+  RecycleTempFile(made[2]);
+  ASSERT_TRUE(MakeTempPath(".bmp", next, why));
+  EXPECT_FALSE(testsupport::Exists(next));
+  TakeSpareTempFile(next);
+  const std::vector<uint8_t> kept = testsupport::ReadBytes(next);
+  EXPECT_EQ(std::string(kept.begin(), kept.end()), "served");
+  EXPECT_FALSE(testsupport::Exists(made[2]));
+  RecycleTempFile(next);
+  ASSERT_TRUE(MakeTempPath(".png", other, why));
+  TakeSpareTempFile(other);
+  EXPECT_FALSE(testsupport::Exists(other));
+  EXPECT_FALSE(testsupport::Exists(next));
+  TakeSpareTempFile(other);  // nothing left to take
+  EXPECT_FALSE(testsupport::Exists(other));
+
+  ASSERT_TRUE(testsupport::WriteText(made[5], "last"));
+  RecycleTempFile(made[5]);
   DeleteTempFiles();
   for (const std::string& path : made) EXPECT_FALSE(testsupport::Exists(path)) << path;
   EXPECT_FALSE(testsupport::Exists(folder));
   EXPECT_EQ(TempFolderPath(), "");
-  EXPECT_EQ(TempFileListSnapshot().size(), listed + 300);  // the list keeps its entries
+  EXPECT_EQ(TempFileListSnapshot().size(), listed + 302);  // the list keeps its entries
+  TakeSpareTempFile(next);  // the spare went with the folder: no file comes back
+  EXPECT_FALSE(testsupport::Exists(next));
 }
 
 TEST(TempFiles, RegisterIgnoresCaseAndFolderKeepsUnlistedFiles) {

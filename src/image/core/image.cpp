@@ -7,6 +7,7 @@
 #include <new>
 
 #include "image/io/format.h"
+#include "platform/memory_limit.h"
 
 namespace {
 
@@ -90,6 +91,8 @@ void* CxImage::Create(uint32_t width, uint32_t height, uint32_t bpp, uint32_t fo
     SetLastError("CxImage::Create can't allocate memory");
     return nullptr;
   }
+  // Every row is about to be written.
+  PrepareForWriting(dib, blockSize);
   std::free(selectionPlane);
   selectionPlane = nullptr;
   std::free(alphaPlane);

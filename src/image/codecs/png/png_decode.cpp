@@ -14,6 +14,7 @@
 
 #include "image/io/format.h"
 #include "image/io/stream.h"
+#include "platform/memory_limit.h"
 
 struct PngReadContext {
   CxStream* stream = nullptr;
@@ -581,6 +582,7 @@ bool CxImagePNG::ReadPixelsWhole(PngReadContext* ctx, CxImage* bitonal) {
   bool whole = false;
   ctx->compressed = static_cast<uint8_t*>(std::malloc(remaining));
   ctx->inflated = static_cast<uint8_t*>(std::malloc(expected));
+  PrepareForWriting(ctx->inflated, expected);
   ctx->inflater = libdeflate_alloc_decompressor();
   uint8_t header[8];
   size_t gathered = 0;
