@@ -60,6 +60,6 @@ class CxImagePNG : public CxImage {
   PngWriteSettings writeSettings_;
   bool wholeReads_ = true;
   int bitonalLevel_ = -1;  // 0..255 while DecodeBitonal reads
-  RowGreys split_;         // how its rows are split, when splitState_ is 1
-  int splitState_ = 0;     // 0 not yet known, 1 split_ applies, 2 rows need the whole reduction
+  RowGreys split_;          // how its rows are split, when splitsRows_
+  bool splitsRows_ = false;  // else rows need the whole reduction
 };

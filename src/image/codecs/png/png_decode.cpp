@@ -106,7 +106,6 @@ bool CxImagePNG::Decode(CxStream* stream) {
 
 bool CxImagePNG::DecodeBitonal(CxStream* stream, uint8_t level) {
   bitonalLevel_ = level;
-  splitState_ = 0;
   const bool ok = Decode(stream);
   bitonalLevel_ = -1;
   return ok;
@@ -138,6 +137,8 @@ bool CxImagePNG::ReadWithLibrary(PngReadContext* ctx) {
   if (Escape() != 0) return Fail("Cancelled");
   if (bitonalLevel_ >= 0) {
     if (ctx->passes != 1 || Bpp() == 1) return Fail("interlaced and one-bit pictures are not read a row at a time");
+    // The rows' grey values follow from the picture's attributes, known from here on.
+    splitsRows_ = GreysOfRows(split_);
     CxImage bitonal(width, height, 1, 0);
     if (!bitonal.HasPixels()) {
       if (std::strcmp(bitonal.LastErrorText(), kMaxMemoryMessage) == 0) return FailTooLarge(*this, width, height);
@@ -352,42 +353,33 @@ inline uint8_t Paeth(int a, int b, int c) {
   return static_cast<uint8_t>(pa <= pb && pa <= pc ? a : bc);
 }
 
-// The filters that add a left neighbour keep each channel's left byte at hand rather than
-// read it back from the row just written (a store and a load on every byte's chain).
-template <size_t kStep>
-void UnfilterSub(uint8_t* row, size_t length) {
-  if (length <= kStep) return;
-  uint8_t left[kStep];
-#pragma GCC unroll 4
-  for (size_t k = 0; k < kStep; ++k) left[k] = row[k];
-  size_t i = kStep;
-  for (; i + kStep <= length; i += kStep) {
-#pragma GCC unroll 4
-    for (size_t k = 0; k < kStep; ++k) {
-      left[k] = static_cast<uint8_t>(row[i + k] + left[k]);
-      row[i + k] = left[k];
-    }
+// Calls fn.template operator()<kStep>() for a pixel of 1 to 4 bytes; false for any other.
+template <typename Fn>
+bool WithPixelSize(size_t step, Fn&& fn) {
+  switch (step) {
+    case 1: fn.template operator()<1>(); return true;
+    case 2: fn.template operator()<2>(); return true;
+    case 3: fn.template operator()<3>(); return true;
+    case 4: fn.template operator()<4>(); return true;
+    default: return false;
   }
-  for (size_t k = 0; i + k < length; ++k) row[i + k] = static_cast<uint8_t>(row[i + k] + left[k]);
 }
 
-template <size_t kStep>
-void UnfilterAverage(uint8_t* __restrict row, const uint8_t* __restrict prior, size_t length) {
-  if (length <= kStep) return;
-  unsigned left[kStep];
-#pragma GCC unroll 4
-  for (size_t k = 0; k < kStep; ++k) left[k] = row[k];
-  size_t i = kStep;
+// The Sub and Average filters: each byte adds predict(left, up) of the byte to its left
+// (0 for the first pixel) and the one above. Each channel's left byte is kept at hand rather
+// than read back from the row just written (a store and a load on every byte's chain).
+template <size_t kStep, typename Predict>
+void UnfilterWithLeft(uint8_t* __restrict row, const uint8_t* __restrict prior, size_t length, Predict predict) {
+  unsigned left[kStep] = {};
+  size_t i = 0;
   for (; i + kStep <= length; i += kStep) {
 #pragma GCC unroll 4
     for (size_t k = 0; k < kStep; ++k) {
-      left[k] = (row[i + k] + ((left[k] + prior[i + k]) >> 1)) & 0xFF;
+      left[k] = (row[i + k] + predict(left[k], prior[i + k])) & 0xFF;
       row[i + k] = static_cast<uint8_t>(left[k]);
     }
   }
-  for (size_t k = 0; i + k < length; ++k) {
-    row[i + k] = static_cast<uint8_t>(row[i + k] + ((left[k] + prior[i + k]) >> 1));
-  }
+  for (size_t k = 0; i + k < length; ++k) row[i + k] = static_cast<uint8_t>(row[i + k] + predict(left[k], prior[i + k]));
 }
 
 // kRows consecutive Paeth rows unfiltered together, each a pixel's time behind the one
@@ -430,22 +422,14 @@ void UnfilterPaethRows(uint8_t* const* rows, const uint8_t* prior, size_t length
 }
 
 // Undoes a row's filter in place; `prior` is the row above, unfiltered (zeros for the first).
-// The first pixel's bytes, which have nothing to their left, are done apart, so that the
-// loops over the rest have no test inside.
+// False for an unknown filter, or a pixel size these loops do not take.
 bool Unfilter(uint8_t filter, uint8_t* __restrict row, const uint8_t* __restrict prior, size_t length, size_t step) {
-  const size_t head = step < length ? step : length;
   switch (filter) {
     case 0: return true;
     case 1:
-      switch (step) {
-        case 1: UnfilterSub<1>(row, length); break;
-        case 2: UnfilterSub<2>(row, length); break;
-        case 3: UnfilterSub<3>(row, length); break;
-        case 4: UnfilterSub<4>(row, length); break;
-        default:
-          for (size_t i = step; i < length; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - step]);
-      }
-      return true;
+      return WithPixelSize(step, [&]<size_t kStep>() {
+        UnfilterWithLeft<kStep>(row, prior, length, [](unsigned left, unsigned) { return left; });
+      });
     case 2: {
       // Sixteen bytes at a time: the sum of each pair of bytes wraps as one byte's does.
       using Bytes16 = uint8_t __attribute__((vector_size(16)));
@@ -461,33 +445,13 @@ bool Unfilter(uint8_t filter, uint8_t* __restrict row, const uint8_t* __restrict
       return true;
     }
     case 3:
-      for (size_t i = 0; i < head; ++i) row[i] = static_cast<uint8_t>(row[i] + (prior[i] >> 1));
-      switch (step) {
-        case 1: UnfilterAverage<1>(row, prior, length); break;
-        case 2: UnfilterAverage<2>(row, prior, length); break;
-        case 3: UnfilterAverage<3>(row, prior, length); break;
-        case 4: UnfilterAverage<4>(row, prior, length); break;
-        default:
-          for (size_t i = head; i < length; ++i) {
-            row[i] = static_cast<uint8_t>(row[i] + ((row[i - step] + prior[i]) >> 1));
-          }
-      }
-      return true;
+      return WithPixelSize(step, [&]<size_t kStep>() {
+        UnfilterWithLeft<kStep>(row, prior, length, [](unsigned left, unsigned up) { return (left + up) >> 1; });
+      });
     case 4: {
       uint8_t* one[1] = {row};
-      switch (length % step == 0 ? step : 0) {
-        case 1: UnfilterPaethRows<1, 1>(one, prior, length); break;
-        case 2: UnfilterPaethRows<2, 1>(one, prior, length); break;
-        case 3: UnfilterPaethRows<3, 1>(one, prior, length); break;
-        case 4: UnfilterPaethRows<4, 1>(one, prior, length); break;
-        default:
-          // With nothing to the left the predictor is the byte above.
-          for (size_t i = 0; i < head; ++i) row[i] = static_cast<uint8_t>(row[i] + prior[i]);
-          for (size_t i = head; i < length; ++i) {
-            row[i] = static_cast<uint8_t>(row[i] + Paeth(row[i - step], prior[i], prior[i - step]));
-          }
-      }
-      return true;
+      return length % step == 0 &&
+             WithPixelSize(step, [&]<size_t kStep>() { UnfilterPaethRows<kStep, 1>(one, prior, length); });
     }
     default: return false;
   }
@@ -592,27 +556,17 @@ void UnfilterPaethEightRows(uint8_t* first, size_t stride, const uint8_t* prior,
 }
 #endif
 
-template <size_t kStep>
-bool UnfilterPaethGroupOf(uint8_t* const* rows, uint32_t count, const uint8_t* prior, size_t length) {
-  switch (count) {
-    case 2: UnfilterPaethRows<kStep, 2>(rows, prior, length); return true;
-    case 3: UnfilterPaethRows<kStep, 3>(rows, prior, length); return true;
-    case 4: UnfilterPaethRows<kStep, 4>(rows, prior, length); return true;
-    default: return false;
-  }
-}
-
 // Unfilters rows[0..count) (2 to kPaethGroupScalar Paeth rows) together; false, with
 // nothing done, for a pixel size that is not done this way.
 bool UnfilterPaethGroup(uint8_t* const* rows, uint32_t count, const uint8_t* prior, size_t length, size_t step) {
-  if (length % step != 0) return false;
-  switch (step) {
-    case 1: return UnfilterPaethGroupOf<1>(rows, count, prior, length);
-    case 2: return UnfilterPaethGroupOf<2>(rows, count, prior, length);
-    case 3: return UnfilterPaethGroupOf<3>(rows, count, prior, length);
-    case 4: return UnfilterPaethGroupOf<4>(rows, count, prior, length);
-    default: return false;
-  }
+  if (length % step != 0 || count < 2 || count > kPaethGroupScalar) return false;
+  return WithPixelSize(step, [&]<size_t kStep>() {
+    switch (count) {
+      case 2: UnfilterPaethRows<kStep, 2>(rows, prior, length); break;
+      case 3: UnfilterPaethRows<kStep, 3>(rows, prior, length); break;
+      default: UnfilterPaethRows<kStep, 4>(rows, prior, length); break;
+    }
+  });
 }
 
 // Unfilters the first rows of a run of `count` Paeth rows (`rows` one row's length + 1 apart)
@@ -625,7 +579,7 @@ bool UnfilterPaethRun(uint8_t* const* rows, uint32_t& count, const uint8_t* prio
   }
 #endif
   if (count > kPaethGroupScalar) count = kPaethGroupScalar;
-  return count > 1 && UnfilterPaethGroup(rows, count, prior, length, step);
+  return UnfilterPaethGroup(rows, count, prior, length, step);
 }
 
 // R,G,B(,A) samples copied as B,G,R(,A).
@@ -728,8 +682,7 @@ bool CxImagePNG::ReadPixelsWhole(PngReadContext* ctx, CxImage* bitonal) {
   RowGreys directSplit;
   bool direct = false;
   if (bitonal != nullptr && ctx->bitDepth == 8 && !hasAlpha) {
-    if (splitState_ == 0) splitState_ = GreysOfRows(split_) ? 1 : 2;
-    direct = splitState_ == 1;
+    direct = splitsRows_;
     directSplit = split_;
     if (swap) directSplit.kind = RowGreys::kRgb;
   }
@@ -737,28 +690,26 @@ bool CxImagePNG::ReadPixelsWhole(PngReadContext* ctx, CxImage* bitonal) {
   const uint8_t* prior = ctx->row;  // zeros above the first row
   for (uint32_t t = 0; whole && t < height;) {
     // A run of Paeth rows is unfiltered a few rows at a time.
-    uint8_t* rows[kPaethGroup];
-    uint8_t* bytes[kPaethGroup];
+    uint8_t* rows[kPaethGroup];  // each row's bytes, after its filter byte
     uint32_t count = 1;
-    rows[0] = ctx->inflated + t * (rowBytes + 1);
-    bytes[0] = rows[0] + 1;
-    while (rows[0][0] == 4 && count < kPaethGroup && t + count < height) {
-      uint8_t* next = ctx->inflated + (t + count) * (rowBytes + 1);
-      if (next[0] != 4) break;
-      rows[count] = next;
-      bytes[count++] = next + 1;
+    rows[0] = ctx->inflated + t * (rowBytes + 1) + 1;
+    const uint8_t filter = rows[0][-1];
+    while (filter == 4 && count < kPaethGroup && t + count < height) {
+      uint8_t* next = rows[0] + count * (rowBytes + 1);
+      if (next[-1] != 4) break;
+      rows[count++] = next;
     }
-    if (!UnfilterPaethRun(bytes, count, prior, rowBytes, step)) {
+    if (!UnfilterPaethRun(rows, count, prior, rowBytes, step)) {
       count = 1;
-      whole = Unfilter(rows[0][0], bytes[0], prior, rowBytes, step);
+      whole = Unfilter(filter, rows[0], prior, rowBytes, step);
     }
     for (uint32_t i = 0; whole && i < count; ++i, ++t) {
       if (Escape() != 0) return true;
       uint8_t* row = rows[i];
-      prior = row + 1;
+      prior = row;
       const uint32_t y = height - 1 - t;
       if (direct) {
-        SplitRow(row + 1, width, directSplit, static_cast<uint8_t>(bitonalLevel_), bitonal->RowPointer(y));
+        SplitRow(row, width, directSplit, static_cast<uint8_t>(bitonalLevel_), bitonal->RowPointer(y));
         continue;
       }
       // The unfiltered row stays as the next row's prior; what is stored is a transformed
@@ -767,13 +718,13 @@ bool CxImagePNG::ReadPixelsWhole(PngReadContext* ctx, CxImage* bitonal) {
       const uint32_t at = bitonal == nullptr ? y : 0;
       uint8_t* alpha = hasAlpha ? AlphaPlane() + static_cast<size_t>(at) * width : nullptr;
       if (swap && alpha == nullptr) {
-        CopySwappingRedAndBlue(RowPointer(at), row + 1, layout.copyBytes, 3);
+        CopySwappingRedAndBlue(RowPointer(at), row, layout.copyBytes, 3);
       } else {
         uint8_t* out = ctx->row;
         if (swap) {
-          CopySwappingRedAndBlue(out, row + 1, rowBytes, static_cast<size_t>(channels));
+          CopySwappingRedAndBlue(out, row, rowBytes, static_cast<size_t>(channels));
         } else {
-          std::memcpy(out, row + 1, rowBytes);
+          std::memcpy(out, row, rowBytes);
         }
         out[rowBytes - 1] &= lastByteMask;
         StoreRow(layout, out, RowPointer(at), alpha);
@@ -794,9 +745,7 @@ bool CxImagePNG::ReadPixelsWhole(PngReadContext* ctx, CxImage* bitonal) {
 // `bitonal`.
 bool CxImagePNG::ReduceRow(CxImage& bitonal, uint32_t y) {
   const uint8_t level = static_cast<uint8_t>(bitonalLevel_);
-  // The rows' grey values are found once, from the first row's image.
-  if (splitState_ == 0) splitState_ = GreysOfRows(split_) ? 1 : 2;
-  if (splitState_ == 1) {
+  if (splitsRows_) {
     SplitRow(RowPointer(0), Width(), split_, level, bitonal.RowPointer(y));
     return true;
   }

@@ -34,6 +34,18 @@ Rows RgbRows(uint32_t w, uint32_t h, int channels) {
   return rows;
 }
 
+// A PNG colour type, its bit depth and its samples per pixel.
+struct Samples {
+  int colourType;
+  int bitDepth;
+  int channels;
+};
+
+// The bytes of a row of `width` pixels as the file packs them.
+uint32_t RowBytesOf(const Samples& c, uint32_t width) {
+  return c.bitDepth < 8 ? (width * c.bitDepth + 7) / 8 : width * c.channels;
+}
+
 RgbQuad Rgb(uint8_t r, uint8_t g, uint8_t b) {
   RgbQuad q;
   q.red = r;
@@ -123,22 +135,17 @@ TEST(PngDecode, PaletteTransparency) {
 }
 
 TEST(PngDecode, InterlacedMatchesProgressiveLayouts) {
-  struct Case {
-    int colourType;
-    int bitDepth;
-    int channels;
-  };
-  for (const Case c : {Case{PNG_COLOR_TYPE_RGB, 8, 3}, Case{PNG_COLOR_TYPE_RGB_ALPHA, 8, 4},
-                       Case{PNG_COLOR_TYPE_GRAY_ALPHA, 8, 2}, Case{PNG_COLOR_TYPE_GRAY, 16, 2},
-                       Case{PNG_COLOR_TYPE_RGB, 16, 6}, Case{PNG_COLOR_TYPE_GRAY, 2, 1},
-                       Case{PNG_COLOR_TYPE_GRAY, 1, 1}, Case{PNG_COLOR_TYPE_GRAY, 4, 1}}) {
+  for (const Samples c : {Samples{PNG_COLOR_TYPE_RGB, 8, 3}, Samples{PNG_COLOR_TYPE_RGB_ALPHA, 8, 4},
+                       Samples{PNG_COLOR_TYPE_GRAY_ALPHA, 8, 2}, Samples{PNG_COLOR_TYPE_GRAY, 16, 2},
+                       Samples{PNG_COLOR_TYPE_RGB, 16, 6}, Samples{PNG_COLOR_TYPE_GRAY, 2, 1},
+                       Samples{PNG_COLOR_TYPE_GRAY, 1, 1}, Samples{PNG_COLOR_TYPE_GRAY, 4, 1}}) {
     SCOPED_TRACE(testing::Message() << "type " << c.colourType << " depth " << c.bitDepth);
     PngSpec layout;
     layout.width = 13;
     layout.height = 11;
     layout.colourType = c.colourType;
     layout.bitDepth = c.bitDepth;
-    const uint32_t rowBytes = c.bitDepth < 8 ? (13 * c.bitDepth + 7) / 8 : 13 * c.channels;
+    const uint32_t rowBytes = RowBytesOf(c, 13);
     Rows rows = RgbRows(rowBytes, 11, 1);
     CxImagePNG flat;
     ASSERT_TRUE(DecodeBytes(MakePng(layout, rows), flat)) << flat.LastErrorText();
@@ -177,14 +184,9 @@ TEST(PngDecode, InterlacedMatchesProgressiveLayouts) {
 // few at a time) and mixed: the whole-picture reading gives the library's pixels, and read
 // to one bit it gives the library's pixels split at the level.
 TEST(PngDecode, EveryFilterGivesTheLibrarysPixels) {
-  struct Case {
-    int colourType;
-    int bitDepth;
-    int channels;
-  };
-  for (const Case c : {Case{PNG_COLOR_TYPE_GRAY, 8, 1}, Case{PNG_COLOR_TYPE_GRAY_ALPHA, 8, 2},
-                       Case{PNG_COLOR_TYPE_RGB, 8, 3}, Case{PNG_COLOR_TYPE_RGB_ALPHA, 8, 4},
-                       Case{PNG_COLOR_TYPE_GRAY, 4, 1}}) {
+  for (const Samples c : {Samples{PNG_COLOR_TYPE_GRAY, 8, 1}, Samples{PNG_COLOR_TYPE_GRAY_ALPHA, 8, 2},
+                       Samples{PNG_COLOR_TYPE_RGB, 8, 3}, Samples{PNG_COLOR_TYPE_RGB_ALPHA, 8, 4},
+                       Samples{PNG_COLOR_TYPE_GRAY, 4, 1}}) {
     for (const int filters : {PNG_FILTER_NONE, PNG_FILTER_SUB, PNG_FILTER_UP, PNG_FILTER_AVG, PNG_FILTER_PAETH,
                               PNG_ALL_FILTERS}) {
       for (const uint32_t width : {1u, 2u, 7u, 33u}) {
@@ -196,7 +198,7 @@ TEST(PngDecode, EveryFilterGivesTheLibrarysPixels) {
         layout.colourType = c.colourType;
         layout.bitDepth = c.bitDepth;
         layout.filters = filters;
-        const uint32_t rowBytes = c.bitDepth < 8 ? (width * c.bitDepth + 7) / 8 : width * c.channels;
+        const uint32_t rowBytes = RowBytesOf(c, width);
         const std::vector<uint8_t> png = MakePng(layout, RgbRows(rowBytes, 11, 1));
         CxImagePNG whole, library;
         library.SetWholePictureReads(false);
@@ -213,7 +215,9 @@ TEST(PngDecode, EveryFilterGivesTheLibrarysPixels) {
         CxImagePNG bitonal;
         ASSERT_TRUE(bitonal.DecodeBitonal(&stream, 128)) << bitonal.LastErrorText();
         ASSERT_TRUE(library.CompositeOverWhite() && library.ApplyThreshold(128));
-        if (library.Bpp() != 1) ASSERT_TRUE(library.DecreaseBpp(1, false, nullptr, 0));
+        if (library.Bpp() != 1) {
+          ASSERT_TRUE(library.DecreaseBpp(1, false, nullptr, 0));
+        }
         for (uint32_t y = 0; y < 11; ++y) {
           for (uint32_t x = 0; x < width; ++x) {
             ASSERT_EQ(bitonal.ColourAt(x, y), library.ColourAt(x, y)) << x << "," << y;
