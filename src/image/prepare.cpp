@@ -1,6 +1,11 @@
 #include "image/prepare.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 
 #include "image/codecs/png/png_codec.h"
@@ -129,13 +134,45 @@ void ForEachFrame(const std::string& inputPath, std::string* why, const FrameSin
   image.FreeStorage();
 }
 
+// Encodes the image, in the format the name's extension names, into the empty in-memory
+// file `fd` made under that name. False, with the reason in `why` when given, on failure.
+bool SaveToMemory(const std::string& name, int fd, CxImage& image, std::string* why) {
+  const ImageFormat format = FormatFromExtension(ExtensionOf(name).c_str());
+  // The stream closes a copy; the file stays with its name.
+  const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  FILE* f = copy >= 0 ? ::fdopen(copy, "wb") : nullptr;
+  if (f == nullptr) {
+    SetReason(why, std::string("cannot write in memory: ") + std::strerror(errno));
+    if (copy >= 0) ::close(copy);
+    return false;
+  }
+  std::setvbuf(f, nullptr, _IOFBF, 64 * 1024);
+  errno = 0;
+  const bool encoded = image.Encode(f, format);
+  const int writeError = std::ferror(f) != 0 ? errno : 0;
+  const bool closed = std::fclose(f) == 0;
+  if (encoded && writeError == 0 && closed) return true;
+  SetReason(why, writeError != 0 ? std::strerror(writeError) : ImageReason(image, "error saving"));
+  return false;
+}
+
 // Saves the image under a fresh temporary name with the suffix, in the format the suffix
-// names, and lists the name once saved; a file that could not be written whole is deleted.
+// names, and lists the name once saved: held in memory where the system allows, else in the
+// private folder. A file that could not be written whole is let go.
 void SaveAsTemporary(CxImage& image, const char* suffix, std::vector<std::string>& list, std::string* why) {
-  const std::string name = NewTempName(suffix, why);
+  std::string name;
+  std::string reason;
+  int fd = -1;
+  if (MakeMemoryTempFile(suffix, name, fd, reason)) {
+    if (SaveToMemory(name, fd, image, why)) {
+      list.push_back(name);
+    } else {
+      ReleaseTempFile(name);
+    }
+    return;
+  }
+  name = NewTempName(suffix, why);
   if (name.empty()) return;
-  // Written over whole, or deleted.
-  TakeSpareTempFile(name);
   if (SaveByExtension(name, image, why)) {
     list.push_back(name);
   } else {

@@ -13,8 +13,8 @@ int EngineTimeoutSeconds() {
   return Environment().engineTimeout;
 }
 
-ProcessResult RunEngine(const std::string& commandLine, std::string& captured) {
-  return RunProcess(SplitCommandLine(commandLine), captured, EngineTimeoutSeconds());
+ProcessResult RunEngine(const std::string& commandLine, std::string& captured, const ChildStreams& streams) {
+  return RunProcess(SplitCommandLine(commandLine), captured, EngineTimeoutSeconds(), streams);
 }
 
 int RunChildProcess(const std::string& commandLine, std::string& captured) {
@@ -50,14 +50,15 @@ bool FindTracer(const char* engine, const std::string& imagePath, std::string& t
   return true;
 }
 
-bool RunTracer(const char* engine, const std::string& commandLine, std::size_t capacity, std::string& why) {
+bool RunTracer(const char* engine, const std::string& commandLine, std::size_t capacity, std::string& why,
+               const ChildStreams& streams) {
   std::string command;
   if (!AppendBounded(command, commandLine, capacity)) {
     why = std::string(engine) + " command line too long";
     return false;
   }
   std::string captured;
-  const ProcessResult run = RunEngine(command, captured);
+  const ProcessResult run = RunEngine(command, captured, streams);
   why = EngineFailure(engine, run, captured);
   return why.empty();
 }

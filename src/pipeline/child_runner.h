@@ -18,8 +18,9 @@ inline constexpr std::size_t kTracerCommandCapacity = kTracerOptionsCapacity + 3
 // started, non-zero once it has ended.
 int RunChildProcess(const std::string& commandLine, std::string& captured);
 
-// The same, with the whole outcome, under the engine time limit.
-ProcessResult RunEngine(const std::string& commandLine, std::string& captured);
+// The same, with the whole outcome, under the engine time limit; standard input and output
+// as `streams` say.
+ProcessResult RunEngine(const std::string& commandLine, std::string& captured, const ChildStreams& streams = {});
 
 // Seconds an engine run may take: TRACEWRIGHT_ENGINE_TIMEOUT (0: no limit; default 600).
 int EngineTimeoutSeconds();
@@ -35,9 +36,11 @@ bool AppendBounded(std::string& buffer, const std::string& text, std::size_t cap
 // reason, when either is missing.
 bool FindTracer(const char* engine, const std::string& imagePath, std::string& tool, std::string& why);
 
-// Runs a tracer's command line, built within `capacity` bytes. False, with the reason, when
-// the line does not fit or the run failed (see EngineFailure).
-bool RunTracer(const char* engine, const std::string& commandLine, std::size_t capacity, std::string& why);
+// Runs a tracer's command line, built within `capacity` bytes, standard input and output as
+// `streams` say. False, with the reason, when the line does not fit or the run failed (see
+// EngineFailure).
+bool RunTracer(const char* engine, const std::string& commandLine, std::size_t capacity, std::string& why,
+               const ChildStreams& streams = {});
 
 // Why an engine run failed: it could not start, ran past its time limit, was ended by a
 // signal or exited with a failure status; its own last line is added where it said one.

@@ -1,5 +1,9 @@
 #include "pipeline/outline_tracer.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -8,6 +12,7 @@
 #include "image/prepare.h"
 #include "pipeline/child_runner.h"
 #include "pipeline/delivery.h"
+#include "pipeline/diagnostics.h"
 #include "platform/files.h"
 #include "platform/path.h"
 #include "platform/temp_files.h"
@@ -80,6 +85,33 @@ bool IsForeignExtension(const std::string& extension) {
 
 }  // namespace
 
+namespace {
+
+// Runs potrace on the bitmap into `target`. potrace reads a bitmap held in memory on its
+// standard input ("-") and writes to the output file through its standard output ("-o -"),
+// so that it opens no file of ours.
+bool RunOutlineEngine(const std::string& tool, const std::string& options, const std::string& bitmap,
+                      const std::string& target, std::string& why) {
+  ChildStreams streams;
+  std::string input = QuoteArgument(bitmap);
+  const int held = MemoryTempFile(bitmap);
+  if (held >= 0 && ::lseek(held, 0, SEEK_SET) == 0) {
+    streams.input = held;
+    input = "-";
+  }
+  streams.output = ::open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  if (streams.output < 0) {
+    why = "cannot write " + target + ": " + SystemError(errno);
+    return false;
+  }
+  const bool ok = RunTracer("potrace", QuoteArgument(tool) + " " + options + " -o - " + input,
+                            kTracerCommandCapacity, why, streams);
+  ::close(streams.output);
+  return ok;
+}
+
+}  // namespace
+
 bool TraceOutline(const ConversionSettings& settings, const std::string& imagePath, bool readyBitmap,
                   const std::string& outputPath, PendingOutput& pending, std::string& why) {
   std::string tool;
@@ -108,14 +140,12 @@ bool TraceOutline(const ConversionSettings& settings, const std::string& imagePa
       return false;
     }
   }
-  if (!BeginOutput(outputPath, pending, why)) return false;
-  bool ok = RunTracer("potrace",
-                      QuoteArgument(tool) + " " + options + " -o " + QuoteArgument(pending.target) + " " +
-                          QuoteArgument(bitmaps.front()),
-                      kTracerCommandCapacity, why);
-  // The bitmap has served; a long batch should not keep every one of them until its end. Its
-  // file is kept for this worker's next bitmap.
-  RecycleTempFile(bitmaps.front());
+  const bool begun = BeginOutput(outputPath, pending, why);
+  bool ok = begun && RunOutlineEngine(tool, options, bitmaps.front(), pending.target, why);
+  // The bitmaps have served (only the first frame is traced); a long batch should not keep
+  // every one of them until its end.
+  for (const std::string& bitmap : bitmaps) ReleaseTempFile(bitmap);
+  if (!begun) return false;
   if (ok && !pending.inPlace) {
     ok = OutputLooksWhole(pending, backend, why) && (!png || RewritePnmAsPng(pending.target, pending.target, &why));
   }

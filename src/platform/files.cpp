@@ -18,11 +18,12 @@
 #include <vector>
 
 #include "platform/memfile_registry.h"
+#include "platform/temp_files.h"
 #include "platform/path.h"
 
 FileAttributes QueryFileAttributes(const std::string& path) {
   FileAttributes attributes;
-  if (IsMemFile(path)) {
+  if (IsMemFile(path) || MemoryTempFile(path) >= 0) {
     attributes.exists = true;
     return attributes;
   }

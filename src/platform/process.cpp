@@ -109,6 +109,24 @@ bool MoveAboveStdio(int& fd) {
   return moved >= 0;
 }
 
+// A caller's descriptor for the child, copied above 0 to 2 while it is in use when it sits
+// there (its holder updated to the copy).
+struct StreamCopy {
+  explicit StreamCopy(int& fd) {
+    if (fd < 0 || fd > 2) return;
+    copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    ok = copy >= 0;
+    fd = copy;
+  }
+  ~StreamCopy() {
+    if (copy >= 0) ::close(copy);
+  }
+  StreamCopy(const StreamCopy&) = delete;
+  StreamCopy& operator=(const StreamCopy&) = delete;
+  int copy = -1;
+  bool ok = true;
+};
+
 int OpenPidFd(pid_t pid) {
 #ifdef SYS_pidfd_open
   return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
@@ -125,7 +143,8 @@ struct ChildSetup {
   char** args = nullptr;
   int writeEnd = -1;
   int programFd = -1;  // an in-memory executable, started as /proc/self/fd/3
-  int nullFd = -1;
+  int inputFd = -1;    // /dev/null unless the caller gave one
+  int outputFd = -1;   // the pipe unless the caller gave one
   pid_t parent = 0;
   int error = 0;       // set by a child that could not exec
 };
@@ -140,7 +159,7 @@ struct KernelSigaction {
 };
 
 // Runs in the child. It ends with the thread that started it (an engine never outlives a
-// run that was killed), gets /dev/null as input, the pipe as output and error, no other
+// run that was killed), gets its input, its output and the pipe as error, no other
 // descriptor, default signal handling and an empty signal mask.
 __attribute__((no_sanitize("address", "undefined"))) int ChildMain(void* data) {
   ChildSetup& setup = *static_cast<ChildSetup*>(data);
@@ -152,7 +171,7 @@ __attribute__((no_sanitize("address", "undefined"))) int ChildMain(void* data) {
   for (int sig = 1; sig < 65 && error == 0; ++sig) {
     if (sig != SIGKILL && sig != SIGSTOP) ::syscall(SYS_rt_sigaction, sig, &defaults, nullptr, sizeof(std::uint64_t));
   }
-  if (error == 0 && (::syscall(SYS_dup2, setup.nullFd, 0) < 0 || ::syscall(SYS_dup2, setup.writeEnd, 1) < 0 ||
+  if (error == 0 && (::syscall(SYS_dup2, setup.inputFd, 0) < 0 || ::syscall(SYS_dup2, setup.outputFd, 1) < 0 ||
                      ::syscall(SYS_dup2, setup.writeEnd, 2) < 0)) {
     error = errno;
   }
@@ -176,7 +195,7 @@ constexpr std::size_t kChildStack = 64 * 1024;
 // The child is made with clone(CLONE_VM | CLONE_VFORK), as posix_spawn does, which cannot
 // set the death signal: this thread waits until the child has run exec or failed.
 int SpawnFrom(const std::vector<std::string>& argv, const MemFileStart& start, int writeEnd,
-              pid_t& pid) {
+              const ChildStreams& streams, pid_t& pid) {
   ChildSetup setup;
   const std::string path = start.fd >= 0 ? "/proc/self/fd/3" : start.diskPath.empty() ? argv[0] : start.diskPath;
   std::vector<char*> args;
@@ -194,8 +213,10 @@ int SpawnFrom(const std::vector<std::string>& argv, const MemFileStart& start, i
   setup.writeEnd = writeEnd;
   setup.programFd = start.fd;
   setup.parent = ::getpid();
-  setup.nullFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  if (setup.nullFd < 0) return errno;
+  setup.outputFd = streams.output >= 0 ? streams.output : writeEnd;
+  const int nullFd = streams.input >= 0 ? -1 : ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (streams.input < 0 && nullFd < 0) return errno;
+  setup.inputFd = streams.input >= 0 ? streams.input : nullFd;
   int status = 0;
   {
     // No handler of this process may run in the child before exec.
@@ -217,7 +238,7 @@ int SpawnFrom(const std::vector<std::string>& argv, const MemFileStart& start, i
     }
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   }
-  ::close(setup.nullFd);
+  if (nullFd >= 0) ::close(nullFd);
   return status;
 }
 
@@ -229,21 +250,22 @@ bool RefusedInMemory(int status) {
 
 constexpr int kBusyRetries = 100;
 
-bool Spawn(const std::vector<std::string>& argv, int writeEnd, pid_t& pid, std::string& error) {
+bool Spawn(const std::vector<std::string>& argv, int writeEnd, const ChildStreams& streams, pid_t& pid,
+           std::string& error) {
   const std::string& program = argv[0];
   MemFileStart start = PrepareMemFileStart(program);
   if (start.registered && start.fd < 0 && start.diskPath.empty()) {
     error = start.error;
     return false;
   }
-  int status = SpawnFrom(argv, start, writeEnd, pid);
+  int status = SpawnFrom(argv, start, writeEnd, streams, pid);
   // An engine file written a moment ago may still be open for writing in a child that
   // another thread is starting (until that child's exec closes it): the kernel then says
   // "text file busy" for a short while.
   for (int retry = 0; status == ETXTBSY && start.registered && retry < kBusyRetries; ++retry) {
     const timespec pause = {0, 1000000};
     nanosleep(&pause, nullptr);
-    status = SpawnFrom(argv, start, writeEnd, pid);
+    status = SpawnFrom(argv, start, writeEnd, streams, pid);
   }
   if (status != 0 && start.fd >= 0 && RefusedInMemory(status)) {
     start = MemFileStartRefused(program);
@@ -251,7 +273,7 @@ bool Spawn(const std::vector<std::string>& argv, int writeEnd, pid_t& pid, std::
       error = start.error;
       return false;
     }
-    status = SpawnFrom(argv, start, writeEnd, pid);
+    status = SpawnFrom(argv, start, writeEnd, streams, pid);
   }
   if (status != 0) {
     const std::string& ran = start.diskPath.empty() ? program : start.diskPath;
@@ -359,9 +381,15 @@ int Reap(pid_t pid, int& signal) {
 }  // namespace
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, std::string& captured,
-                         int timeoutSeconds) {
+                         int timeoutSeconds, const ChildStreams& given) {
   ProcessResult result;
   if (argv.empty() || argv[0].empty()) return result;
+  // The child's dup2 onto the same number would leave close-on-exec set: a stream on 0 to 2
+  // goes through a copy above them.
+  ChildStreams streams = given;
+  StreamCopy input(streams.input);
+  StreamCopy output(streams.output);
+  if (!input.ok || !output.ok) return result;
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC) != 0) return result;
   int readEnd = ends[0];
@@ -377,7 +405,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, std::string& capt
     // An interrupt under way in another thread must not find a child it does not know of.
     InterruptBlock block;
     if (EnterGuardedStep()) {
-      started = Spawn(argv, writeEnd, pid, result.error);
+      started = Spawn(argv, writeEnd, streams, pid, result.error);
       LeaveGuardedStep();
     }
   }

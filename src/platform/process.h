@@ -22,11 +22,19 @@ struct ProcessResult {
   bool timedOut = false; // ended by us because it ran past its time limit
 };
 
-// Starts argv[0] (no shell), to end with the calling thread (PR_SET_PDEATHSIG), standard input /dev/null, standard output and
-// error into one pipe that is drained with poll() until end of data; appends each chunk
-// read, up to its first NUL byte, to `captured`; reaps the child. The running child is
+// Where a child's standard input and output go instead of /dev/null and the pipe: the
+// caller's descriptors, which the child shares, offsets included (-1: the default).
+struct ChildStreams {
+  int input = -1;
+  int output = -1;
+};
+
+// Starts argv[0] (no shell), to end with the calling thread (PR_SET_PDEATHSIG), standard
+// input /dev/null, standard output and error into one pipe (or as `streams` say) that is
+// drained with poll() until end of data; appends each chunk read, up to its first NUL byte,
+// to `captured`; reaps the child. The running child is
 // known to the interrupt handler so that Ctrl-C ends it too. A child still running after
 // timeoutSeconds (0: no limit) is asked to end, killed two seconds later, and reported as
 // timed out.
 ProcessResult RunProcess(const std::vector<std::string>& argv, std::string& captured,
-                         int timeoutSeconds = 0);
+                         int timeoutSeconds = 0, const ChildStreams& streams = {});

@@ -1,6 +1,7 @@
 #include "platform/temp_files.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -14,7 +15,9 @@
 #include <cstring>
 #include <ctime>
 #include <atomic>
+#include <map>
 #include <mutex>
+#include <new>
 
 #include "platform/path.h"
 #include "platform/running_child.h"
@@ -81,15 +84,6 @@ bool EnsureFolder(std::string& why) {
   return true;
 }
 
-// This thread's served file waiting to be taken over, "" when there is none.
-thread_local std::string t_spare;
-
-// What follows the number in a temporary name: ".tmp" and the suffix.
-std::string NameTail(const std::string& path) {
-  const std::size_t at = path.rfind(".tmp");
-  return at == std::string::npos ? std::string() : path.substr(at);
-}
-
 std::string NumberedName(std::uint32_t number, const char* suffix) {
   char name[24];
   std::snprintf(name, sizeof name, "/trw%04X.tmp", static_cast<unsigned>(number));
@@ -142,18 +136,84 @@ int MakeTempFileName(std::size_t capacity, char* buffer, const char* suffix) {
   return static_cast<int>(path.size());
 }
 
-void RecycleTempFile(const std::string& path) {
-  if (!t_spare.empty()) ::unlink(t_spare.c_str());
-  t_spare = path;
+namespace {
+
+#ifndef MFD_NOEXEC_SEAL
+#define MFD_NOEXEC_SEAL 0x0008U
+#endif
+
+// Temporary files held in memory, by name; each descriptor is owned here until released.
+std::mutex g_memoryMutex;
+std::map<std::string, int>* const g_memoryFiles = new std::map<std::string, int>();
+std::atomic<std::uint32_t> g_memoryNumber{0};
+
+// This thread's released in-memory file, emptied, waiting to be taken again (-1: none).
+struct SpareMemoryFile {
+  int fd = -1;
+  ~SpareMemoryFile() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+thread_local SpareMemoryFile t_spare;
+
+int NewMemoryFile() {
+  // Never to be run: sealed against execution where the system knows how.
+  int fd = ::memfd_create("trw-bitmap", MFD_CLOEXEC | MFD_NOEXEC_SEAL);
+  if (fd < 0 && errno == EINVAL) fd = ::memfd_create("trw-bitmap", MFD_CLOEXEC);
+  return fd;
 }
 
-void TakeSpareTempFile(const std::string& fresh) {
-  if (t_spare.empty()) return;
-  const std::string tail = NameTail(t_spare);
-  if (tail.empty() || tail != NameTail(fresh) || ::rename(t_spare.c_str(), fresh.c_str()) != 0) {
-    ::unlink(t_spare.c_str());
+}  // namespace
+
+bool MakeMemoryTempFile(const char* suffix, std::string& path, int& fd, std::string& why) {
+  fd = t_spare.fd;
+  t_spare.fd = -1;
+  if (fd < 0) fd = NewMemoryFile();
+  if (fd < 0) {
+    why = std::string("cannot make a file in memory: ") + std::strerror(errno);
+    return false;
   }
-  t_spare.clear();
+  char name[32];
+  std::snprintf(name, sizeof name, "memory:trw%04X.tmp", static_cast<unsigned>(++g_memoryNumber));
+  path = name;
+  if (suffix != nullptr) path += suffix;
+  try {
+    std::lock_guard<std::mutex> lock(g_memoryMutex);
+    (*g_memoryFiles)[path] = fd;
+  } catch (const std::bad_alloc&) {
+    ::close(fd);
+    why = std::strerror(ENOMEM);
+    return false;
+  }
+  return true;
+}
+
+int MemoryTempFile(const std::string& path) {
+  if (path.compare(0, 7, "memory:") != 0) return -1;
+  std::lock_guard<std::mutex> lock(g_memoryMutex);
+  const auto found = g_memoryFiles->find(path);
+  return found == g_memoryFiles->end() ? -1 : found->second;
+}
+
+void ReleaseTempFile(const std::string& path) {
+  int fd = -1;
+  if (path.compare(0, 7, "memory:") == 0) {
+    std::lock_guard<std::mutex> lock(g_memoryMutex);
+    const auto found = g_memoryFiles->find(path);
+    if (found != g_memoryFiles->end()) {
+      fd = found->second;
+      g_memoryFiles->erase(found);
+    }
+  } else {
+    ::unlink(path.c_str());
+    return;
+  }
+  if (fd < 0) return;
+  if (t_spare.fd < 0 && ::ftruncate(fd, 0) == 0 && ::lseek(fd, 0, SEEK_SET) == 0) {
+    t_spare.fd = fd;
+  } else {
+    ::close(fd);
+  }
 }
 
 void RegisterTempFile(const char* path) {
@@ -183,6 +243,11 @@ void UnlistPendingOutput(int slot) {
 }
 
 void DeleteTempFiles() {
+  {
+    std::lock_guard<std::mutex> lock(g_memoryMutex);
+    for (const auto& held : *g_memoryFiles) ::close(held.second);
+    g_memoryFiles->clear();
+  }
   std::lock_guard<std::mutex> lock(g_listMutex);
   for (const std::string& entry : *g_tempFiles) ::unlink(entry.c_str());
   if (g_folderReady && ::rmdir(g_folder) == 0) {

@@ -10,16 +10,20 @@
 // reason, when no private folder can be made or no name is left.
 bool MakeTempPath(const char* suffix, std::string& path, std::string& why);
 
-// Keeps a listed temporary file that has served, for its storage, instead of deleting it, for
-// this thread's next TakeSpareTempFile. Names stay unique; a long batch just does not make
-// and delete a file per job (on a file system that has just freed many files, making one can
-// cost more than the rest of a small job). A spare never taken is deleted with the rest.
-void RecycleTempFile(const std::string& path);
+// A temporary file held in memory rather than in the private folder (a bitmap that an engine
+// reads on its standard input): a fresh name, which file queries take as an existing file, and
+// `fd`, an empty in-memory file open for reading and writing at offset 0, owned by this list.
+// This thread's released one is taken again when it has one. False, with the reason, when the
+// system makes no in-memory file: the caller then writes a file in the private folder.
+bool MakeMemoryTempFile(const char* suffix, std::string& path, int& fd, std::string& why);
 
-// Gives this thread's spare file, when it has one whose name ends as `fresh` does after its
-// number, the name `fresh`: a name just made by MakeTempPath that the caller is about to
-// write over, or to delete should the writing fail.
-void TakeSpareTempFile(const std::string& fresh);
+// The in-memory file under `path`, -1 when MakeMemoryTempFile made none there.
+int MemoryTempFile(const std::string& path);
+
+// Done with a temporary file before the end of the run: one on disk is deleted, one in memory
+// is kept, emptied, for this thread's next MakeMemoryTempFile (a long batch neither makes and
+// deletes a file per job nor holds every job's bitmap until its end).
+void ReleaseTempFile(const std::string& path);
 
 // MakeTempPath into buffer (capacity bytes, terminating zero included); returns the name's
 // length. Returns 0 and leaves buffer untouched when capacity is 0; returns 0 with an empty
@@ -35,7 +39,7 @@ int ListPendingOutput(const std::string& path);
 void UnlistPendingOutput(int slot);
 
 // Deletes every listed file in list order (failures ignored), then the private folder when
-// it is empty. The list keeps its entries.
+// it is empty, and lets go of the files held in memory. The list keeps its entries.
 void DeleteTempFiles();
 
 // A copy of the list, for tests.

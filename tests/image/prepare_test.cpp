@@ -13,6 +13,7 @@
 #include "image/io/stream.h"
 #include "image/prepare.h"
 #include "platform/temp_files.h"
+#include "support/temp_bitmap.h"
 #include "support/test_support.h"
 
 namespace {
@@ -44,7 +45,7 @@ TEST(Prepare, BitonalBmpBytesFromColourInput) {
   std::vector<std::string> list;
   EXPECT_EQ(PrepareBitonal(input, ".bmp", list, 240), 1);
   ASSERT_EQ(list.size(), 1u);
-  const auto b = testsupport::ReadBytes(list[0]);
+  const auto b = testsupport::TempBitmapBytes(list[0]);
   ASSERT_EQ(b.size(), 66u);
   const uint8_t expected[66] = {
       'B', 'M', 66, 0, 0, 0, 0, 0, 0, 0, 62, 0, 0, 0,                    // file header
@@ -64,7 +65,7 @@ TEST(Prepare, ResolutionRules) {
   std::vector<std::string> list;
   ASSERT_EQ(PrepareBitonal(colour, ".bmp", list, 240), 1);
   ASSERT_EQ(list.size(), 1u);
-  auto b = testsupport::ReadBytes(list[0]);
+  auto b = testsupport::TempBitmapBytes(list[0]);
   EXPECT_EQ(LoadU32LE(&b[38]), 197u);
 
   // The same resolution at 1 bit per pixel is corrected to 300 dpi; the palette stays.
@@ -81,7 +82,7 @@ TEST(Prepare, ResolutionRules) {
   list.clear();
   ASSERT_EQ(PrepareBitonal(bitonal, ".bmp", list, 240), 1);
   ASSERT_EQ(list.size(), 1u);
-  b = testsupport::ReadBytes(list[0]);
+  b = testsupport::TempBitmapBytes(list[0]);
   EXPECT_EQ(LoadU32LE(&b[38]), 11811u);
   EXPECT_EQ(LoadU32LE(&b[42]), 11811u);
   EXPECT_EQ(LoadU32LE(&b[54]), 0x00FFFFFFu);  // (white, black) kept
@@ -166,14 +167,14 @@ TEST(PrepareWithPng, ResolutionRulesAndPalette) {
   std::vector<std::string> list;
   ASSERT_EQ(PrepareBitonal(grey, ".bmp", list, 240), 1);
   ASSERT_EQ(list.size(), 1u);
-  auto b = testsupport::ReadBytes(list[0]);
+  auto b = testsupport::TempBitmapBytes(list[0]);
   EXPECT_EQ(LoadU32LE(&b[38]), 197u);  // the PNG's own 5 dpi survives
   EXPECT_EQ(b[62], 0x80);              // grey 241 white, 240 black
 
   list.clear();
   ASSERT_EQ(PrepareBitonal(bits, ".bmp", list, 240), 1);
   ASSERT_EQ(list.size(), 1u);
-  b = testsupport::ReadBytes(list[0]);
+  b = testsupport::TempBitmapBytes(list[0]);
   EXPECT_EQ(LoadU32LE(&b[38]), 11811u);       // corrected to 300 dpi
   EXPECT_EQ(LoadU32LE(&b[54]), 0x00FFFFFFu);  // (white, black) kept
   EXPECT_EQ(b[62], 0x80);                     // the four pixels, padding bits clear every time
@@ -209,10 +210,10 @@ std::vector<int> BitonalFirstBytes(const std::string& input) {
   EXPECT_EQ(inMemory.size(), fromFile.size()) << input;
   std::vector<int> bytes;
   for (std::size_t i = 0; i < fromFile.size(); ++i) {
-    const auto b = testsupport::ReadBytes(fromFile[i]);
+    const auto b = testsupport::TempBitmapBytes(fromFile[i]);
     bytes.push_back(b.size() > 62 ? b[62] : -1);
     if (i < inMemory.size()) {
-      EXPECT_EQ(testsupport::ReadBytes(inMemory[i]), b) << input << " frame " << i;
+      EXPECT_EQ(testsupport::TempBitmapBytes(inMemory[i]), b) << input << " frame " << i;
     }
   }
   return bytes;
@@ -286,7 +287,7 @@ TEST(PrepareWithPng, BitonalFramesInMemoryMatchThoseThroughPngFiles) {
       SplitIntoBitonalFrames(input, ".bmp", inMemory, 240);
       ASSERT_EQ(inMemory.size(), throughFiles.size()) << input;
       for (std::size_t i = 0; i < inMemory.size(); ++i) {
-        EXPECT_EQ(testsupport::ReadBytes(inMemory[i]), testsupport::ReadBytes(throughFiles[i])) << input << " frame " << i;
+        EXPECT_EQ(testsupport::TempBitmapBytes(inMemory[i]), testsupport::TempBitmapBytes(throughFiles[i])) << input << " frame " << i;
       }
       ++compared;
     }
@@ -329,8 +330,12 @@ TEST(PrepareWithPng, BitonalRowByRowMatchesTheWholePicture) {
     std::vector<std::string> list;
     ASSERT_EQ(PrepareBitonal(input, ".bmp", list, 240), 1) << input;
     ASSERT_EQ(list.size(), 1u);
+    const std::vector<uint8_t> handedBytes = testsupport::TempBitmapBytes(list[0]);
+    FILE* handedFile = fmemopen(const_cast<uint8_t*>(handedBytes.data()), handedBytes.size(), "rb");
+    ASSERT_NE(handedFile, nullptr);
     CxImage handed(FORMAT_UNKNOWN);
-    ASSERT_TRUE(handed.Load(list[0].c_str(), FORMAT_BMP)) << input;
+    EXPECT_TRUE(handed.Decode(handedFile, FORMAT_BMP)) << input;
+    std::fclose(handedFile);
     EXPECT_EQ(handed.Bpp(), 1u) << input;
     EXPECT_EQ(handed.Width(), grey.Width()) << input;
   }

@@ -1,5 +1,6 @@
 #include "platform/temp_files.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "pipeline/child_runner.h"
+#include "platform/files.h"
 #include "platform/folder_search.h"
 #include "platform/process.h"
 #include "support/test_support.h"
@@ -102,34 +104,39 @@ TEST(TempFiles, NamesAreFreshPrivateAndDeletedWithTheirFolder) {
   EXPECT_STREQ(small, "");
   EXPECT_EQ(TempFileListSnapshot().size(), listed + 300);
 
-  // A served file is taken over under the next fresh name with its suffix, and only so: a
-  // name with another suffix gets no file, and the spare is gone either way.
-  std::string why, next, other;
+  // A file held in memory: a fresh name that file queries find and the disk does not hold,
+  // given up when released; the thread's next one is the same file, emptied, under a new name.
+  // Released files on disk are deleted.
+  std::string why, held, next;
+  int fd = -1;
+  ASSERT_TRUE(MakeMemoryTempFile(".bmp", held, fd, why)) << why;
+  EXPECT_EQ(MemoryTempFile(held), fd);
+  EXPECT_TRUE(FileExists(held));
+  EXPECT_FALSE(testsupport::Exists(held));
+  ASSERT_EQ(::write(fd, "served", 6), 6);
+  ReleaseTempFile(held);
+  EXPECT_EQ(MemoryTempFile(held), -1);
+  EXPECT_FALSE(FileExists(held));
+  int again = -1;
+  ASSERT_TRUE(MakeMemoryTempFile(".bmp", next, again, why));
+  EXPECT_NE(next, held);
+  EXPECT_EQ(again, fd);
+  struct stat held_st;
+  ASSERT_EQ(::fstat(again, &held_st), 0);
+  EXPECT_EQ(held_st.st_size, 0);
+  EXPECT_EQ(::lseek(again, 0, SEEK_CUR), 0);
   ASSERT_TRUE(testsupport::WriteText(made[2], "served"));
-  RecycleTempFile(made[2]);
-  ASSERT_TRUE(MakeTempPath(".bmp", next, why));
-  EXPECT_FALSE(testsupport::Exists(next));
-  TakeSpareTempFile(next);
-  const std::vector<uint8_t> kept = testsupport::ReadBytes(next);
-  EXPECT_EQ(std::string(kept.begin(), kept.end()), "served");
+  ReleaseTempFile(made[2]);
   EXPECT_FALSE(testsupport::Exists(made[2]));
-  RecycleTempFile(next);
-  ASSERT_TRUE(MakeTempPath(".png", other, why));
-  TakeSpareTempFile(other);
-  EXPECT_FALSE(testsupport::Exists(other));
-  EXPECT_FALSE(testsupport::Exists(next));
-  TakeSpareTempFile(other);  // nothing left to take
-  EXPECT_FALSE(testsupport::Exists(other));
 
   ASSERT_TRUE(testsupport::WriteText(made[5], "last"));
-  RecycleTempFile(made[5]);
   DeleteTempFiles();
+  EXPECT_EQ(MemoryTempFile(next), -1);
+  EXPECT_EQ(::fcntl(again, F_GETFD), -1);  // let go with the rest
   for (const std::string& path : made) EXPECT_FALSE(testsupport::Exists(path)) << path;
   EXPECT_FALSE(testsupport::Exists(folder));
   EXPECT_EQ(TempFolderPath(), "");
-  EXPECT_EQ(TempFileListSnapshot().size(), listed + 302);  // the list keeps its entries
-  TakeSpareTempFile(next);  // the spare went with the folder: no file comes back
-  EXPECT_FALSE(testsupport::Exists(next));
+  EXPECT_EQ(TempFileListSnapshot().size(), listed + 300);  // the list keeps its entries
 }
 
 TEST(TempFiles, RegisterIgnoresCaseAndFolderKeepsUnlistedFiles) {

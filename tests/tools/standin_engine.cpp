@@ -1,11 +1,11 @@
 // A stand-in for the engines in tests. Placed beside a copy of tracewright under an engine's
 // name, it records how it was called and writes the output the real engine would write:
 // - TW_STANDIN_DIR: folder for call-N.args (one argument per line) and call-N.input (a copy
-//   of the last argument, the image it was given);
+//   of the last argument, the image it was given; standard input when that is "-");
 // - as pagerip (-r DPI in.pdf base.png): TW_STANDIN_PAGES copies (default 1) of the PNG named
 //   by TW_STANDIN_PAGE, named base-0001.png, base-0002.png, ...;
-// - otherwise: a small file at the path after -o or -output-file, ending the way potrace's
-//   backend (the first argument) ends its files;
+// - otherwise: a small file at the path after -o or -output-file (standard output for "-"),
+//   ending the way potrace's backend (the first argument) ends its files;
 // - TW_STANDIN_FAIL=1: writes no output, says why and ends with status 1; =kill: is killed by
 //   SIGKILL; TW_STANDIN_FAIL_CALL=N: fails so only on its N-th call (from 0);
 // - as pagerip with TW_STANDIN_PAGE set, says "pagerip: N pages" first, as pagerip does;
@@ -44,7 +44,7 @@ int Record(int argc, char** argv) {
     ++n;
   }
   const std::string stem = std::string(dir) + "/call-" + std::to_string(n);
-  if (argc > 1) CopyFile(argv[argc - 1], stem + ".input");
+  if (argc > 1) CopyFile(std::strcmp(argv[argc - 1], "-") == 0 ? "/dev/stdin" : argv[argc - 1], stem + ".input");
   std::ofstream args(stem + ".args.part", std::ios::binary);
   for (int i = 0; i < argc; ++i) args << argv[i] << '\n';
   args.close();
@@ -118,7 +118,7 @@ int Run(int argc, char** argv) {
   const std::string backend = argc > 2 ? std::string(argv[1]) + " " + argv[2] : "";
   for (int i = 1; i + 1 < argc; ++i) {
     if (std::strcmp(argv[i], "-o") == 0 || std::strcmp(argv[i], "-output-file") == 0) {
-      std::ofstream out(argv[i + 1], std::ios::binary);
+      std::ofstream out(std::strcmp(argv[i + 1], "-") == 0 ? "/dev/stdout" : argv[i + 1], std::ios::binary);
       if (backend.rfind("-g ", 0) == 0) {
         out << "P5\n1 1\n255\n\xff";
       } else {

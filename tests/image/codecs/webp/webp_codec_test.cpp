@@ -17,6 +17,7 @@
 #include "image/prepare.h"
 #include "image/ref_png.h"
 #include "platform/temp_files.h"
+#include "support/temp_bitmap.h"
 #include "support/test_support.h"
 
 namespace {
@@ -185,8 +186,8 @@ TEST(WebpDecode, AnimationFramesAreComposedAndTraceOverWhite) {
   testsupport::WriteBytes(path, file);
   std::vector<std::string> bitmaps;
   ASSERT_EQ(SplitIntoBitonalFrames(path, ".bmp", bitmaps, 240), 2u);
-  EXPECT_EQ(testsupport::ReadBytes(bitmaps[0]).at(62), 0x60);  // ink, white, white, ink
-  EXPECT_EQ(testsupport::ReadBytes(bitmaps[1]).at(62), 0x40);  // ink, white, ink, ink
+  EXPECT_EQ(testsupport::TempBitmapBytes(bitmaps[0]).at(62), 0x60);  // ink, white, white, ink
+  EXPECT_EQ(testsupport::TempBitmapBytes(bitmaps[1]).at(62), 0x40);  // ink, white, ink, ink
 }
 
 TEST(WebpDecode, DistrustsEveryByte) {
