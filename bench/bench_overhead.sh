@@ -91,12 +91,13 @@ scan 600 "$work/in/scan600.png"
 cp "$tw" "$work/spy/tracewright"
 cat >"$work/spy/potrace" <<EOF
 #!/bin/sh
-# Keeps the last call's arguments and bitmap, then runs the real potrace.
+# Keeps the last call's arguments and bitmap (standard input for "-"), then runs the real
+# potrace.
 : >"$work/record/args"
 for arg in "\$@"; do printf '%s\n' "\$arg" >>"$work/record/args"; done
 for last in "\$@"; do :; done
-cp "\$last" "$work/record/input.bmp"
-exec "$potrace" "\$@"
+if [ "\$last" = - ]; then cat >"$work/record/input.bmp"; else cp "\$last" "$work/record/input.bmp"; fi
+exec "$potrace" "\$@" <"$work/record/input.bmp"
 EOF
 chmod 755 "$work/spy/potrace"
 
@@ -125,8 +126,8 @@ record_potrace_call scan600 "$work/in/scan600.png"
 printf '#!/bin/sh\npngtopnm %s | %s -k 0.941 -s -o %s/out/hand.svg\n' \
   "$work/in/scan300.png" "$potrace" "$work" >"$work/scan300.hand"
 # The guide by hand: pages rendered grey at tracewright's 150 dpi, then traced one by one.
-printf '#!/bin/sh\nrm -rf %s/hand && mkdir -p %s/hand\npdftoppm -r 150 -gray %s %s/hand/p\nfor p in %s/hand/*.pgm; do %s -k 0.941 -s "$p"; done\n' \
-  "$work" "$work" "$guide" "$work" "$work" "$potrace" >"$work/guide.hand"
+printf '#!/bin/sh\n[ -d %s/hand ] && mv %s/hand "$(mktemp -d %s/old/XXXXXX)"\nmkdir -p %s/hand\npdftoppm -r 150 -gray %s %s/hand/p\nfor p in %s/hand/*.pgm; do %s -k 0.941 -s "$p"; done\n' \
+  "$work" "$work" "$work" "$work" "$guide" "$work" "$work" "$potrace" >"$work/guide.hand"
 chmod 755 "$work/scan300.hand" "$work/guide.hand"
 
 # Bare potrace one file at a time over the folder, and a reset of the output folders.
@@ -136,8 +137,21 @@ chmod 755 "$work/scan300.hand" "$work/guide.hand"
     echo "$potrace -s -o $work/out/folder-po/$(basename "$bmp" .bmp).svg $bmp"
   done
 } >"$work/folder.potrace"
-printf '#!/bin/sh\nrm -rf %s/out/folder-tw %s/out/folder-po %s/out/pdf\nmkdir -p %s/out/folder-tw %s/out/folder-po %s/out/pdf\nrm -f %s/out/*.svg\n' \
-  "$work" "$work" "$work" "$work" "$work" "$work" "$work" >"$work/reset"
+# The reset moves the last run's outputs aside instead of deleting them: ext4 without a
+# journal skips every inode freed in the last minute when it makes a file, one by one, so
+# deleting 200 outputs before each run made every later file in the same block group cost
+# more, whichever program came later in the run paying for the others' deletions.
+mkdir -p "$work/old"
+cat >"$work/reset" <<EOF
+#!/bin/sh
+aside=\$(mktemp -d "$work/old/XXXXXX")
+for d in folder-tw folder-po pdf; do
+  [ -d "$work/out/\$d" ] && mv "$work/out/\$d" "\$aside/"
+  mkdir -p "$work/out/\$d"
+done
+for f in "$work"/out/*.svg; do [ -e "\$f" ] && mv "\$f" "\$aside/"; done
+exit 0
+EOF
 chmod 755 "$work/folder.potrace" "$work/reset"
 
 # --- measuring ---------------------------------------------------------------------------

@@ -28,8 +28,9 @@ work=$(mktemp -d)
 if [[ -z ${KEEP:-} ]]; then trap 'rm -rf "$work"' EXIT; else echo "work folder: $work"; fi
 
 # A copy of each program with a potrace beside it that keeps the bitmap it is given (the
-# last argument) under $TW_KEEP_BITMAP.<n>.bmp and then runs the real potrace. An engine
-# beside the program is used instead of the one it carries.
+# last argument, or standard input when that is "-") under $TW_KEEP_BITMAP.<n>.bmp and then
+# runs the real potrace on it. An engine beside the program is used instead of the one it
+# carries.
 for side in old new; do
   build=$old; [[ $side == new ]] && build=$new
   mkdir -p "$work/$side/bin"
@@ -39,7 +40,9 @@ for side in old new; do
 if [[ -n \${TW_KEEP_BITMAP:-} ]]; then
   n=0
   while [[ -e \$TW_KEEP_BITMAP.\$n.bmp ]]; do n=\$((n + 1)); done
-  cp "\${@: -1}" "\$TW_KEEP_BITMAP.\$n.bmp"
+  kept=\$TW_KEEP_BITMAP.\$n.bmp
+  if [[ \${@: -1} == - ]]; then cat >"\$kept"; exec "$real_potrace" "\$@" <"\$kept"; fi
+  cp "\${@: -1}" "\$kept"
 fi
 exec "$real_potrace" "\$@"
 EOF

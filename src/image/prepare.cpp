@@ -163,7 +163,9 @@ void SaveAsTemporary(CxImage& image, const char* suffix, std::vector<std::string
   std::string name;
   std::string reason;
   int fd = -1;
-  if (MakeMemoryTempFile(suffix, name, fd, reason)) {
+  // A bitmap's rows in whole 32-bit words, its headers and palette.
+  const std::size_t size = (static_cast<std::size_t>(image.Width()) * image.Bpp() + 31) / 32 * 4 * image.Height() + 1078;
+  if (MakeMemoryTempFile(suffix, size, name, fd, reason)) {
     if (SaveToMemory(name, fd, image, why)) {
       list.push_back(name);
     } else {

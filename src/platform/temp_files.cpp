@@ -144,7 +144,12 @@ namespace {
 
 // Temporary files held in memory, by name; each descriptor is owned here until released.
 std::mutex g_memoryMutex;
-std::map<std::string, int>* const g_memoryFiles = new std::map<std::string, int>();
+struct HeldFile {
+  int fd = -1;
+  std::size_t size = 0;  // as announced when made
+};
+std::map<std::string, HeldFile>* const g_memoryFiles = new std::map<std::string, HeldFile>();
+std::size_t g_memoryHeld = 0;
 std::atomic<std::uint32_t> g_memoryNumber{0};
 
 // This thread's released in-memory file, emptied, waiting to be taken again (-1: none).
@@ -165,34 +170,43 @@ int NewMemoryFile() {
 
 }  // namespace
 
-bool MakeMemoryTempFile(const char* suffix, std::string& path, int& fd, std::string& why) {
+bool MakeMemoryTempFile(const char* suffix, std::size_t size, std::string& path, int& fd, std::string& why) {
+  {
+    std::lock_guard<std::mutex> lock(g_memoryMutex);
+    if (size > kMemoryTempBudget - g_memoryHeld) {
+      why = "no room left for temporary files in memory";
+      return false;
+    }
+    g_memoryHeld += size;
+  }
   fd = t_spare.fd;
   t_spare.fd = -1;
   if (fd < 0) fd = NewMemoryFile();
-  if (fd < 0) {
-    why = std::string("cannot make a file in memory: ") + std::strerror(errno);
-    return false;
-  }
   char name[32];
   std::snprintf(name, sizeof name, "memory:trw%04X.tmp", static_cast<unsigned>(++g_memoryNumber));
-  path = name;
-  if (suffix != nullptr) path += suffix;
+  const int error = fd < 0 ? errno : 0;
+  std::lock_guard<std::mutex> lock(g_memoryMutex);
   try {
-    std::lock_guard<std::mutex> lock(g_memoryMutex);
-    (*g_memoryFiles)[path] = fd;
+    if (fd >= 0) {
+      path = name;
+      if (suffix != nullptr) path += suffix;
+      (*g_memoryFiles)[path] = HeldFile{fd, size};
+      return true;
+    }
+    why = std::string("cannot make a file in memory: ") + std::strerror(error);
   } catch (const std::bad_alloc&) {
     ::close(fd);
     why = std::strerror(ENOMEM);
-    return false;
   }
-  return true;
+  g_memoryHeld -= size;
+  return false;
 }
 
 int MemoryTempFile(const std::string& path) {
   if (path.compare(0, 7, "memory:") != 0) return -1;
   std::lock_guard<std::mutex> lock(g_memoryMutex);
   const auto found = g_memoryFiles->find(path);
-  return found == g_memoryFiles->end() ? -1 : found->second;
+  return found == g_memoryFiles->end() ? -1 : found->second.fd;
 }
 
 void ReleaseTempFile(const std::string& path) {
@@ -201,7 +215,8 @@ void ReleaseTempFile(const std::string& path) {
     std::lock_guard<std::mutex> lock(g_memoryMutex);
     const auto found = g_memoryFiles->find(path);
     if (found != g_memoryFiles->end()) {
-      fd = found->second;
+      fd = found->second.fd;
+      g_memoryHeld -= found->second.size;
       g_memoryFiles->erase(found);
     }
   } else {
@@ -245,8 +260,9 @@ void UnlistPendingOutput(int slot) {
 void DeleteTempFiles() {
   {
     std::lock_guard<std::mutex> lock(g_memoryMutex);
-    for (const auto& held : *g_memoryFiles) ::close(held.second);
+    for (const auto& held : *g_memoryFiles) ::close(held.second.fd);
     g_memoryFiles->clear();
+    g_memoryHeld = 0;
   }
   std::lock_guard<std::mutex> lock(g_listMutex);
   for (const std::string& entry : *g_tempFiles) ::unlink(entry.c_str());

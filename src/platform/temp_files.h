@@ -10,12 +10,17 @@
 // reason, when no private folder can be made or no name is left.
 bool MakeTempPath(const char* suffix, std::string& path, std::string& why);
 
+// Most bytes the run holds in temporary files in memory at once (many large frames of one
+// picture go to disk beyond it).
+inline constexpr std::size_t kMemoryTempBudget = std::size_t{128} << 20;
+
 // A temporary file held in memory rather than in the private folder (a bitmap that an engine
-// reads on its standard input): a fresh name, which file queries take as an existing file, and
-// `fd`, an empty in-memory file open for reading and writing at offset 0, owned by this list.
-// This thread's released one is taken again when it has one. False, with the reason, when the
-// system makes no in-memory file: the caller then writes a file in the private folder.
-bool MakeMemoryTempFile(const char* suffix, std::string& path, int& fd, std::string& why);
+// reads on its standard input), for about `size` bytes: a fresh name, which file queries take
+// as an existing file, and `fd`, an empty in-memory file open for reading and writing at offset
+// 0, owned by this list. This thread's released one is taken again when it has one. False,
+// with the reason, when the system makes no in-memory file or the budget above has no room:
+// the caller then writes a file in the private folder.
+bool MakeMemoryTempFile(const char* suffix, std::size_t size, std::string& path, int& fd, std::string& why);
 
 // The in-memory file under `path`, -1 when MakeMemoryTempFile made none there.
 int MemoryTempFile(const std::string& path);

@@ -109,7 +109,7 @@ TEST(TempFiles, NamesAreFreshPrivateAndDeletedWithTheirFolder) {
   // Released files on disk are deleted.
   std::string why, held, next;
   int fd = -1;
-  ASSERT_TRUE(MakeMemoryTempFile(".bmp", held, fd, why)) << why;
+  ASSERT_TRUE(MakeMemoryTempFile(".bmp", 100, held, fd, why)) << why;
   EXPECT_EQ(MemoryTempFile(held), fd);
   EXPECT_TRUE(FileExists(held));
   EXPECT_FALSE(testsupport::Exists(held));
@@ -118,13 +118,19 @@ TEST(TempFiles, NamesAreFreshPrivateAndDeletedWithTheirFolder) {
   EXPECT_EQ(MemoryTempFile(held), -1);
   EXPECT_FALSE(FileExists(held));
   int again = -1;
-  ASSERT_TRUE(MakeMemoryTempFile(".bmp", next, again, why));
+  ASSERT_TRUE(MakeMemoryTempFile(".bmp", 100, next, again, why));
   EXPECT_NE(next, held);
   EXPECT_EQ(again, fd);
   struct stat held_st;
   ASSERT_EQ(::fstat(again, &held_st), 0);
   EXPECT_EQ(held_st.st_size, 0);
   EXPECT_EQ(::lseek(again, 0, SEEK_CUR), 0);
+  // Beyond the budget nothing more is held: such files go to disk.
+  std::string beyond;
+  int none = -1;
+  EXPECT_FALSE(MakeMemoryTempFile(".bmp", kMemoryTempBudget - 99, beyond, none, why));
+  EXPECT_TRUE(MakeMemoryTempFile(".bmp", kMemoryTempBudget - 100, beyond, none, why)) << why;
+  ReleaseTempFile(beyond);
   ASSERT_TRUE(testsupport::WriteText(made[2], "served"));
   ReleaseTempFile(made[2]);
   EXPECT_FALSE(testsupport::Exists(made[2]));
