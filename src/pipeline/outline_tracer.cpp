@@ -83,10 +83,6 @@ bool IsForeignExtension(const std::string& extension) {
   return false;
 }
 
-}  // namespace
-
-namespace {
-
 // Runs potrace on the bitmap into `target`. potrace reads a bitmap held in memory on its
 // standard input ("-") and writes to the output file through its standard output ("-o -"),
 // so that it opens no file of ours.
@@ -99,7 +95,7 @@ bool RunOutlineEngine(const std::string& tool, const std::string& options, const
     streams.input = held;
     input = "-";
   }
-  streams.output = ::open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  streams.output = ::open(target.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (streams.output < 0) {
     why = "cannot write " + target + ": " + SystemError(errno);
     return false;

@@ -1,7 +1,9 @@
 #include "pipeline/child_runner.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -62,6 +64,30 @@ TEST(RunChildProcess, ChildSeesNullStdinAndReturnsWhenItEndsDespiteLeftovers) {
   captured.clear();
   ASSERT_NE(RunChildProcess("\"/bin/sh\" -c \"echo started; sleep 5 &\"", captured), 0);
   EXPECT_EQ(captured, "started\n");
+
+  // Streams given by the caller: the child reads and writes them from their offsets, and
+  // only its errors are captured; one on descriptor 0 reaches the child as well.
+  FILE* in = std::tmpfile();
+  FILE* out = std::tmpfile();
+  ASSERT_TRUE(in != nullptr && out != nullptr);
+  ASSERT_EQ(::write(fileno(in), "four", 4), 4);
+  ASSERT_EQ(::lseek(fileno(in), 0, SEEK_SET), 0);
+  captured.clear();
+  const ProcessResult run = RunProcess({"/bin/sh", "-c", "wc -c; echo said >&2"}, captured, 0,
+                                       ChildStreams{fileno(in), fileno(out)});
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(captured, "said\n");
+  const int saved = ::dup(0);
+  ASSERT_EQ(::dup2(fileno(in), 0), 0);
+  ASSERT_EQ(::lseek(0, 1, SEEK_SET), 1);
+  RunProcess({"/bin/sh", "-c", "wc -c"}, captured, 0, ChildStreams{0, fileno(out)});
+  ::dup2(saved, 0);
+  ::close(saved);
+  char written[16] = {};
+  EXPECT_EQ(::pread(fileno(out), written, sizeof written - 1, 0), 4);
+  EXPECT_STREQ(written, "4\n3\n");
+  std::fclose(in);
+  std::fclose(out);
 }
 
 TEST(RunChildProcess, AwkwardArgumentsArriveIntact) {
