@@ -1,6 +1,7 @@
 #include "image/prepare.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -134,8 +135,9 @@ void ForEachFrame(const std::string& inputPath, std::string* why, const FrameSin
   image.FreeStorage();
 }
 
-// Encodes the image, in the format the name's extension names, into the empty in-memory
-// file `fd` made under that name. False, with the reason in `why` when given, on failure.
+// Encodes the image, in the format the name's extension names, over the in-memory file `fd`
+// made under that name, and cuts the file to what was written. False, with the reason in
+// `why` when given, on failure.
 bool SaveToMemory(const std::string& name, int fd, CxImage& image, std::string* why) {
   const ImageFormat format = FormatFromExtension(ExtensionOf(name).c_str());
   // The stream closes a copy; the file stays with its name.
@@ -151,7 +153,11 @@ bool SaveToMemory(const std::string& name, int fd, CxImage& image, std::string* 
   const bool encoded = image.Encode(f, format);
   const int writeError = std::ferror(f) != 0 ? errno : 0;
   const bool closed = std::fclose(f) == 0;
-  if (encoded && writeError == 0 && closed) return true;
+  // The copy shared the file's offset: it now stands at the end of what was written.
+  const off_t end = ::lseek(fd, 0, SEEK_CUR);
+  struct stat st;
+  const bool cut = end >= 0 && ::fstat(fd, &st) == 0 && (st.st_size == end || ::ftruncate(fd, end) == 0);
+  if (encoded && writeError == 0 && closed && cut) return true;
   SetReason(why, writeError != 0 ? std::strerror(writeError) : ImageReason(image, "error saving"));
   return false;
 }

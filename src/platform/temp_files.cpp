@@ -152,7 +152,8 @@ std::map<std::string, HeldFile>* const g_memoryFiles = new std::map<std::string,
 std::size_t g_memoryHeld = 0;
 std::atomic<std::uint32_t> g_memoryNumber{0};
 
-// This thread's released in-memory file, emptied, waiting to be taken again (-1: none).
+// This thread's released in-memory file, waiting to be taken again (-1: none). It keeps its
+// contents: a batch of pictures of one size then writes over the same pages.
 struct SpareMemoryFile {
   int fd = -1;
   ~SpareMemoryFile() {
@@ -224,7 +225,7 @@ void ReleaseTempFile(const std::string& path) {
     return;
   }
   if (fd < 0) return;
-  if (t_spare.fd < 0 && ::ftruncate(fd, 0) == 0 && ::lseek(fd, 0, SEEK_SET) == 0) {
+  if (t_spare.fd < 0 && ::lseek(fd, 0, SEEK_SET) == 0) {
     t_spare.fd = fd;
   } else {
     ::close(fd);

@@ -16,8 +16,9 @@ inline constexpr std::size_t kMemoryTempBudget = std::size_t{128} << 20;
 
 // A temporary file held in memory rather than in the private folder (a bitmap that an engine
 // reads on its standard input), for about `size` bytes: a fresh name, which file queries take
-// as an existing file, and `fd`, an empty in-memory file open for reading and writing at offset
-// 0, owned by this list. This thread's released one is taken again when it has one. False,
+// as an existing file, and `fd`, an in-memory file open for reading and writing at offset 0,
+// owned by this list, which the caller writes over and cuts to length (this thread's released
+// one is taken again when it has one, with its last contents). False,
 // with the reason, when the system makes no in-memory file or the budget above has no room:
 // the caller then writes a file in the private folder.
 bool MakeMemoryTempFile(const char* suffix, std::size_t size, std::string& path, int& fd, std::string& why);
@@ -26,8 +27,8 @@ bool MakeMemoryTempFile(const char* suffix, std::size_t size, std::string& path,
 int MemoryTempFile(const std::string& path);
 
 // Done with a temporary file before the end of the run: one on disk is deleted, one in memory
-// is kept, emptied, for this thread's next MakeMemoryTempFile (a long batch neither makes and
-// deletes a file per job nor holds every job's bitmap until its end).
+// is kept for this thread's next MakeMemoryTempFile (a long batch neither makes and deletes a
+// file per job nor holds every job's bitmap until its end).
 void ReleaseTempFile(const std::string& path);
 
 // MakeTempPath into buffer (capacity bytes, terminating zero included); returns the name's

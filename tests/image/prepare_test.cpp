@@ -289,6 +289,10 @@ TEST(PrepareWithPng, BitonalFramesInMemoryMatchThoseThroughPngFiles) {
       for (std::size_t i = 0; i < inMemory.size(); ++i) {
         EXPECT_EQ(testsupport::TempBitmapBytes(inMemory[i]), testsupport::TempBitmapBytes(throughFiles[i])) << input << " frame " << i;
       }
+      // Let go, so that the next picture's first bitmap is written over one of these, of
+      // another size.
+      for (const std::string& name : inMemory) ReleaseTempFile(name);
+      for (const std::string& name : throughFiles) ReleaseTempFile(name);
       ++compared;
     }
   }
