@@ -110,6 +110,9 @@ static fz_colorspace *hand_on(fz_context *ctx, fz_colorspace *cs, const float *c
 typedef struct {
 	fz_device super;
 	fz_device *target;
+	fz_device *record;
+	fz_device *colour_test;
+	int colour_found; /* by colour_test, which then needs no more images */
 	int marks;
 } cmyk_device;
 
@@ -128,6 +131,11 @@ static fz_device *mark(fz_device *dev)
 int cmyk_device_marks(fz_device *dev)
 {
 	return ((cmyk_device *)dev)->marks;
+}
+
+int cmyk_device_found_colour(fz_device *dev)
+{
+	return ((cmyk_device *)dev)->colour_found;
 }
 
 static void fill_path(fz_context *ctx, fz_device *dev, const fz_path *path, int even_odd, fz_matrix ctm,
@@ -281,6 +289,41 @@ static fz_image *converted_image(fz_context *ctx, fz_image *image)
 	return result;
 }
 
+/* An image in an indexed colour space is recorded as it is and tested for colour expanded to
+ * its base colours: the library's colour test of such an image reads memory it never set, so
+ * that the same page came out grey in one run and in colour in the next. Returns 0, having
+ * done nothing, for other images and where there is no separate test. */
+static int fill_indexed_image(fz_context *ctx, fz_device *dev, fz_image *image, fz_matrix ctm, float alpha,
+	fz_color_params params)
+{
+	cmyk_device *cmyk = (cmyk_device *)dev;
+	fz_colorspace *cs = image->colorspace;
+	if (!cmyk->record || !cmyk->colour_test || image->imagemask || !cs ||
+	    fz_colorspace_type(ctx, cs) != FZ_COLORSPACE_INDEXED || (int64_t)image->w * image->h > MAX_CONVERTED_PIXELS)
+		return 0;
+	if (!cmyk->colour_found) {
+		fz_pixmap *pixels = fz_get_pixmap_from_image(ctx, image, NULL, NULL, NULL, NULL);
+		fz_image *expanded = NULL;
+		fz_var(expanded);
+		fz_try(ctx) {
+			expanded = fz_new_image_from_pixmap(ctx, pixels, image->mask);
+			fz_fill_image(ctx, cmyk->colour_test, expanded, ctm, alpha, params);
+		}
+		fz_always(ctx) {
+			fz_drop_image(ctx, expanded);
+			fz_drop_pixmap(ctx, pixels);
+		}
+		fz_catch(ctx) {
+			/* A test without a device behind it ends the run this way once it has found
+			 * colour; any other failure is taken as colour too, which loses nothing. */
+			cmyk->colour_found = 1;
+		}
+	}
+	cmyk->marks++;
+	fz_fill_image(ctx, cmyk->record, image, ctm, alpha, params);
+	return 1;
+}
+
 static void fill_image(fz_context *ctx, fz_device *dev, fz_image *image, fz_matrix ctm, float alpha,
 	fz_color_params params)
 {
@@ -294,6 +337,8 @@ static void fill_image(fz_context *ctx, fz_device *dev, fz_image *image, fz_matr
 		fz_warn(ctx, "cannot convert a CMYK image: %s", fz_caught_message(ctx));
 		rgb = NULL;
 	}
+	if (!rgb && fill_indexed_image(ctx, dev, image, ctm, alpha, params))
+		return;
 	fz_try(ctx)
 		fz_fill_image(ctx, mark(dev), rgb ? rgb : image, ctm, alpha, params);
 	fz_always(ctx)
@@ -380,10 +425,12 @@ static void end_layer(fz_context *ctx, fz_device *dev)
 	fz_end_layer(ctx, target_of(dev));
 }
 
-fz_device *new_cmyk_device(fz_context *ctx, fz_device *target)
+fz_device *new_cmyk_device(fz_context *ctx, fz_device *target, fz_device *record, fz_device *colour_test)
 {
 	cmyk_device *dev = fz_new_derived_device(ctx, cmyk_device);
 	dev->target = target;
+	dev->record = record;
+	dev->colour_test = colour_test;
 	dev->super.fill_path = fill_path;
 	dev->super.stroke_path = stroke_path;
 	dev->super.clip_path = clip_path;

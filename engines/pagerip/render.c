@@ -43,10 +43,13 @@ static fz_display_list *record_page(fz_context *ctx, fz_page *page, int *has_col
 	fz_display_list *list = NULL;
 	fz_device *list_dev = NULL;
 	fz_device *test_dev = NULL;
+	fz_device *indexed_test_dev = NULL;
 	fz_device *cmyk_dev = NULL;
+	int indexed_colour = 0;
 	fz_var(list);
 	fz_var(list_dev);
 	fz_var(test_dev);
+	fz_var(indexed_test_dev);
 	fz_var(cmyk_dev);
 	*has_colour = 0;
 	*marks = 0;
@@ -55,15 +58,21 @@ static fz_display_list *record_page(fz_context *ctx, fz_page *page, int *has_col
 		list_dev = fz_new_list_device(ctx, list);
 		test_dev = fz_new_test_device(ctx, has_colour, 1.0f / 255,
 			FZ_TEST_OPT_IMAGES | FZ_TEST_OPT_SHADINGS, list_dev);
-		cmyk_dev = new_cmyk_device(ctx, test_dev);
+		/* Images in indexed colour spaces are tested here, expanded (see cmykdev.h). */
+		indexed_test_dev = fz_new_test_device(ctx, &indexed_colour, 1.0f / 255, FZ_TEST_OPT_IMAGES, NULL);
+		cmyk_dev = new_cmyk_device(ctx, test_dev, list_dev, indexed_test_dev);
 		fz_run_page(ctx, page, cmyk_dev, fz_identity, NULL);
 		fz_close_device(ctx, cmyk_dev);
 		*marks = cmyk_device_marks(cmyk_dev);
+		fz_close_device(ctx, indexed_test_dev);
 		fz_close_device(ctx, test_dev);
 		fz_close_device(ctx, list_dev);
+		if (indexed_colour || cmyk_device_found_colour(cmyk_dev))
+			*has_colour = 1;
 	}
 	fz_always(ctx) {
 		fz_drop_device(ctx, cmyk_dev);
+		fz_drop_device(ctx, indexed_test_dev);
 		fz_drop_device(ctx, test_dev);
 		fz_drop_device(ctx, list_dev);
 	}
