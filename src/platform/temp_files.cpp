@@ -152,6 +152,11 @@ std::map<std::string, HeldFile>* const g_memoryFiles = new std::map<std::string,
 std::size_t g_memoryHeld = 0;
 std::atomic<std::uint32_t> g_memoryNumber{0};
 
+// Names of files in memory begin so; no path of the private folder does.
+constexpr char kMemoryPrefix[] = "memory:";
+
+bool IsMemoryName(const std::string& path) { return path.compare(0, sizeof kMemoryPrefix - 1, kMemoryPrefix) == 0; }
+
 // This thread's released in-memory file, waiting to be taken again (-1: none). It keeps its
 // contents: a batch of pictures of one size then writes over the same pages.
 struct SpareMemoryFile {
@@ -184,7 +189,7 @@ bool MakeMemoryTempFile(const char* suffix, std::size_t size, std::string& path,
   t_spare.fd = -1;
   if (fd < 0) fd = NewMemoryFile();
   char name[32];
-  std::snprintf(name, sizeof name, "memory:trw%04X.tmp", static_cast<unsigned>(++g_memoryNumber));
+  std::snprintf(name, sizeof name, "%strw%04X.tmp", kMemoryPrefix, static_cast<unsigned>(++g_memoryNumber));
   const int error = fd < 0 ? errno : 0;
   std::lock_guard<std::mutex> lock(g_memoryMutex);
   try {
@@ -204,27 +209,26 @@ bool MakeMemoryTempFile(const char* suffix, std::size_t size, std::string& path,
 }
 
 int MemoryTempFile(const std::string& path) {
-  if (path.compare(0, 7, "memory:") != 0) return -1;
+  if (!IsMemoryName(path)) return -1;
   std::lock_guard<std::mutex> lock(g_memoryMutex);
   const auto found = g_memoryFiles->find(path);
   return found == g_memoryFiles->end() ? -1 : found->second.fd;
 }
 
 void ReleaseTempFile(const std::string& path) {
-  int fd = -1;
-  if (path.compare(0, 7, "memory:") == 0) {
-    std::lock_guard<std::mutex> lock(g_memoryMutex);
-    const auto found = g_memoryFiles->find(path);
-    if (found != g_memoryFiles->end()) {
-      fd = found->second.fd;
-      g_memoryHeld -= found->second.size;
-      g_memoryFiles->erase(found);
-    }
-  } else {
+  if (!IsMemoryName(path)) {
     ::unlink(path.c_str());
     return;
   }
-  if (fd < 0) return;
+  int fd = -1;
+  {
+    std::lock_guard<std::mutex> lock(g_memoryMutex);
+    const auto found = g_memoryFiles->find(path);
+    if (found == g_memoryFiles->end()) return;
+    fd = found->second.fd;
+    g_memoryHeld -= found->second.size;
+    g_memoryFiles->erase(found);
+  }
   if (t_spare.fd < 0 && ::lseek(fd, 0, SEEK_SET) == 0) {
     t_spare.fd = fd;
   } else {
