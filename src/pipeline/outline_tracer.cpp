@@ -84,8 +84,8 @@ bool IsForeignExtension(const std::string& extension) {
 }
 
 // Runs potrace on the bitmap into `target`. potrace reads a bitmap held in memory on its
-// standard input ("-") and writes to the output file through its standard output ("-o -"),
-// so that it opens no file of ours.
+// standard input ("-"), one on disk by its path, and writes through its standard output
+// ("-o -") into the target, which it therefore neither makes nor truncates.
 bool RunOutlineEngine(const std::string& tool, const std::string& options, const std::string& bitmap,
                       const std::string& target, std::string& why) {
   ChildStreams streams;
