@@ -1,7 +1,6 @@
 #include "image/prepare.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -153,10 +152,10 @@ bool SaveToMemory(const std::string& name, int fd, CxImage& image, std::string* 
   const bool encoded = image.Encode(f, format);
   const int writeError = std::ferror(f) != 0 ? errno : 0;
   const bool closed = std::fclose(f) == 0;
-  // The copy shared the file's offset: it now stands at the end of what was written.
+  // The copy shared the file's offset: it now stands at the end of what was written, where
+  // the file is cut (a file already of that length is left as it is).
   const off_t end = ::lseek(fd, 0, SEEK_CUR);
-  struct stat st;
-  const bool cut = end >= 0 && ::fstat(fd, &st) == 0 && (st.st_size == end || ::ftruncate(fd, end) == 0);
+  const bool cut = end >= 0 && ::ftruncate(fd, end) == 0;
   if (encoded && writeError == 0 && closed && cut) return true;
   SetReason(why, writeError != 0 ? std::strerror(writeError) : ImageReason(image, "error saving"));
   return false;

@@ -177,34 +177,31 @@ int NewMemoryFile() {
 }  // namespace
 
 bool MakeMemoryTempFile(const char* suffix, std::size_t size, std::string& path, int& fd, std::string& why) {
-  {
-    std::lock_guard<std::mutex> lock(g_memoryMutex);
-    if (size > kMemoryTempBudget - g_memoryHeld) {
-      why = "no room left for temporary files in memory";
-      return false;
-    }
-    g_memoryHeld += size;
-  }
-  fd = t_spare.fd;
+  int made = t_spare.fd;
   t_spare.fd = -1;
-  if (fd < 0) fd = NewMemoryFile();
-  char name[32];
-  std::snprintf(name, sizeof name, "%strw%04X.tmp", kMemoryPrefix, static_cast<unsigned>(++g_memoryNumber));
-  const int error = fd < 0 ? errno : 0;
-  std::lock_guard<std::mutex> lock(g_memoryMutex);
+  if (made < 0) made = NewMemoryFile();
+  if (made < 0) {
+    why = std::string("cannot make a file in memory: ") + std::strerror(errno);
+    return false;
+  }
+  char number[32];
+  std::snprintf(number, sizeof number, "trw%04X.tmp", static_cast<unsigned>(++g_memoryNumber));
   try {
-    if (fd >= 0) {
-      path = name;
-      if (suffix != nullptr) path += suffix;
-      (*g_memoryFiles)[path] = HeldFile{fd, size};
+    std::string name = std::string(kMemoryPrefix) + number + (suffix != nullptr ? suffix : "");
+    std::lock_guard<std::mutex> lock(g_memoryMutex);
+    if (size <= kMemoryTempBudget - g_memoryHeld) {
+      (*g_memoryFiles)[name] = HeldFile{made, size};
+      g_memoryHeld += size;
+      path = std::move(name);
+      fd = made;
       return true;
     }
-    why = std::string("cannot make a file in memory: ") + std::strerror(error);
+    why = "no room left for temporary files in memory";
   } catch (const std::bad_alloc&) {
-    ::close(fd);
     why = std::strerror(ENOMEM);
   }
-  g_memoryHeld -= size;
+  // Kept for the next bitmap, which may fit.
+  t_spare.fd = made;
   return false;
 }
 

@@ -556,21 +556,9 @@ void UnfilterPaethEightRows(uint8_t* first, size_t stride, const uint8_t* prior,
 }
 #endif
 
-// Unfilters rows[0..count) (2 to kPaethGroupScalar Paeth rows) together; false, with
-// nothing done, for a pixel size that is not done this way.
-bool UnfilterPaethGroup(uint8_t* const* rows, uint32_t count, const uint8_t* prior, size_t length, size_t step) {
-  if (length % step != 0 || count < 2 || count > kPaethGroupScalar) return false;
-  return WithPixelSize(step, [&]<size_t kStep>() {
-    switch (count) {
-      case 2: UnfilterPaethRows<kStep, 2>(rows, prior, length); break;
-      case 3: UnfilterPaethRows<kStep, 3>(rows, prior, length); break;
-      default: UnfilterPaethRows<kStep, 4>(rows, prior, length); break;
-    }
-  });
-}
-
 // Unfilters the first rows of a run of `count` Paeth rows (`rows` one row's length + 1 apart)
-// and says how many in `count`; false, with nothing done, when they are to be done one by one.
+// and says how many in `count`; false, with nothing done, when they are to be done one by one
+// (a single row, or a pixel size not done this way).
 bool UnfilterPaethRun(uint8_t* const* rows, uint32_t& count, const uint8_t* prior, size_t length, size_t step) {
 #ifdef __SSE2__
   if (count == kPaethGroup && step == 1 && length >= 2 * kPaethGroup) {
@@ -579,7 +567,15 @@ bool UnfilterPaethRun(uint8_t* const* rows, uint32_t& count, const uint8_t* prio
   }
 #endif
   if (count > kPaethGroupScalar) count = kPaethGroupScalar;
-  return UnfilterPaethGroup(rows, count, prior, length, step);
+  if (length % step != 0 || count < 2) return false;
+  const uint32_t rowsTogether = count;
+  return WithPixelSize(step, [&]<size_t kStep>() {
+    switch (rowsTogether) {
+      case 2: UnfilterPaethRows<kStep, 2>(rows, prior, length); break;
+      case 3: UnfilterPaethRows<kStep, 3>(rows, prior, length); break;
+      default: UnfilterPaethRows<kStep, 4>(rows, prior, length); break;
+    }
+  });
 }
 
 // R,G,B(,A) samples copied as B,G,R(,A).
